@@ -1,0 +1,73 @@
+/* The emulated Windows machine of the POSIX host layer (libwin32host).
+ *
+ * Programs and tests describe the machine with these calls, and with the ordinary Win32 setters
+ * (SetEnvironmentVariableA, SetCurrentDirectoryA), before they load the library. Not available on
+ * Windows, where the machine is the real one. */
+#ifndef PWDVMP32_HOST_MACHINE_H
+#define PWDVMP32_HOST_MACHINE_H
+
+#include "win32.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* No drives, platform NT, Windows directory C:\WINDOWS, System directory C:\WINDOWS\SYSTEM32, no
+ * PATH (an empty environment), no module file name, real clock, no locks, no allocation limit, no
+ * forced moves, VWIN32 absent, no windows or queued messages, no current directories. Global memory
+ * already handed out stays valid. */
+void HostMachine_Reset(void);
+
+/* The letter becomes a drive of GetDriveTypeA type `type` whose root is the host directory
+ * `hostDir` (NULL: a drive without a medium). The drive's file system is the one hostDir lies on;
+ * directories on other file systems below it are not listed. Returns 1, or 0 for a bad letter, a
+ * bad type or a hostDir that is not a directory. */
+int HostMachine_MapDrive(char letter, unsigned type, const char *hostDir);
+
+/* The letter stands for `target`, a full path on another drive (e.g. "C:\\DATA"). GetDriveTypeA
+ * says DRIVE_FIXED, the DOS layer reports bit 15 of the device attribute word, and paths on the
+ * letter are rewritten to the target by GetFullPathNameA and resolved through it. 1 or 0. */
+int HostMachine_SubstDrive(char letter, const char *target);
+
+/* The value GetVersion returns: NT 4.0 0x05650004, Windows 95 0xC3B60004, Win32s 0x80000003. */
+void HostMachine_SetVersion(unsigned long version);
+
+void HostMachine_SetWindowsDirectory(const char *path);
+void HostMachine_SetSystemDirectory(const char *path);
+
+/* What GetModuleFileNameA(NULL, ...) returns: the running program's full Windows path. */
+void HostMachine_SetModuleFileName(const char *path);
+
+/* The lock level the DOS layer reports for the drive (0xFFFF: not locked, the default). */
+void HostMachine_SetDriveLocked(char letter, unsigned level);
+
+/* Whether CreateFileA("\\\\.\\VWIN32") succeeds; only a Windows 95 machine has the device. */
+void HostMachine_SetVwin32(int present);
+
+/* GetLocalTime returns *time from now on; NULL returns to the real clock. */
+void HostMachine_FreezeLocalTime(const SYSTEMTIME *time);
+
+/* A window whose posted messages DispatchMessageA hands to `proc`. */
+HWND HostMachine_CreateWindow(WNDPROC proc);
+
+/* GlobalAlloc/GlobalReAlloc of more than maxBytes fail (0: no limit). */
+void HostMachine_LimitAllocations(unsigned long maxBytes);
+
+/* With `on` set, every successful GlobalReAlloc of a moveable block moves it to a new address, so
+ * that callers' relinking after a move can be tested. */
+void HostMachine_MoveEveryReallocation(int on);
+
+/* Number of global-memory blocks currently allocated (for leak checks in tests). */
+unsigned long HostMachine_GlobalBlockCount(void);
+
+/* The host directory a Windows path resolves to, written into `hostPath` (NUL-terminated, at most
+ * `size` bytes): components matched exactly, then case-insensitively, short names recognised,
+ * substituted drives followed. The last component need not exist. Returns 1, or 0 when the path
+ * cannot be resolved or does not fit. */
+int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PWDVMP32_HOST_MACHINE_H */
