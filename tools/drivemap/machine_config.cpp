@@ -1,0 +1,194 @@
+#include "machine_config.h"
+
+#include "host_machine.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace drivemap {
+namespace {
+
+// File systems that live on a local block device. Everything else (proc, tmpfs, overlay of a
+// container's upper layer, nfs, fuse, ...) is not a local hard disk.
+const std::set<std::string> kDiskFileSystems = {
+    "ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "jfs", "reiserfs", "vfat", "msdos",
+    "exfat", "ntfs", "ntfs3", "hfsplus", "zfs", "nilfs2", "bcachefs",
+};
+
+// mountinfo escapes space, tab, newline and backslash as \ooo.
+std::string Unescape(const std::string &field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            int value = 0;
+            bool octal = true;
+            for (size_t k = 1; k <= 3; ++k) {
+                const char c = field[i + k];
+                if (c < '0' || c > '7') octal = false;
+                value = value * 8 + (c - '0');
+            }
+            if (octal) {
+                out += static_cast<char>(value);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+bool IsDirectory(const std::string &path, dev_t *device) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (device) *device = st.st_dev;
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> LocalDiskMountPoints(const std::string &mountinfoPath) {
+    std::vector<std::string> points{"/"};
+    std::set<dev_t> devices;
+    dev_t rootDevice;
+    if (IsDirectory("/", &rootDevice)) devices.insert(rootDevice);
+
+    std::ifstream in(mountinfoPath);
+    std::string line;
+    while (std::getline(in, line)) {
+        // id parent major:minor root mount-point options [optional...] - fstype source super-options
+        std::istringstream fields(line);
+        std::string id, parent, majorMinor, root, mountPoint, options, word;
+        fields >> id >> parent >> majorMinor >> root >> mountPoint >> options;
+        while (fields >> word && word != "-") {
+        }
+        std::string fsType, source;
+        fields >> fsType >> source;
+        mountPoint = Unescape(mountPoint);
+        if (word != "-" || mountPoint == "/" || root != "/") continue;
+        if (!kDiskFileSystems.count(fsType) || source.rfind("/dev/", 0) != 0) continue;
+        dev_t device;
+        if (!IsDirectory(mountPoint, &device) || !devices.insert(device).second) continue;
+        points.push_back(mountPoint);
+    }
+    return points;
+}
+
+MachineConfig HostMachineConfig(const std::vector<std::string> &mountPoints, const std::string &hostPath) {
+    MachineConfig config;
+    char letter = 'C';
+    for (const auto &point : mountPoints) {
+        if (letter > 'Z') break;
+        config.drives.push_back({letter++, DRIVE_FIXED, point});
+    }
+    config.path = WindowsPathList(hostPath, config.drives);
+    return config;
+}
+
+std::string WindowsPathList(const std::string &hostPath, const std::vector<DriveMapping> &drives) {
+    std::string list;
+    std::istringstream items(hostPath);
+    std::string item;
+    while (std::getline(items, item, ':')) {
+        auto translated = item.empty() ? std::nullopt : WindowsPathOf(item, drives);
+        if (!translated) continue;
+        if (!list.empty()) list += ';';
+        list += *translated;
+    }
+    return list;
+}
+
+std::optional<DriveMapping> ParseDriveOption(const std::string &text, std::string &error) {
+    const size_t equals = text.find('=');
+    if (equals != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) {
+        error = "expected X=DIR[,TYPE], got '" + text + "'";
+        return std::nullopt;
+    }
+    DriveMapping drive{static_cast<char>(std::toupper(static_cast<unsigned char>(text[0]))), DRIVE_FIXED, ""};
+    std::string rest = text.substr(2);
+    const size_t comma = rest.rfind(',');
+    if (comma != std::string::npos) {
+        const std::string type = rest.substr(comma + 1);
+        static const std::pair<const char *, unsigned> kTypes[] = {
+            {"fixed", DRIVE_FIXED}, {"removable", DRIVE_REMOVABLE}, {"remote", DRIVE_REMOTE},
+            {"cdrom", DRIVE_CDROM}, {"ramdisk", DRIVE_RAMDISK}};
+        auto it = std::find_if(std::begin(kTypes), std::end(kTypes), [&](auto &t) { return type == t.first; });
+        if (it == std::end(kTypes)) {
+            error = "unknown drive type '" + type + "' (fixed, removable, remote, cdrom, ramdisk)";
+            return std::nullopt;
+        }
+        drive.type = it->second;
+        rest = rest.substr(0, comma);
+    }
+    if (rest.empty()) {
+        error = "drive " + std::string(1, drive.letter) + ": has no directory";
+        return std::nullopt;
+    }
+    drive.hostDir = rest;
+    return drive;
+}
+
+std::optional<unsigned long> VersionForPlatform(const std::string &name) {
+    if (name == "nt") return 0x05650004UL;
+    if (name == "95") return 0xC3B60004UL;
+    if (name == "win32s") return 0x80000003UL;
+    return std::nullopt;
+}
+
+const char *PlatformName(unsigned long version) {
+    if (!(version & 0x80000000UL)) return "nt";
+    return (version & 0xFF) < 4 ? "win32s" : "95";
+}
+
+const char *DriveTypeName(unsigned type) {
+    switch (type) {
+    case DRIVE_FIXED: return "fixed";
+    case DRIVE_REMOVABLE: return "removable";
+    case DRIVE_REMOTE: return "remote";
+    case DRIVE_CDROM: return "cdrom";
+    case DRIVE_RAMDISK: return "ramdisk";
+    default: return "unknown";
+    }
+}
+
+std::optional<std::string> WindowsPathOf(const std::string &hostPath, const std::vector<DriveMapping> &drives) {
+    const DriveMapping *best = nullptr;
+    size_t bestLength = 0;
+    for (const auto &drive : drives) {
+        std::string root = drive.hostDir;
+        while (root.size() > 1 && root.back() == '/') root.pop_back();
+        const bool under = root == "/" ? hostPath[0] == '/'
+                                       : hostPath.compare(0, root.size(), root) == 0 &&
+                                             (hostPath.size() == root.size() || hostPath[root.size()] == '/');
+        if (under && (!best || root.size() > bestLength)) {
+            best = &drive;
+            bestLength = root.size();
+        }
+    }
+    if (!best) return std::nullopt;
+    std::string rest = bestLength == 1 ? hostPath.substr(1) : hostPath.substr(std::min(hostPath.size(), bestLength + 1));
+    while (!rest.empty() && rest.back() == '/') rest.pop_back();
+    std::replace(rest.begin(), rest.end(), '/', '\\');
+    return std::string(1, best->letter) + ":\\" + rest;
+}
+
+bool ApplyMachineConfig(const MachineConfig &config, std::string &error) {
+    HostMachine_Reset();
+    for (const auto &drive : config.drives) {
+        if (!HostMachine_MapDrive(drive.letter, drive.type, drive.hostDir.c_str())) {
+            error = "cannot map drive " + std::string(1, drive.letter) + ": to " + drive.hostDir;
+            return false;
+        }
+    }
+    HostMachine_SetVersion(config.version);
+    HostMachine_SetWindowsDirectory(config.windowsDir.c_str());
+    HostMachine_SetSystemDirectory(config.systemDir.c_str());
+    HostMachine_SetVwin32(!(config.version & 0x80000000UL) ? 0 : (config.version & 0xFF) >= 4);
+    if (!config.path.empty()) SetEnvironmentVariableA("PATH", config.path.c_str());
+    return true;
+}
+
+}  // namespace drivemap
