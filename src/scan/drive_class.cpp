@@ -1,0 +1,173 @@
+#include "scan/drive_class.h"
+
+#include "support/path_utils.h"
+
+#include <string.h>
+
+namespace {
+
+/* Module-wide, set on first use. The platform never changes in a process; the device stays open
+ * for the life of the process, and 0 means no DOS call has been made yet. */
+DWORD g_dwPlatform;
+BOOL g_fPlatformKnown;
+HANDLE g_hVwin32;
+
+const DWORD VWIN32_DIOC_DOS_IOCTL = 1; /* VWIN32 service: interrupt 21h function 44h */
+
+/* 1 for A, 2 for B, ... from the path's first character. */
+DWORD DriveNumberOfPath(LPCSTR path)
+{
+    UINT_PTR upper = (UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)path[0]);
+    return (DWORD)(BYTE)upper - 64;
+}
+
+BOOL IsUsableHandle(HANDLE h)
+{
+    return h != NULL && h != INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+DWORD GetPlatform(void)
+{
+    if (!g_fPlatformKnown) {
+        DWORD version = GetVersion();
+        if ((version & 0x80000000u) == 0)
+            g_dwPlatform = PLATFORM_NT;
+        else if ((version & 0xFFu) < 4)
+            g_dwPlatform = PLATFORM_WIN32S;
+        else
+            g_dwPlatform = PLATFORM_WIN95;
+        g_fPlatformKnown = 1;
+    }
+    return g_dwPlatform;
+}
+
+void CallDosIoctl(DIOC_REGISTERS *pOut, const DIOC_REGISTERS *pIn)
+{
+    memset(pOut, 0, sizeof *pOut);
+    if (g_hVwin32 == NULL)
+        g_hVwin32 = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+
+    DWORD cbReturned = 0;
+    if (!IsUsableHandle(g_hVwin32) ||
+        !DeviceIoControl(g_hVwin32, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
+                         sizeof *pOut, &cbReturned, NULL))
+        pOut->reg_Flags |= DOS_FLAG_CARRY;
+}
+
+BOOL IsSubstDrive(LPCSTR path)
+{
+    DWORD drive = DriveNumberOfPath(path);
+    if (GetPlatform() == PLATFORM_NT)
+        return 0;
+
+    DIOC_REGISTERS in, out;
+    memset(&in, 0, sizeof in);
+    in.reg_EBX = drive;
+    in.reg_EDX = 0;
+    in.reg_EAX = DOS_IOCTL_DEVICE_REMOTE;
+    CallDosIoctl(&out, &in);
+    return (out.reg_Flags & DOS_FLAG_CARRY) == 0 && (out.reg_EDX & DOS_ATTR_SUBST) != 0;
+}
+
+DWORD ClassifyDrive(LPCSTR path)
+{
+    char root[PATH_BUFFER_SIZE];
+    GetPathRoot(root, path);
+
+    switch (GetDriveTypeA(root)) {
+    case DRIVE_REMOVABLE:
+        return DRIVE_CLASS_REMOVABLE;
+    case DRIVE_FIXED:
+        return IsSubstDrive(path) ? DRIVE_CLASS_SUBST : DRIVE_CLASS_FIXED;
+    case DRIVE_REMOTE:
+        return DRIVE_CLASS_REMOTE;
+    case DRIVE_CDROM:
+        return DRIVE_CLASS_CDROM;
+    case DRIVE_RAMDISK:
+        return DRIVE_CLASS_RAMDISK;
+    default:
+        return DRIVE_CLASS_NONE;
+    }
+}
+
+BOOL IsLocalHardDrive(LPCSTR path)
+{
+    return ClassifyDrive(path) == DRIVE_CLASS_FIXED;
+}
+
+BOOL IsNetworkDrive(LPCSTR path)
+{
+    return ClassifyDrive(path) == DRIVE_CLASS_REMOTE;
+}
+
+BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions)
+{
+    WORD level = DOS_LOCK_LEVEL_NONE;
+    WORD permissions = 0;
+    BOOL fRead = 0;
+
+    if (GetPlatform() != PLATFORM_NT) {
+        DIOC_REGISTERS in, out;
+        memset(&in, 0, sizeof in);
+        in.reg_EBX = DriveNumberOfPath(path);
+        in.reg_ECX = DOS_MINOR_GET_LOCK_STATE;
+        in.reg_EAX = DOS_IOCTL_GENERIC_BLOCK;
+        CallDosIoctl(&out, &in);
+        if ((out.reg_Flags & DOS_FLAG_CARRY) == 0) {
+            level = (WORD)out.reg_EAX;
+            permissions = (WORD)out.reg_ECX;
+            fRead = 1;
+        }
+    }
+
+    if (pLockLevel)
+        *pLockLevel = level;
+    if (pPermissions)
+        *pPermissions = permissions;
+    return fRead;
+}
+
+BOOL IsDriveLocked(LPCSTR path)
+{
+    WORD level;
+    GetDriveLockState(path, &level, NULL);
+    return level != DOS_LOCK_LEVEL_NONE;
+}
+
+LPSTR FindFirstHardOrNetworkRoot(LPSTR root)
+{
+    memcpy(root, "x:\\", 4);
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        root[0] = letter;
+        DWORD cls = ClassifyDrive(root);
+        if (cls == DRIVE_CLASS_FIXED || cls == DRIVE_CLASS_SUBST || cls == DRIVE_CLASS_REMOTE)
+            return root;
+    }
+    root[0] = 'C';
+    return root;
+}
+
+BOOL GetFullPath(LPSTR dest, LPCSTR path)
+{
+    LPSTR pFilePart = NULL;
+    DWORD cch = GetFullPathNameA(path, PATH_BUFFER_SIZE, dest, &pFilePart);
+    /* Win32 returns the size it would need, without writing, when the buffer is too small. */
+    if (cch == 0 || cch >= PATH_BUFFER_SIZE) {
+        dest[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+BOOL ResetDriveClassState(void)
+{
+    BOOL fOpened = g_hVwin32 != NULL;
+    if (IsUsableHandle(g_hVwin32))
+        CloseHandle(g_hVwin32);
+    g_hVwin32 = NULL;
+    g_dwPlatform = 0;
+    g_fPlatformKnown = 0;
+    return fOpened;
+}
