@@ -1,0 +1,79 @@
+// What a Windows program sees of a host directory: the entries that belong on the drive, sorted by
+// name bytes, with their short names; and the lookup of one component in it.
+#include "file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace host {
+namespace {
+
+// Names Windows cannot hold are left out, and so are directories on another file system than the
+// drive's root (a drive is one file system, like find -xdev).
+bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveDev) {
+    if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos)
+        return false;
+    return !(S_ISDIR(st.st_mode) && st.st_dev != driveDev);
+}
+
+}  // namespace
+
+std::string JoinHostPath(const std::string &dir, const std::string &name) {
+    if (!dir.empty() && dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<ListedEntry> *out) {
+    out->clear();
+    DIR *dir = opendir(hostDir.c_str());
+    if (dir == nullptr) return false;
+    int fd = dirfd(dir);
+    while (struct dirent *ent = readdir(dir)) {
+        if (strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0) continue;
+        ListedEntry entry;
+        entry.name = ent->d_name;
+        // An entry removed since readdir saw it is simply not listed.
+        if (fstatat(fd, ent->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!BelongsOnDrive(entry.name, entry.st, driveDev)) continue;
+        out->push_back(std::move(entry));
+    }
+    closedir(dir);
+    std::sort(out->begin(), out->end(),
+              [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
+    std::vector<std::string> names;
+    names.reserve(out->size());
+    for (const ListedEntry &entry : *out) names.push_back(entry.name);
+    std::vector<std::string> shortNames = GenerateShortNames(names);
+    for (size_t i = 0; i < out->size(); ++i) (*out)[i].shortName = std::move(shortNames[i]);
+    return true;
+}
+
+bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name,
+                   bool wantShortName, ListedEntry *found) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+    // The exact name costs one lstat; the listing is needed only for a case-insensitive match or
+    // for the short name of a long name.
+    struct stat st;
+    if (fstatat(AT_FDCWD, JoinHostPath(hostDir, name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        BelongsOnDrive(name, st, driveDev) && (!wantShortName || IsValidShortName(name))) {
+        found->name = name;
+        found->shortName.clear();
+        found->st = st;
+        return true;
+    }
+    std::vector<ListedEntry> entries;
+    ListDirectory(hostDir, driveDev, &entries);
+    for (const ListedEntry &entry : entries)
+        if (entry.name == name) return *found = entry, true;
+    for (const ListedEntry &entry : entries)
+        if (EqualNoCase(entry.name, name)) return *found = entry, true;
+    for (const ListedEntry &entry : entries)
+        if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name)) return *found = entry, true;
+    return false;
+}
+
+}  // namespace host

@@ -1,0 +1,144 @@
+// Windows attributes over POSIX: read-only is the owner's write permission, hidden is a leading dot
+// or the hidden bit of the user.DOSATTRIB extended attribute (the place Samba keeps DOS attributes),
+// links are reparse points. Also DeleteFileA and CreateDirectoryA.
+#include "file_system.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace host {
+namespace {
+
+const char kDosAttribName[] = "user.DOSATTRIB";
+
+void Fail(DWORD error) { SetLastError(error); }
+
+}  // namespace
+
+DWORD ErrorFromErrno(int error, DWORD missing) {
+    switch (error) {
+    case ENOENT: return missing;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENOSPC:
+    case EDQUOT: return kErrorDiskFull;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case EBUSY:
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    default: return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EROFS, EISDIR, ELOOP, ...
+    }
+}
+
+// Only the text form is read; Samba's binary forms are not, and count as not hidden.
+bool HasHiddenAttribute(const std::string &hostPath) {
+    char value[64];
+    ssize_t length = lgetxattr(hostPath.c_str(), kDosAttribName, value, sizeof value - 1);
+    if (length < 3) return false;
+    value[length] = '\0';
+    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return false;
+    return (strtoul(value + 2, nullptr, 16) & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+void StoreHiddenAttribute(const std::string &hostPath, bool hidden) {
+    if (hidden) {
+        char value[16];
+        int length = snprintf(value, sizeof value, "0x%x", FILE_ATTRIBUTE_HIDDEN);
+        lsetxattr(hostPath.c_str(), kDosAttribName, value, static_cast<size_t>(length), 0);
+    } else {
+        lremovexattr(hostPath.c_str(), kDosAttribName);
+    }
+}
+
+DWORD AttributesOf(const std::string &hostPath, const std::string &name, const struct stat &st) {
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (S_ISLNK(st.st_mode))
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    else if ((st.st_mode & S_IWUSR) == 0)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    bool dotEntry = name == "." || name == "..";
+    if ((!name.empty() && name[0] == '.' && !dotEntry) || HasHiddenAttribute(hostPath))
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace host
+
+extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ResolvedPath resolved;
+    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
+    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    if (error != ERROR_SUCCESS) {
+        host::Fail(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+}
+
+// Read-only clears every write bit, its absence gives the owner write back (links have no
+// permissions and are left alone). Hidden goes to user.DOSATTRIB where the file system keeps it.
+// Other bits are accepted and not kept. TRUE when the entry exists and the permissions changed.
+extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ResolvedPath resolved;
+    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
+    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    if (error != ERROR_SUCCESS) {
+        host::Fail(error);
+        return FALSE;
+    }
+    if (!S_ISLNK(resolved.st.st_mode)) {
+        mode_t mode = resolved.st.st_mode & 07777;
+        mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
+                            ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                            : mode | S_IWUSR;
+        if (wanted != mode && chmod(resolved.hostPath.c_str(), wanted) != 0) {
+            host::Fail(host::ErrorFromErrno(errno));
+            return FALSE;
+        }
+    }
+    host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
+    return TRUE;
+}
+
+// Files only; a link is removed itself. A read-only file is refused, as on Windows.
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ResolvedPath resolved;
+    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
+    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode)))
+        error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
+        error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS && unlink(resolved.hostPath.c_str()) != 0) error = host::ErrorFromErrno(errno);
+    if (error != ERROR_SUCCESS) {
+        host::Fail(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ResolvedPath resolved;
+    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+    if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
+    if (error == ERROR_SUCCESS && mkdir(resolved.hostPath.c_str(), 0777) != 0)
+        error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+    if (error != ERROR_SUCCESS) {
+        host::Fail(error);
+        return FALSE;
+    }
+    return TRUE;
+}

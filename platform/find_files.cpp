@@ -1,0 +1,207 @@
+// FindFirstFileA / FindNextFileA / FindClose. FindFirstFileA takes a snapshot of the matching
+// entries (directory listing order: "." and ".." first outside a drive root, then the names sorted by
+// bytes) and the handle hands them out one by one.
+#include "file_system.h"
+
+#include <string.h>
+
+#include <map>
+
+namespace host {
+namespace {
+
+struct Search {
+    std::vector<WIN32_FIND_DATAA> found;
+    size_t next = 0;
+};
+
+std::map<uintptr_t, Search> g_searches;
+uintptr_t g_lastHandle = 0;
+
+// Handles are multiples of four counted up from here: never NULL, never INVALID_HANDLE_VALUE, and
+// not reused until the counter wraps.
+constexpr uintptr_t kFirstHandle = 0x46460000;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+FILETIME FileTimeOf(const struct timespec &ts) {
+    // 100-ns intervals since 1601-01-01 UTC; earlier times are clamped to that date.
+    const int64_t kEpochDelta = 11644473600LL;
+    int64_t seconds = static_cast<int64_t>(ts.tv_sec) + kEpochDelta;
+    uint64_t ticks = seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000ULL + ts.tv_nsec / 100;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name,
+                            const std::string &shortName, const struct stat &st) {
+    WIN32_FIND_DATAA data;
+    memset(&data, 0, sizeof data);
+    data.dwFileAttributes = AttributesOf(hostPath, name, st);
+    data.ftCreationTime = FileTimeOf(st.st_ctim);
+    data.ftLastAccessTime = FileTimeOf(st.st_atim);
+    data.ftLastWriteTime = FileTimeOf(st.st_mtim);
+    if (S_ISREG(st.st_mode)) {
+        uint64_t size = static_cast<uint64_t>(st.st_size);
+        data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data.nFileSizeLow = static_cast<DWORD>(size);
+    }
+    if (S_ISLNK(st.st_mode)) data.dwReserved0 = 0xA000000Cu;  // the reparse tag of a symbolic link
+    strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
+    strncpy(data.cAlternateFileName, shortName.c_str(), sizeof data.cAlternateFileName - 1);
+    return data;
+}
+
+// Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front
+// of a dot or at the end, a trailing ".*" also matches a name without extension, and a pattern
+// ending in '.' matches names without a dot. Memoised, so any pattern runs in
+// O(pattern x name).
+class PatternMatcher {
+public:
+    PatternMatcher(const std::string &pattern, const std::string &name)
+        : p_(pattern), n_(name), memo_((pattern.size() + 1) * (name.size() + 1), -1) {}
+
+    bool Match(size_t pi, size_t ni) {
+        signed char &memo = memo_[pi * (n_.size() + 1) + ni];
+        if (memo < 0) memo = Compute(pi, ni) ? 1 : 0;
+        return memo == 1;
+    }
+
+private:
+    bool Compute(size_t pi, size_t ni) {
+        if (pi == p_.size()) return ni == n_.size();
+        char pc = p_[pi];
+        if (pc == '*') return Match(pi + 1, ni) || (ni < n_.size() && Match(pi, ni + 1));
+        if (pc == '?') {
+            if (ni < n_.size() && Match(pi + 1, ni + 1)) return true;
+            return (ni == n_.size() || n_[ni] == '.') && Match(pi + 1, ni);
+        }
+        if (pc == '.' && ni == n_.size() && p_.compare(pi, std::string::npos, ".*") == 0) return true;
+        return ni < n_.size() && n_[ni] == pc && Match(pi + 1, ni + 1);
+    }
+
+    const std::string &p_;
+    const std::string &n_;
+    std::vector<signed char> memo_;
+};
+
+bool MatchesPattern(const std::string &pattern, const std::string &name) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    std::string p = UpperAnsi(pattern);
+    std::string n = UpperAnsi(name);
+    if (p.size() > 1 && p.back() == '.' && p != "..") {
+        if (n.find('.') != std::string::npos && n != "." && n != "..") return false;
+        while (!p.empty() && p.back() == '.') p.pop_back();
+        if (p.empty()) return false;
+    }
+    return PatternMatcher(p, n).Match(0, 0);
+}
+
+HANDLE StartSearch(std::vector<WIN32_FIND_DATAA> found, LPWIN32_FIND_DATAA data) {
+    do {
+        g_lastHandle = g_lastHandle == 0 ? kFirstHandle : g_lastHandle + 4;
+    } while (g_lastHandle == 0 || g_searches.count(g_lastHandle) != 0);
+    Search &search = g_searches[g_lastHandle];
+    search.found = std::move(found);
+    *data = search.found[0];
+    search.next = 1;
+    return reinterpret_cast<HANDLE>(g_lastHandle);
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+void CloseAllSearches() { g_searches.clear(); }
+
+}  // namespace host
+
+// The last component may hold '*' and '?'; without them it is looked up like any path component
+// (exact name, case-insensitive, short name). A pattern matches a long or a short name. Errors:
+// ERROR_FILE_NOT_FOUND (no match, or a directory that cannot be read), ERROR_PATH_NOT_FOUND (the
+// directory does not exist), ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE (over 299 characters),
+// ERROR_INVALID_NAME (wildcards before the last component).
+extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    if (lpFileName == nullptr || lpFindFileData == nullptr) return host::Fail(ERROR_INVALID_PARAMETER);
+    size_t length = strlen(lpFileName);
+    if (length > host::kMaxPathChars) return host::Fail(ERROR_FILENAME_EXCED_RANGE);
+
+    // Split into the directory and the pattern as text: "X:pattern", "dir\\pattern", "pattern".
+    size_t split = length;
+    while (split > 0 && !host::IsSeparator(lpFileName[split - 1])) --split;
+    std::string dirText(lpFileName, split);
+    if (split == 0 && length >= 2 && lpFileName[1] == ':') {
+        dirText.assign(lpFileName, 2);
+        split = 2;
+    }
+    std::string pattern(lpFileName + split);
+    if (dirText.empty()) dirText = ".";
+    if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+
+    host::ResolvedPath dir;
+    DWORD error = host::ResolveWindowsPath(dirText.c_str(), &dir);
+    if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_PATH_NOT_FOUND;
+    if (error != ERROR_SUCCESS) return host::Fail(error);
+
+    std::vector<WIN32_FIND_DATAA> found;
+    if (pattern.find_first_of("*?") == std::string::npos) {
+        while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') &&
+               pattern != "." && pattern != "..")
+            pattern.pop_back();
+        host::ListedEntry entry;
+        if (host::FindComponent(dir.hostPath, dir.driveDev, pattern, /*wantShortName=*/true, &entry))
+            found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name,
+                                             entry.shortName, entry.st));
+    } else {
+        std::vector<host::ListedEntry> entries;
+        if (host::ListDirectory(dir.hostPath, dir.driveDev, &entries) && !dir.bIsRoot) {
+            // "." is the directory itself, ".." its parent (the root above a first-level directory).
+            struct stat parent;
+            std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
+            if (parentPath.empty()) parentPath = "/";
+            if (lstat(parentPath.c_str(), &parent) != 0) parent = dir.st;
+            if (host::MatchesPattern(pattern, "."))
+                found.push_back(host::FindDataOf(dir.hostPath, ".", "", dir.st));
+            if (host::MatchesPattern(pattern, ".."))
+                found.push_back(host::FindDataOf(parentPath, "..", "", parent));
+        }
+        for (const host::ListedEntry &entry : entries)
+            if (host::MatchesPattern(pattern, entry.name) ||
+                (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName)))
+                found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name),
+                                                 entry.name, entry.shortName, entry.st));
+    }
+    if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+    return host::StartSearch(std::move(found), lpFindFileData);
+}
+
+extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    auto it = host::g_searches.find(reinterpret_cast<uintptr_t>(hFindFile));
+    if (it == host::g_searches.end() || lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    host::Search &search = it->second;
+    if (search.next >= search.found.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *lpFindFileData = search.found[search.next++];
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE hFindFile) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    if (host::g_searches.erase(reinterpret_cast<uintptr_t>(hFindFile)) == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,265 @@
+// Windows paths on the emulated machine: current drive and per-drive current directories,
+// GetFullPathNameA's text normalisation, and resolution of a Windows path to a host path.
+#include "file_system.h"
+
+#include "host_machine.h"
+
+#include <string.h>
+
+#include <array>
+
+namespace host {
+namespace {
+
+// Per-drive current directory as the caller spelled it ("X:\\A\\B"); empty means the root.
+std::array<std::string, 26> g_currentDirs;
+// The current drive: C until a drive is mapped, then the first drive mapped after a reset, then
+// whatever SetCurrentDirectoryA chose.
+char g_currentDrive = 'C';
+bool g_currentDriveChosen = false;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string CurrentDirectoryText(char drive) {
+    const std::string &dir = g_currentDirs[drive - 'A'];
+    if (!dir.empty()) return dir;
+    return std::string(1, drive) + ":\\";
+}
+
+// Appends the components of `text` to `parts`, applying "." and ".."; ".." never climbs above the
+// root. trimLast drops trailing dots and spaces of the last component as Windows does ("a.txt." is
+// "a.txt"); a path that ends with a separator has no last component to trim.
+void AddComponents(const char *text, std::vector<std::string> *parts, bool trimLast = false) {
+    const char *p = text;
+    while (*p != '\0') {
+        while (IsSeparator(*p)) ++p;
+        const char *start = p;
+        while (*p != '\0' && !IsSeparator(*p)) ++p;
+        std::string part(start, p);
+        if (part == "..") {
+            if (!parts->empty()) parts->pop_back();
+            continue;
+        }
+        if (trimLast && *p == '\0' && part != ".")
+            while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+        if (part.empty() || part == ".") continue;
+        parts->push_back(part);
+    }
+}
+
+bool HasWildcards(const std::string &text) {
+    return text.find_first_of("*?") != std::string::npos;
+}
+
+}  // namespace
+
+void ResetCurrentDirectories() {
+    for (std::string &dir : g_currentDirs) dir.clear();
+    g_currentDrive = 'C';
+    g_currentDriveChosen = false;
+}
+
+void DriveMapped(char letter) {
+    g_currentDirs[letter - 'A'].clear();
+    if (!g_currentDriveChosen) {
+        g_currentDrive = letter;
+        g_currentDriveChosen = true;
+    }
+}
+
+DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, std::string *out) {
+    if (path == nullptr) return ERROR_INVALID_PARAMETER;
+    if (path[0] == '\0') return ERROR_INVALID_NAME;
+    if (strlen(path) > kMaxPathChars) return ERROR_FILENAME_EXCED_RANGE;
+
+    std::string prefix;  // "X:" or "\\\\server\\share"
+    std::vector<std::string> parts;
+    const char *rest = path;
+    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        // UNC: the server and share are the root and are never climbed out of.
+        std::vector<std::string> unc;
+        AddComponents(path + 2, &unc);
+        if (unc.size() < 2) return ERROR_INVALID_NAME;
+        prefix = "\\\\" + unc[0] + "\\" + unc[1];
+        parts.assign(unc.begin() + 2, unc.end());
+        rest = "";
+    } else if (IsLetter(path[0]) && path[1] == ':') {
+        char drive = UpperLetter(path[0]);
+        prefix = std::string(1, drive) + ":";
+        rest = path + 2;
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(drive).c_str() + 2, &parts);
+    } else {
+        prefix = std::string(1, g_currentDrive) + ":";
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(g_currentDrive).c_str() + 2, &parts);
+    }
+    AddComponents(rest, &parts, trimLast);
+
+    std::string result = prefix;
+    if (followSubst && prefix.size() == 2) {
+        DriveInfo drive;
+        if (LookupDrive(prefix[0], &drive) && !drive.substTarget.empty()) {
+            result = drive.substTarget;
+            if (result.back() == '\\') result.pop_back();
+        }
+    }
+    for (const std::string &part : parts) result += "\\" + part;
+    if (parts.empty() && prefix.size() == 2 && result.size() == 2) result += "\\";
+    if (result.size() > kMaxPathChars) return ERROR_FILENAME_EXCED_RANGE;
+    *out = result;
+    return ERROR_SUCCESS;
+}
+
+DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
+    std::string full;
+    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, &full);
+    if (error != ERROR_SUCCESS) return error;
+    if (!IsLetter(full[0]) || full[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
+
+    DriveInfo drive;
+    if (!LookupDrive(full[0], &drive) || !drive.substTarget.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!drive.bHasMedium) return ERROR_NOT_READY;
+
+    std::vector<std::string> parts;
+    AddComponents(full.c_str() + 2, &parts);
+    for (const std::string &part : parts)
+        if (HasWildcards(part)) return ERROR_INVALID_NAME;
+
+    *out = ResolvedPath();
+    out->windowsPath = full;
+    out->chDrive = drive.chLetter;
+    out->driveDev = drive.rootDev;
+    std::string host = drive.hostRoot;
+    if (parts.empty()) {
+        out->hostPath = host;
+        out->bIsRoot = true;
+        out->bExists = lstat(host.c_str(), &out->st) == 0;
+        return out->bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+    }
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        ListedEntry entry;
+        if (!FindComponent(host, drive.rootDev, parts[i], /*wantShortName=*/false, &entry) ||
+            !S_ISDIR(entry.st.st_mode))
+            return ERROR_PATH_NOT_FOUND;
+        host = JoinHostPath(host, entry.name);
+    }
+    ListedEntry last;
+    if (FindComponent(host, drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
+        out->bExists = true;
+        out->name = last.name;
+        out->st = last.st;
+    } else {
+        out->name = parts.back();
+    }
+    out->hostPath = JoinHostPath(host, out->name);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace host
+
+namespace {
+
+// Win32 string return: the length without the NUL when it fits, else the size needed including the
+// NUL, and nothing written.
+DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {
+    if (buffer == nullptr || text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+}  // namespace
+
+extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    return ReturnString(host::CurrentDirectoryText(host::g_currentDrive), nBufferLength, lpBuffer);
+}
+
+// "X:" alone makes drive X current at its remembered directory (its root when that directory is
+// gone). Any other path must name an existing directory; it is remembered as spelled (normalised,
+// drive letter upper case) and its drive becomes current.
+extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    if (lpPathName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (host::IsLetter(lpPathName[0]) && lpPathName[1] == ':' && lpPathName[2] == '\0') {
+        char letter = host::UpperLetter(lpPathName[0]);
+        host::DriveInfo drive;
+        if (!host::LookupDrive(letter, &drive)) {
+            SetLastError(ERROR_INVALID_DRIVE);
+            return FALSE;
+        }
+        if (!drive.bHasMedium) {
+            SetLastError(ERROR_NOT_READY);
+            return FALSE;
+        }
+        host::ResolvedPath resolved;
+        std::string &remembered = host::g_currentDirs[letter - 'A'];
+        if (!remembered.empty() &&
+            (host::ResolveWindowsPath(remembered.c_str(), &resolved) != ERROR_SUCCESS ||
+             !resolved.bExists || !S_ISDIR(resolved.st.st_mode)))
+            remembered.clear();
+        host::g_currentDrive = letter;
+        host::g_currentDriveChosen = true;
+        return TRUE;
+    }
+
+    std::string text;
+    DWORD error = host::NormalizeWindowsPath(lpPathName, /*followSubst=*/false, /*trimLast=*/true, &text);
+    if (error == ERROR_SUCCESS && !(host::IsLetter(text[0]) && text[1] == ':')) error = ERROR_PATH_NOT_FOUND;
+    host::ResolvedPath resolved;
+    if (error == ERROR_SUCCESS) error = host::ResolveWindowsPath(text.c_str(), &resolved);
+    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_PATH_NOT_FOUND;
+    if (error == ERROR_SUCCESS && !S_ISDIR(resolved.st.st_mode)) error = ERROR_DIRECTORY;
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    char letter = text[0];
+    host::g_currentDirs[letter - 'A'] = text.size() == 3 ? std::string() : text;
+    host::g_currentDrive = letter;
+    host::g_currentDriveChosen = true;
+    return TRUE;
+}
+
+// Pure text: no component needs to exist. A path on a substituted drive comes back on its target.
+// A trailing separator is kept; *lpFilePart points at the last component, or is NULL when the path
+// ends with a separator. Results longer than 299 characters fail (ERROR_FILENAME_EXCED_RANGE).
+extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                                         LPSTR *lpFilePart) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    std::string full;
+    DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);
+    if (error == ERROR_SUCCESS) {
+        // A trailing separator stays, except after a root (the root of a substituted drive is
+        // its target directory, without one).
+        size_t length = strlen(lpFileName);
+        std::string unsubstituted;
+        host::NormalizeWindowsPath(lpFileName, /*followSubst=*/false, /*trimLast=*/true, &unsubstituted);
+        if (host::IsSeparator(lpFileName[length - 1]) && unsubstituted.back() != '\\') full += '\\';
+        if (full.size() > host::kMaxPathChars) error = ERROR_FILENAME_EXCED_RANGE;
+    }
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return 0;
+    }
+    DWORD result = ReturnString(full, nBufferLength, lpBuffer);
+    if (lpFilePart != nullptr && result == full.size()) {
+        size_t slash = full.rfind('\\');
+        *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
+    }
+    return result;
+}
+
+extern "C" int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ResolvedPath resolved;
+    if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
+    if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
+    memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
+    return 1;
+}

@@ -1,0 +1,93 @@
+// 8.3 short names: which names are valid short names, and the PROGRA~1.TXT names generated for the
+// others. Numbers are given per basis (first six characters and extension) in the listing's sorted
+// order of long names, skipping any that would collide with an existing name, so that a directory's
+// short names stay the same as long as its entries do.
+#include "file_system.h"
+
+#include <map>
+#include <set>
+#include <string.h>
+
+namespace host {
+namespace {
+
+// Characters a short name may hold besides letters and digits; bytes >= 0x80 are allowed too.
+bool IsShortNameChar(unsigned char c) {
+    if (c >= 0x80) return true;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    return c != 0 && strchr("$%'-_@~`!(){}^#&", c) != nullptr;
+}
+
+// Upper case, invalid characters made '_', spaces and dots dropped.
+std::string ShortNamePart(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == ' ' || c == '.') continue;
+        out += IsShortNameChar(c) ? static_cast<char>(ToUpperAnsi(c)) : '_';
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string UpperAnsi(const std::string &text) {
+    std::string out(text);
+    for (char &c : out) c = static_cast<char>(ToUpperAnsi(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool EqualNoCase(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ToUpperAnsi(static_cast<unsigned char>(a[i])) != ToUpperAnsi(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// One to eight characters, optionally a dot and one to three more, all of them short-name
+// characters. Case does not matter: "readme.txt" needs no separate short name.
+bool IsValidShortName(const std::string &name) {
+    size_t dot = name.find('.');
+    std::string base = name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+    if (dot != std::string::npos && ext.empty()) return false;
+    for (unsigned char c : base + ext)
+        if (!IsShortNameChar(c)) return false;
+    return true;
+}
+
+std::vector<std::string> GenerateShortNames(const std::vector<std::string> &names) {
+    std::vector<std::string> result(names.size());
+    std::set<std::string> taken;  // upper-case names already standing for an entry
+    for (const std::string &name : names)
+        if (IsValidShortName(name)) taken.insert(UpperAnsi(name));
+
+    std::map<std::string, unsigned> nextNumber;  // per basis
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string &name = names[i];
+        if (IsValidShortName(name)) continue;
+        // Leading dots do not start an extension: ".profile" becomes PROFIL~1.
+        size_t first = name.find_first_not_of('.');
+        std::string stripped = first == std::string::npos ? std::string() : name.substr(first);
+        size_t dot = stripped.rfind('.');
+        std::string base = ShortNamePart(stripped.substr(0, dot));
+        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1));
+        if (base.empty()) base = "_";
+        if (base.size() > 6) base.resize(6);
+        if (ext.size() > 3) ext.resize(3);
+
+        unsigned &number = nextNumber[base + "." + ext];
+        std::string candidate;
+        do {
+            std::string tail = "~" + std::to_string(++number);
+            candidate = base.substr(0, tail.size() < 8 ? 8 - tail.size() : 0) + tail;
+            if (!ext.empty()) candidate += "." + ext;
+        } while (taken.count(candidate) != 0);
+        taken.insert(candidate);
+        result[i] = candidate;
+    }
+    return result;
+}
+
+}  // namespace host

@@ -1,0 +1,195 @@
+// FindFirstFileA/FindNextFileA: wildcards, short names, attributes, times, links, special files,
+// other file systems and unreadable directories.
+#include "platform/file_system_fixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+using FindFiles = FileSystemTest;
+using Strings = std::vector<std::string>;
+
+TEST_F(FindFiles, WildcardsMatchLikeWindows) {
+    for (const char *name : {"a.txt", "b.doc", "noext", "readme.TXT", "archive.tar.gz", "Long Name.html"})
+        ASSERT_TRUE(tree.AddFile(std::string("dir/") + name));
+
+    EXPECT_EQ(Names("C:\\dir\\*.txt"), (Strings{"a.txt", "readme.TXT"}));
+    EXPECT_EQ(Names("C:\\dir\\*."), (Strings{".", "..", "noext"}));
+    EXPECT_EQ(Names("C:\\dir\\*.*").size(), 8u);
+    EXPECT_EQ(Names("C:\\dir\\*"), Names("C:\\dir\\*.*"));
+    EXPECT_EQ(Names("C:\\DIR\\?.TXT"), (Strings{"a.txt"}));
+    EXPECT_EQ(Names("C:\\dir\\noext.*"), (Strings{"noext"}));
+    EXPECT_EQ(Names("C:\\dir\\*.gz"), (Strings{"archive.tar.gz"}));
+    EXPECT_EQ(Names("C:\\dir\\*.htm"), (Strings{"Long Name.html"}));  // through LONGNA~1.HTM
+    EXPECT_EQ(Names("C:\\dir\\LONGNA~1.HTM"), (Strings{"Long Name.html"}));
+    EXPECT_EQ(Names("C:\\dir\\READme.txt"), (Strings{"readme.TXT"}));
+    EXPECT_EQ(Names("C:\\*.*"), (Strings{"dir"}));  // no "." or ".." in a root
+
+    EXPECT_TRUE(Names("C:\\dir\\*.xyz").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(Names("C:\\nodir\\*.*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(Names("C:\\di*\\*.*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_INVALID_NAME);
+
+    WIN32_FIND_DATAA data;
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileA(reinterpret_cast<HANDLE>(0x1234), &data));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+}
+
+TEST_F(FindFiles, ShortNamesAreGeneratedAndStable) {
+    for (const char *name : {"Program Files", "Program Data", "readme.txt", ".profile", "a+b.text",
+                             "LONGNA~1.TXT", "longname1.txt", "x.y.z"})
+        ASSERT_TRUE(tree.AddFile(std::string("d/") + name));
+    auto shortNames = [&] {
+        std::map<std::string, std::string> names;
+        for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) names[data.cFileName] = data.cAlternateFileName;
+        return names;
+    };
+    std::map<std::string, std::string> before = shortNames();
+    EXPECT_EQ(before["Program Data"], "PROGRA~1");
+    EXPECT_EQ(before["Program Files"], "PROGRA~2");
+    EXPECT_EQ(before["readme.txt"], "");
+    EXPECT_EQ(before["LONGNA~1.TXT"], "");
+    EXPECT_EQ(before["longname1.txt"], "LONGNA~2.TXT");  // ~1 is taken by a real name
+    EXPECT_EQ(before[".profile"], "PROFIL~1");
+    EXPECT_EQ(before["a+b.text"], "A_B~1.TEX");
+    EXPECT_EQ(before["x.y.z"], "XY~1.Z");
+
+    ASSERT_TRUE(tree.AddFile("d/unrelated file"));
+    std::map<std::string, std::string> after = shortNames();
+    after.erase("unrelated file");
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(FindFiles, AttributesTimesAndSizes) {
+    ASSERT_TRUE(tree.AddFile("d/plain.txt", "12345"));
+    ASSERT_TRUE(tree.AddFile("d/locked.txt"));
+    ASSERT_TRUE(tree.AddFile("d/.hidden"));
+    ASSERT_TRUE(tree.AddDir("d/sub"));
+    ASSERT_TRUE(tree.AddFile("d/big"));
+    chmod(tree.Path("d/locked.txt").c_str(), 0444);
+    std::filesystem::resize_file(tree.Path("d/big"), 0x140000005ULL);  // sparse, 5 GiB + 5
+    struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, tree.Path("d/plain.txt").c_str(), times, 0), 0);
+
+    std::map<std::string, WIN32_FIND_DATAA> found;
+    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*.*")) found[data.cFileName] = data;
+    EXPECT_EQ(found["plain.txt"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(found["locked.txt"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(found[".hidden"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(found["sub"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(found["."].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(found["plain.txt"].nFileSizeLow, 5u);
+    EXPECT_EQ(found["big"].nFileSizeHigh, 1u);
+    EXPECT_EQ(found["big"].nFileSizeLow, 0x40000005u);
+    uint64_t ticks = (1000000000ULL + 11644473600ULL) * 10000000ULL + 1234567;
+    EXPECT_EQ(found["plain.txt"].ftLastWriteTime.dwLowDateTime, (DWORD)ticks);
+    EXPECT_EQ(found["plain.txt"].ftLastWriteTime.dwHighDateTime, (DWORD)(ticks >> 32));
+    EXPECT_EQ(found["plain.txt"].ftLastAccessTime.dwLowDateTime, (DWORD)ticks);
+
+    EXPECT_EQ(GetFileAttributesA("C:\\D\\LOCKED.TXT"), (DWORD)FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(GetFileAttributesA("C:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\none"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+
+    // Read-only through the permissions, hidden through user.DOSATTRIB where the file system has it.
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\plain.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    struct stat st;
+    ASSERT_EQ(stat(tree.Path("d/plain.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    bool xattrs = getxattr(tree.Path("d/plain.txt").c_str(), "user.DOSATTRIB", nullptr, 0) > 0;
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\plain.txt"),
+              (DWORD)(FILE_ATTRIBUTE_READONLY | (xattrs ? FILE_ATTRIBUTE_HIDDEN : 0)));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\plain.txt", 0));
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\plain.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(SetFileAttributesA("C:\\d\\none", 0));
+}
+
+TEST_F(FindFiles, LinksAreListedNotFollowed) {
+    ASSERT_TRUE(tree.AddFile("d/target.txt", "data"));
+    ASSERT_TRUE(tree.AddDir("d/realdir"));
+    ASSERT_TRUE(tree.AddSymlink("d/dirlink", "realdir"));
+    ASSERT_TRUE(tree.AddSymlink("d/filelink", "target.txt"));
+    ASSERT_TRUE(tree.AddSymlink("d/loop", "loop"));
+    ASSERT_TRUE(tree.AddSymlink("d/dangling", "nowhere"));
+
+    std::map<std::string, DWORD> attributes;
+    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) attributes[data.cFileName] = data.dwFileAttributes;
+    for (const char *link : {"dirlink", "filelink", "loop", "dangling"})
+        EXPECT_EQ(attributes[link], (DWORD)FILE_ATTRIBUTE_REPARSE_POINT) << link;
+    EXPECT_TRUE(Names("C:\\d\\dirlink\\*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(SetCurrentDirectoryA("C:\\d\\dirlink"));
+    EXPECT_EQ(_lopen("C:\\d\\filelink", OF_READ), HFILE_ERROR);
+    EXPECT_EQ(_lopen("C:\\d\\loop", OF_READ), HFILE_ERROR);
+    EXPECT_EQ(_lcreat("C:\\d\\dangling", 0), HFILE_ERROR);
+    EXPECT_FALSE(tree.Exists("nowhere"));
+
+    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink"));
+    EXPECT_FALSE(tree.Exists("d/filelink"));
+    EXPECT_EQ(tree.ReadFile("d/target.txt"), "data");
+    EXPECT_TRUE(DeleteFileA("C:\\d\\loop"));
+}
+
+TEST_F(FindFiles, SpecialFilesAreListedButNeverOpened) {
+    ASSERT_TRUE(tree.AddFifo("d/fifo"));
+    EXPECT_EQ(Names("C:\\d\\*"), (Strings{".", "..", "fifo"}));
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\fifo"), (DWORD)FILE_ATTRIBUTE_NORMAL);
+    // Opening a FIFO without a writer would block; these must return at once.
+    SetLastError(0);
+    EXPECT_EQ(_lopen("C:\\d\\fifo", OF_READ), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(_lopen("C:\\d\\fifo", OF_WRITE), HFILE_ERROR);
+    EXPECT_EQ(_lcreat("C:\\d\\fifo", 0), HFILE_ERROR);
+
+    ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
+    EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
+}
+
+TEST_F(FindFiles, OtherFileSystemsAreNotListed) {
+    struct stat root, proc;
+    if (stat("/", &root) != 0 || stat("/proc", &proc) != 0 || root.st_dev == proc.st_dev)
+        GTEST_SKIP() << "/proc is not a separate file system here";
+    ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
+    Strings names = Names("Z:\\*.*");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "proc"), 0);
+    EXPECT_EQ(GetFileAttributesA("Z:\\proc"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Names("Z:\\proc\\*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(FindFiles, UnreadableDirectoryListsAsEmpty) {
+    ASSERT_TRUE(tree.AddFile("locked/inside.txt"));
+    ASSERT_EQ(chmod(tree.Path("locked").c_str(), 0), 0);
+    auto check = [&] {
+        bool listed = Names("C:\\*") == Strings{"locked"};
+        bool empty = Names("C:\\locked\\*.*").empty() && lastError == ERROR_FILE_NOT_FOUND;
+        return listed && empty;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    // Root reads a mode-000 directory; drop privileges in a child to see what a user sees.
+    ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

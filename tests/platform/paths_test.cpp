@@ -1,0 +1,149 @@
+// Drive table, current directories, GetFullPathNameA and resolution of Windows paths.
+#include "platform/file_system_fixture.h"
+
+#include <string.h>
+
+using Paths = FileSystemTest;
+
+TEST_F(Paths, DriveTypesAndLogicalDrives) {
+    ASSERT_TRUE(HostMachine_MapDrive('a', DRIVE_REMOVABLE, nullptr));  // no medium
+    ASSERT_TRUE(tree.AddDir("data"));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\data"));
+    EXPECT_FALSE(HostMachine_MapDrive('1', DRIVE_FIXED, tree.Root().c_str()));
+    EXPECT_FALSE(HostMachine_MapDrive('D', 99, tree.Root().c_str()));
+    EXPECT_FALSE(HostMachine_MapDrive('D', DRIVE_FIXED, (tree.Root() + "/missing").c_str()));
+    EXPECT_FALSE(HostMachine_SubstDrive('T', "data"));
+
+    EXPECT_EQ(GetDriveTypeA("C:\\"), (UINT)DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeA("c:"), (UINT)DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeA(nullptr), (UINT)DRIVE_FIXED);  // C was mapped first: current
+    EXPECT_EQ(GetDriveTypeA("A:\\"), (UINT)DRIVE_REMOVABLE);
+    EXPECT_EQ(GetDriveTypeA("s:\\"), (UINT)DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeA("Q:\\"), (UINT)DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(GetDriveTypeA("C:\\data"), (UINT)DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(GetLogicalDrives(), (DWORD)((1u << 0) | (1u << 2) | (1u << 18)));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA("A:\\x"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_READY);
+
+    HostMachine_Reset();
+    EXPECT_EQ(GetLogicalDrives(), 0u);
+    EXPECT_EQ(GetDriveTypeA("C:\\"), (UINT)DRIVE_NO_ROOT_DIR);
+}
+
+TEST_F(Paths, FullPathNames) {
+    ASSERT_TRUE(tree.AddDir("dir/sub"));
+    ASSERT_TRUE(tree.AddDir("data"));
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree.Path("dir").c_str()));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\data\\"));
+    ASSERT_TRUE(SetCurrentDirectoryA("D:\\sub"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\dir"));
+
+    const struct {
+        const char *in, *out;
+    } cases[] = {
+        {"C:\\a\\.\\b\\..\\c", "C:\\a\\c"}, {"c:/x//y", "C:\\x\\y"},   {"foo", "C:\\dir\\foo"},
+        {"\\foo", "C:\\foo"},               {"D:foo", "D:\\sub\\foo"}, {"D:", "D:\\sub"},
+        {"C:\\..\\..", "C:\\"},             {"C:\\a\\b\\", "C:\\a\\b\\"}, {"C:\\a\\name. .", "C:\\a\\name"},
+        {"S:\\x\\*.*", "C:\\data\\x\\*.*"}, {"S:\\", "C:\\data"},      {"..\\up", "C:\\up"},
+    };
+    for (const auto &c : cases) {
+        char buffer[300];
+        char *filePart = nullptr;
+        DWORD length = GetFullPathNameA(c.in, sizeof buffer, buffer, &filePart);
+        EXPECT_STREQ(buffer, c.out) << c.in;
+        EXPECT_EQ(length, strlen(c.out)) << c.in;
+        const char *slash = strrchr(buffer, '\\');
+        EXPECT_EQ(filePart, slash[1] ? slash + 1 : nullptr) << c.in;
+    }
+
+    // Too small: the size needed including the NUL, nothing written past the buffer.
+    char small[8];
+    memset(small, 'x', sizeof small);
+    EXPECT_EQ(GetFullPathNameA("C:\\dir\\file.txt", 8, small, nullptr), 16u);
+    EXPECT_EQ(small[7], 'x');
+    EXPECT_EQ(GetFullPathNameA("C:\\dir\\file.txt", 0, nullptr, nullptr), 16u);
+
+    char buffer[400];
+    std::string tooLong = "C:\\" + std::string(297, 'a');  // 300 characters
+    SetLastError(0);
+    EXPECT_EQ(GetFullPathNameA(tooLong.c_str(), sizeof buffer, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(GetFullPathNameA(std::string(300, 'r').c_str(), sizeof buffer, buffer, nullptr), 0u);
+}
+
+TEST_F(Paths, CurrentDirectoryPerDrive) {
+    ASSERT_TRUE(tree.AddDir("one/Two"));
+    ASSERT_TRUE(tree.AddDir("d/sub"));
+    ASSERT_TRUE(tree.AddFile("file.txt"));
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree.Path("d").c_str()));
+    ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, nullptr));
+    char buffer[300];
+
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 3u);
+    EXPECT_STREQ(buffer, "C:\\");
+    ASSERT_TRUE(SetCurrentDirectoryA("c:\\ONE\\two\\"));
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 10u);
+    EXPECT_STREQ(buffer, "C:\\ONE\\two");  // as spelled, drive letter upper case
+    EXPECT_EQ(GetCurrentDirectoryA(5, buffer), 11u);
+
+    ASSERT_TRUE(SetCurrentDirectoryA("D:sub"));
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+    EXPECT_STREQ(buffer, "D:\\sub");
+    ASSERT_TRUE(SetCurrentDirectoryA("C:"));  // back to C's remembered directory
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+    EXPECT_STREQ(buffer, "C:\\ONE\\two");
+    EXPECT_EQ(Resolve("..\\file.txt"), tree.Path("one/file.txt"));
+    EXPECT_EQ(Resolve("D:x"), tree.Path("d/sub/x"));
+
+    const struct {
+        const char *path;
+        DWORD error;
+    } failures[] = {
+        {"C:\\missing", ERROR_PATH_NOT_FOUND}, {"C:\\missing\\deeper", ERROR_PATH_NOT_FOUND},
+        {"C:\\file.txt", ERROR_DIRECTORY},     {"Q:", ERROR_INVALID_DRIVE},
+        {"A:", ERROR_NOT_READY},               {"A:\\", ERROR_NOT_READY},
+    };
+    for (const auto &f : failures) {
+        SetLastError(0);
+        EXPECT_FALSE(SetCurrentDirectoryA(f.path)) << f.path;
+        EXPECT_EQ(GetLastError(), f.error) << f.path;
+    }
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+    EXPECT_STREQ(buffer, "C:\\ONE\\two");
+}
+
+TEST_F(Paths, CaseInsensitiveAndShortNameResolution) {
+    ASSERT_TRUE(tree.AddFile("Readme.TXT"));
+    ASSERT_TRUE(tree.AddFile("caf\xe9.txt"));  // code page 1252 bytes, as a Windows name would be
+    ASSERT_TRUE(tree.AddFile("abc", "lower"));
+    ASSERT_TRUE(tree.AddFile("ABC", "upper"));
+    ASSERT_TRUE(tree.AddFile("Program Files/Long File Name.text"));
+    ASSERT_TRUE(tree.AddDir("data/deep"));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\DATA"));
+
+    EXPECT_EQ(Resolve("C:\\README.txt"), tree.Path("Readme.TXT"));
+    EXPECT_EQ(Resolve("C:\\CAF\xc9.TXT"), tree.Path("caf\xe9.txt"));
+    EXPECT_EQ(Resolve("c:\\abc"), tree.Path("abc"));  // exact match wins over the other case
+    EXPECT_EQ(Resolve("C:\\ABC"), tree.Path("ABC"));
+    EXPECT_EQ(Resolve("C:\\Abc"), tree.Path("ABC"));  // no exact match: the first by bytes
+    EXPECT_EQ(Resolve("C:\\PROGRA~1\\LONGFI~1.TEX"), tree.Path("Program Files/Long File Name.text"));
+    EXPECT_EQ(Resolve("C:\\program files\\new.txt"), tree.Path("Program Files/new.txt"));
+    EXPECT_EQ(Resolve("S:\\Deep"), tree.Path("data/deep"));
+    EXPECT_EQ(Resolve("C:\\"), tree.Root());
+    EXPECT_EQ(Resolve("C:\\missing\\x"), "");
+    EXPECT_EQ(Resolve("C:\\Readme.TXT\\x"), "");  // a file is not a directory
+    EXPECT_EQ(Resolve("Q:\\x"), "");
+
+    char host[8];
+    EXPECT_EQ(HostMachine_ResolvePath("C:\\Readme.TXT", host, sizeof host), 0);  // does not fit
+
+    std::string longPath = "C:";
+    while (longPath.size() < 300) longPath += "\\abcdefgh";
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA(longPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(_lopen(longPath.c_str(), OF_READ), HFILE_ERROR);
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(FindFirstFileA((longPath + "\\*.*").c_str(), &data), INVALID_HANDLE_VALUE);
+}
