@@ -1,0 +1,91 @@
+// File system helpers on a temporary tree mapped as drive C.
+#include <gtest/gtest.h>
+
+#include "common/temp_tree.h"
+#include "host_machine.h"
+#include "support/file_system.h"
+#include "support/limits.h"
+
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+class FileSystemHelpers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostMachine_Reset();
+        ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text") && tree_.AddDir("Dir/Sub"));
+        ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile"));
+        ASSERT_TRUE(tree_.AddDir(".config"));
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
+    }
+    void TearDown() override { HostMachine_Reset(); }
+
+    TempTree tree_;
+};
+
+// DirectoryExists modifies its argument during the call: test it on a copy, which must end as it
+// began.
+DWORD DirectoryExistsOf(const char *path) {
+    char text[PATH_BUFFER_SIZE];
+    DWORD answer = DirectoryExists(strcpy(text, path));
+    EXPECT_STREQ(text, path);
+    return answer;
+}
+
+TEST_F(FileSystemHelpers, Existence) {
+    EXPECT_EQ(DirectoryExistsOf("C:\\Dir"), 1u);
+    EXPECT_EQ(DirectoryExistsOf("c:\\dir\\"), 1u);
+    EXPECT_EQ(DirectoryExistsOf("C:\\Dir\\S*"), 1u);
+    EXPECT_EQ(DirectoryExistsOf("C:\\Dir\\README.TXT"), 0u);
+    EXPECT_EQ(DirectoryExistsOf("C:\\Missing\\"), 0u);
+    EXPECT_EQ(DirectoryExistsOf("C:\\.config"), 0u);
+    EXPECT_EQ(DirectoryExistsOf(""), 0u);
+
+    EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt"));
+    EXPECT_TRUE(FileExists("C:\\Dir\\*.T?T"));
+    EXPECT_FALSE(FileExists("C:\\Dir\\*.DOC"));
+    EXPECT_FALSE(FileExists("C:\\Dir") || FileExists("C:\\Dir\\Su*"));
+    EXPECT_FALSE(FileExists("C:\\.profile") || FileExists(""));
+
+    // A drive root is tested by making its drive current; the current directory is restored.
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA("D:\\Dir\\Sub") && SetCurrentDirectoryA("C:\\Dir"));
+    EXPECT_EQ(DirectoryExistsOf("D:\\"), strlen("D:\\Dir\\Sub"));
+    EXPECT_EQ(DirectoryExistsOf("Q:\\"), 0u);
+    char current[PATH_BUFFER_SIZE];
+    GetCurrentDirectoryA(sizeof(current), current);
+    EXPECT_STREQ(current, "C:\\Dir");
+}
+
+TEST_F(FileSystemHelpers, GetTrueCasePath) {
+    char path[PATH_BUFFER_SIZE];
+    EXPECT_EQ(GetTrueCasePath(path, "C:\\DIR\\SUB"), 0);
+    EXPECT_STREQ(path, "C:\\Dir\\Sub");
+    // A short name without a long form comes back capitalised; a long name as stored.
+    EXPECT_EQ(GetTrueCasePath(path, "C:\\dir\\readme.txt"), 0);
+    EXPECT_STREQ(path, "C:\\Dir\\Readme.txt");
+    EXPECT_EQ(GetTrueCasePath(path, "C:\\LONG FILE NAME.TXT"), 0);
+    EXPECT_STREQ(path, "C:\\Long File Name.txt");
+    // From the missing component on, the caller's spelling is kept.
+    EXPECT_EQ(GetTrueCasePath(path, "C:\\DIR\\MISSING\\SUB\\x.TXT"), 1);
+    EXPECT_STREQ(path, "C:\\Dir\\MISSING\\SUB\\x.TXT");
+    EXPECT_EQ(GetTrueCasePath(path, ""), 1);
+    EXPECT_STREQ(path, "");
+    // Too long for a path buffer: cut at 299 characters.
+    EXPECT_EQ(GetTrueCasePath(path, ("C:\\DIR\\" + std::string(400, 'n')).c_str()), 1);
+    EXPECT_EQ(strlen(path), PATH_BUFFER_SIZE - 1u);
+}
+
+TEST_F(FileSystemHelpers, DeleteSingleFile) {
+    SetLastError(0);
+    EXPECT_FALSE(DeleteSingleFile("C:\\Dir\\*.TXT"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(tree_.Exists("Dir/README.TXT"));
+    EXPECT_TRUE(DeleteSingleFile("C:\\Dir\\Readme.txt"));
+    EXPECT_FALSE(tree_.Exists("Dir/README.TXT"));
+}
+
+}  // namespace
