@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -17,6 +18,56 @@ bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveD
     if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos)
         return false;
     return !(S_ISDIR(st.st_mode) && st.st_dev != driveDev);
+}
+
+// The short names of the last directory whose long name was looked up with its short name. Adding
+// a file looks each file up by its full path, and a short name depends on the whole directory, so
+// without this a directory of n long names costs n full listings. The cache is keyed by the
+// directory's identity and change times, and is only kept for a directory unchanged for a few
+// seconds: timestamps are coarse, and a change within the same tick must not go unnoticed.
+struct ShortNameCache {
+    std::string hostDir;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime {}, ctime {};
+    std::vector<std::pair<std::string, std::string>> names;  // (long, short), sorted by long name
+};
+
+ShortNameCache g_shortNameCache;
+constexpr time_t kSettledSeconds = 3;
+
+bool SameTime(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The short name of `name` (an entry of hostDir that is not a valid short name), or false when the
+// directory no longer lists it.
+bool ShortNameOf(const std::string &hostDir, dev_t driveDev, const std::string &name, std::string *out) {
+    struct stat dirSt;
+    if (stat(hostDir.c_str(), &dirSt) != 0) return false;
+    ShortNameCache &cache = g_shortNameCache;
+    bool fresh = cache.hostDir == hostDir && cache.dev == dirSt.st_dev && cache.ino == dirSt.st_ino &&
+                 SameTime(cache.mtime, dirSt.st_mtim) && SameTime(cache.ctime, dirSt.st_ctim);
+    if (!fresh) {
+        std::vector<ListedEntry> entries;
+        ListDirectory(hostDir, driveDev, &entries);
+        cache = ShortNameCache();
+        for (ListedEntry &entry : entries)
+            cache.names.emplace_back(std::move(entry.name), std::move(entry.shortName));
+        if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
+            time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
+            cache.hostDir = hostDir;
+            cache.dev = dirSt.st_dev;
+            cache.ino = dirSt.st_ino;
+            cache.mtime = dirSt.st_mtim;
+            cache.ctime = dirSt.st_ctim;
+        }
+    }
+    auto it = std::lower_bound(cache.names.begin(), cache.names.end(), name,
+                               [](const auto &entry, const std::string &key) { return entry.first < key; });
+    if (it == cache.names.end() || it->first != name) return false;
+    *out = it->second;
+    return true;
 }
 
 }  // namespace
@@ -59,11 +110,13 @@ bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string
     // for the short name of a long name.
     struct stat st;
     if (fstatat(AT_FDCWD, JoinHostPath(hostDir, name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        BelongsOnDrive(name, st, driveDev) && (!wantShortName || IsValidShortName(name))) {
-        found->name = name;
+        BelongsOnDrive(name, st, driveDev)) {
         found->shortName.clear();
-        found->st = st;
-        return true;
+        if (!wantShortName || IsValidShortName(name) || ShortNameOf(hostDir, driveDev, name, &found->shortName)) {
+            found->name = name;
+            found->st = st;
+            return true;
+        }
     }
     std::vector<ListedEntry> entries;
     ListDirectory(hostDir, driveDev, &entries);

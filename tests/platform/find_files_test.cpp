@@ -70,6 +70,23 @@ TEST_F(FindFiles, ShortNamesAreGeneratedAndStable) {
     EXPECT_EQ(after, before);
 }
 
+// Looking a long name up by itself gives the short name the listing gives, also in a directory
+// old enough for its short names to be cached between lookups.
+TEST_F(FindFiles, SingleLookupsAgreeWithTheListing) {
+    ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/usr/include"));
+    int checked = 0;
+    for (const WIN32_FIND_DATAA &listed : Find("Z:\\*.*")) {
+        if (listed.cAlternateFileName[0] == '\0' || ++checked > 20) continue;
+        for (int pass = 0; pass < 2; ++pass) {
+            std::vector<WIN32_FIND_DATAA> single = Find(std::string("Z:\\") + listed.cFileName);
+            ASSERT_EQ(single.size(), 1u) << listed.cFileName;
+            EXPECT_STREQ(single[0].cAlternateFileName, listed.cAlternateFileName);
+        }
+        EXPECT_EQ(Names(std::string("Z:\\") + listed.cAlternateFileName), Strings{listed.cFileName});
+    }
+    if (checked == 0) GTEST_SKIP() << "no long names in /usr/include";
+}
+
 TEST_F(FindFiles, AttributesTimesAndSizes) {
     ASSERT_TRUE(tree.AddFile("d/plain.txt", "12345"));
     ASSERT_TRUE(tree.AddFile("d/locked.txt"));
