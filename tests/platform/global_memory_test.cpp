@@ -1,0 +1,215 @@
+// Global memory: handles, locks, moves, zero-filling, limits, the 4 GiB bound, IsBadReadPtr.
+#include "host_machine.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class GlobalMemory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostMachine_Reset();
+        startBlocks = HostMachine_GlobalBlockCount();
+    }
+    void TearDown() override {
+        EXPECT_EQ(HostMachine_GlobalBlockCount(), startBlocks) << "a test leaked a block";
+        HostMachine_Reset();
+    }
+    unsigned long startBlocks = 0;
+};
+
+bool AllBytes(const void *p, size_t cb, unsigned char value) {
+    const unsigned char *b = static_cast<const unsigned char *>(p);
+    for (size_t i = 0; i < cb; ++i)
+        if (b[i] != value) return false;
+    return true;
+}
+
+TEST_F(GlobalMemory, BlocksLieBelow4GiBAlignedAndCounted) {
+    std::vector<HGLOBAL> blocks;
+    for (SIZE_T cb : {1u, 7u, 16u, 100u, 16384u, 1u << 20}) {
+        HGLOBAL hFixed = GlobalAlloc(GPTR, cb);
+        HGLOBAL hMoveable = GlobalAlloc(GHND, cb);
+        ASSERT_TRUE(hFixed && hMoveable);
+        for (void *p : {GlobalLock(hFixed), GlobalLock(hMoveable)}) {
+            uint64_t u = reinterpret_cast<uintptr_t>(p);
+            EXPECT_LE(u + cb, 0x100000000ull);
+            EXPECT_EQ(u % 8, 0u);
+            EXPECT_TRUE(AllBytes(p, cb, 0));
+        }
+        blocks.push_back(hFixed);
+        blocks.push_back(hMoveable);
+    }
+    EXPECT_EQ(HostMachine_GlobalBlockCount(), startBlocks + blocks.size());
+    for (HGLOBAL h : blocks) EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST_F(GlobalMemory, HandlesLocksAndPointers) {
+    HGLOBAL h = GlobalAlloc(GHND, 40);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(IsBadReadPtr(h, 1)) << "a handle must not be usable as data";
+    EXPECT_EQ(GlobalSize(h), 40u);
+    EXPECT_EQ(GlobalFlags(h), 0u);
+
+    char *p = static_cast<char *>(GlobalLock(h));
+    ASSERT_NE(p, nullptr);
+    EXPECT_NE(static_cast<void *>(p), h);
+    EXPECT_EQ(GlobalHandle(p), h);
+    EXPECT_EQ(GlobalHandle(h), h);
+    EXPECT_EQ(GlobalLock(h), p);
+    EXPECT_EQ(GlobalFlags(h), 2u);
+    EXPECT_TRUE(GlobalUnlock(h));
+    SetLastError(1234);
+    EXPECT_FALSE(GlobalUnlock(h));
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_FALSE(GlobalUnlock(h));
+    EXPECT_EQ(GetLastError(), 158u);  // ERROR_NOT_LOCKED
+
+    // Pointers into a block and the data pointer of a moveable block are not handles.
+    EXPECT_EQ(GlobalHandle(p + 8), nullptr);
+    EXPECT_EQ(GlobalSize(p), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+
+    HGLOBAL hFixed = GlobalAlloc(GMEM_FIXED, 10);
+    EXPECT_EQ(GlobalLock(hFixed), hFixed);
+    EXPECT_EQ(GlobalHandle(hFixed), hFixed);
+    EXPECT_TRUE(GlobalUnlock(hFixed));
+
+    EXPECT_EQ(GlobalFree(h), nullptr);
+    EXPECT_EQ(GlobalFree(h), h);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GlobalLock(h), nullptr);
+    EXPECT_EQ(GlobalFlags(h), 0x8000u);
+    EXPECT_EQ(GlobalFree(hFixed), nullptr);
+    EXPECT_EQ(GlobalFree(nullptr), nullptr);
+}
+
+TEST_F(GlobalMemory, ReallocationZeroFillsTheGrownPart) {
+    for (int forceMoves : {0, 1}) {
+        HostMachine_MoveEveryReallocation(forceMoves);
+        HGLOBAL h = GlobalAlloc(GHND, 100);
+        memset(GlobalLock(h), 0xAA, 100);
+        GlobalUnlock(h);
+        ASSERT_EQ(GlobalReAlloc(h, 5000, GHND), h);
+        char *p = static_cast<char *>(GlobalLock(h));
+        EXPECT_EQ(GlobalSize(h), 5000u);
+        EXPECT_TRUE(AllBytes(p, 100, 0xAA));
+        EXPECT_TRUE(AllBytes(p + 100, 4900, 0));
+        // Shrink, then grow again: the bytes cut off must not come back.
+        GlobalUnlock(h);
+        ASSERT_EQ(GlobalReAlloc(h, 50, GHND), h);
+        ASSERT_EQ(GlobalReAlloc(h, 60, GHND), h);
+        p = static_cast<char *>(GlobalLock(h));
+        EXPECT_TRUE(AllBytes(p, 50, 0xAA));
+        EXPECT_TRUE(AllBytes(p + 50, 10, 0));
+        GlobalUnlock(h);
+        GlobalFree(h);
+    }
+}
+
+TEST_F(GlobalMemory, ForcedMovesKeepHandleLocksAndContent) {
+    HostMachine_MoveEveryReallocation(1);
+    HGLOBAL h = GlobalAlloc(GHND, 64);
+    char *p = static_cast<char *>(GlobalLock(h));
+    strcpy(p, "directory block");
+    for (SIZE_T cb : {128u, 16u, 16u + 16384u}) {
+        ASSERT_EQ(GlobalReAlloc(h, cb, GHND), h);
+        char *pNew = static_cast<char *>(GlobalLock(h));
+        EXPECT_NE(pNew, p) << "size " << cb;
+        EXPECT_EQ(memcmp(pNew, "directory block", 16), 0);
+        EXPECT_EQ(GlobalHandle(pNew), h);
+        EXPECT_EQ(GlobalHandle(p), nullptr) << "the old address is no block any more";
+        EXPECT_EQ(GlobalUnlock(h), TRUE) << "the first lock survives the move";
+        p = pNew;
+    }
+    // A fixed block moves only when GMEM_MOVEABLE allows it; then its handle is its new address.
+    HGLOBAL hFixed = GlobalAlloc(GMEM_FIXED, 32);
+    HGLOBAL hMoved = GlobalReAlloc(hFixed, 64, GMEM_MOVEABLE);
+    ASSERT_NE(hMoved, nullptr);
+    EXPECT_NE(hMoved, hFixed);
+    EXPECT_EQ(GlobalSize(hMoved), 64u);
+    GlobalFree(hMoved);
+    GlobalUnlock(h);
+    GlobalFree(h);
+}
+
+TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
+    HostMachine_LimitAllocations(1000);
+    SetLastError(0);
+    EXPECT_EQ(GlobalAlloc(GHND, 1001), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    HGLOBAL h = GlobalAlloc(GHND, 1000);
+    ASSERT_NE(h, nullptr);
+    char *p = static_cast<char *>(GlobalLock(h));
+    memset(p, 0x5A, 1000);
+    EXPECT_EQ(GlobalReAlloc(h, 1001, GHND), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(GlobalSize(h), 1000u);
+    EXPECT_EQ(GlobalLock(h), p);
+    EXPECT_TRUE(AllBytes(p, 1000, 0x5A));
+    HostMachine_Reset();  // lifts the limit, keeps the block
+    EXPECT_EQ(GlobalSize(h), 1000u);
+    EXPECT_EQ(GlobalReAlloc(h, 0x7FFFFFFF, GHND), nullptr);  // more than the region holds
+    EXPECT_TRUE(AllBytes(p, 1000, 0x5A));
+    EXPECT_EQ(GlobalReAlloc(p, 10, GHND), nullptr) << "a data pointer is no handle";
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    GlobalFree(h);
+}
+
+TEST_F(GlobalMemory, IsBadReadPtrProbesTheAddressSpace) {
+    long cbPage = sysconf(_SC_PAGESIZE);
+    char *pPages = static_cast<char *>(
+        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pPages, MAP_FAILED);
+    ASSERT_EQ(munmap(pPages + cbPage, cbPage), 0);
+    EXPECT_FALSE(IsBadReadPtr(pPages, cbPage));
+    EXPECT_TRUE(IsBadReadPtr(pPages, cbPage + 1)) << "the range runs into the unmapped page";
+    EXPECT_TRUE(IsBadReadPtr(pPages + cbPage + 10, 4));
+    ASSERT_EQ(munmap(pPages, cbPage), 0);
+    EXPECT_TRUE(IsBadReadPtr(pPages, 4));
+    EXPECT_TRUE(IsBadReadPtr(nullptr, 1));
+    EXPECT_FALSE(IsBadReadPtr(nullptr, 0));
+    EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void *>(UINTPTR_MAX - 2), 8)) << "wraps around";
+
+    HGLOBAL h = GlobalAlloc(GPTR, 3 * cbPage);
+    EXPECT_FALSE(IsBadReadPtr(h, 3 * cbPage));
+    GlobalFree(h);
+}
+
+TEST_F(GlobalMemory, ConcurrentUseIsSafe) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 500; ++i) {
+                HGLOBAL h = GlobalAlloc(GHND, 16 + i);
+                unsigned char *p = static_cast<unsigned char *>(GlobalLock(h));
+                p[0] = static_cast<unsigned char>(t);
+                GlobalUnlock(h);
+                h = GlobalReAlloc(h, 300 + i, GHND);
+                EXPECT_EQ(static_cast<unsigned char *>(GlobalLock(h))[0], t);
+                GlobalUnlock(h);
+                GlobalFree(h);
+            }
+        });
+    }
+    for (std::thread &th : threads) th.join();
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(GlobalMemoryDeathTest, OverrunIsReportedUnderAddressSanitizer) {
+    HGLOBAL h = GlobalAlloc(GHND, 13);
+    volatile char *p = static_cast<char *>(GlobalLock(h));
+    EXPECT_DEATH(p[13] = 1, "AddressSanitizer");
+    GlobalUnlock(h);
+    GlobalFree(h);
+}
+#endif
+
+}  // namespace
