@@ -4,6 +4,8 @@
 
 #include "win32.h"
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -126,7 +126,9 @@ TEST(ExportList, DefFileNamesAndOrdinalsFollowTheFixedList) {
         EXPECT_TRUE(seen.insert(e.exportedName).second) << "listed twice";
         // The alias is the stdcall symbol of our function; for decorated names its argument
         // bytes must be those of the exported name.
-        if (e.exportedName[0] == '_') EXPECT_EQ("_" + e.internalName, e.exportedName);
+        if (e.exportedName[0] == '_') {
+            EXPECT_EQ("_" + e.internalName, e.exportedName);
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 // directories are which drive letters, the platform, the Windows and System directories, PATH.
 #pragma once
 
+#include "win32.h"
+
 #include <optional>
 #include <string>
 #include <vector>
