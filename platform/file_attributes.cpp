@@ -76,8 +76,7 @@ DWORD AttributesOf(const std::string &hostPath, const std::string &name, const s
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
     if (error != ERROR_SUCCESS) {
         host::Fail(error);
         return INVALID_FILE_ATTRIBUTES;
@@ -91,8 +90,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
     if (error != ERROR_SUCCESS) {
         host::Fail(error);
         return FALSE;
@@ -115,8 +113,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_FILE_NOT_FOUND;
+    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
     if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode)))
         error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)

@@ -66,6 +66,9 @@ struct ResolvedPath {
 // ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME, ...
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
 
+// ResolveWindowsPath, with ERROR_FILE_NOT_FOUND when the last component does not exist.
+DWORD ResolveExistingPath(const char *path, ResolvedPath *out);
+
 // ---- short_names.cpp -------------------------------------------------------------------------
 bool IsValidShortName(const std::string &name);
 bool EqualNoCase(const std::string &a, const std::string &b);

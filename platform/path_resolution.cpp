@@ -158,6 +158,11 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     return ERROR_SUCCESS;
 }
 
+DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
+    DWORD error = ResolveWindowsPath(path, out);
+    return error == ERROR_SUCCESS && !out->bExists ? ERROR_FILE_NOT_FOUND : error;
+}
+
 }  // namespace host
 
 namespace {
