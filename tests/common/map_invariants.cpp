@@ -98,9 +98,9 @@ unsigned long CountChainBlocks() {
 
 ::testing::AssertionResult CheckMapInvariants() {
     Checker checker;
-    if (gDriveTable.dwCount > 26)
-        return ::testing::AssertionFailure() << "drive count " << gDriveTable.dwCount;
-    for (DWORD i = 0; i < gDriveTable.dwCount; ++i) {
+    const DWORD cDrives = gDriveTable.dwCount;  // a packed field: copied, never bound to a reference
+    if (cDrives > 26) return ::testing::AssertionFailure() << "drive count " << cDrives;
+    for (DWORD i = 0; i < cDrives; ++i) {
         const DriveRecord *drive = &gDriveTable.records[i];
         const std::string path(1, static_cast<char>(drive->chLetter));
         const DirectoryBlock *root = GetDriveRoot(drive);

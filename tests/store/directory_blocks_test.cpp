@@ -1,0 +1,190 @@
+#include "store_fixture.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// C: root { a { a1 { deep }, file.txt }, b }, D: root { d1 }; chain C, a, a1, deep, b, D, d1.
+struct SampleMap {
+    DirectoryBlock *c, *a, *a1, *deep, *b, *d, *d1;
+};
+
+SampleMap BuildSample() {
+    SampleMap m{};
+    m.c = BuildDrive('C');
+    m.a = BuildDirectory(&m.c, "a");
+    m.a1 = BuildDirectory(&m.a, "a1");
+    m.deep = BuildDirectory(&m.a1, "deep");
+    BuildFile(&m.a, "file.txt", 42);
+    m.b = BuildDirectory(&m.c, "b");
+    m.d = BuildDrive('D');
+    m.d1 = BuildDirectory(&m.d, "d1");
+    return m;
+}
+
+}  // namespace
+
+TEST_F(StoreTest, CreatedBlocksAreEmptyChainedCountedAndRooted) {
+    DirectoryBlock *root = BuildDrive('C');
+    ASSERT_NE(nullptr, root);
+    EXPECT_EQ(BLOCK_HEADER_SIZE, GetBlockUsed(root));
+    EXPECT_EQ(0, GetBlockEntryCount(root));
+    EXPECT_EQ(nullptr, FindEntryByName(root, "x", 0));
+    EXPECT_EQ(nullptr, FindEntryByChildId(root, 0));
+    EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
+
+    DirectoryBlock *child = CreateDirectoryBlock(root);
+    ASSERT_NE(nullptr, child);
+    EXPECT_EQ(root, GetBlockParent(child));
+    EXPECT_EQ(GetBlockId(root), GetBlockParentId(child));
+    EXPECT_EQ(child, gLastBlock);
+    EXPECT_EQ(child, GetBlockNext(root));
+    EXPECT_EQ(2, GetDriveBlockCount(gCurrentDrive));
+    EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
+    FreeBlockTree(child, /*unlink=*/1);  // no record names it yet
+    EXPECT_TRUE(CheckMapInvariants());
+
+    // No memory, or no current drive: no block and nothing changed.
+    HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
+    EXPECT_EQ(nullptr, CreateDirectoryBlock(root));
+    HostMachine_LimitAllocations(0);
+    gCurrentDrive = nullptr;
+    EXPECT_EQ(nullptr, CreateDirectoryBlock(root));
+    EXPECT_EQ(1ul, CountChainBlocks());
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
+    gOperationMode = MODE_BUILD;
+    DirectoryBlock *root = BuildDrive('C');
+    DirectoryBlock *one = BuildDirectory(&root, "one");
+    DirectoryBlock *two = BuildDirectory(&root, "two");
+    EXPECT_EQ(0, GetBlockId(root));
+    EXPECT_EQ(1, GetBlockId(one));
+    EXPECT_EQ(2, GetBlockId(two));
+    EXPECT_EQ(3, AllocateBlockId());  // untested: a duplicate would come out as well
+
+    gOperationMode = MODE_UPDATE;
+    SetBlockId(one, 10), SetBlockId(two, 11);
+    gNextBlockId = 10;
+    EXPECT_EQ(12, AllocateBlockId());
+    EXPECT_EQ(13u, gNextBlockId);
+    EXPECT_EQ(13, AllocateBlockId());
+
+    gNextBlockId = 0xFFFF;  // nothing above: wraps to 0, which the root holds
+    EXPECT_EQ(1, AllocateBlockId());
+    EXPECT_EQ(2u, gNextBlockId);
+    gNextBlockId = 0x1000A;  // only the low 16 bits count
+    EXPECT_EQ(12, AllocateBlockId());
+    SetBlockId(one, 1), SetBlockId(two, 2);
+    SetChildId(FindEntryByName(root, "one", 1), 1), SetChildId(FindEntryByName(root, "two", 1), 2);
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(StoreTest, BlocksAreFoundByIdAndUnlinkedFromTheChain) {
+    SampleMap m = BuildSample();
+    EXPECT_EQ(m.a1, FindBlockById(GetBlockId(m.a1)));
+    EXPECT_EQ(m.d1, FindBlockById(GetBlockId(m.d1)));
+    EXPECT_EQ(nullptr, FindBlockById(999));
+
+    UnlinkBlock(m.c);  // the head stays
+    EXPECT_EQ(7ul, CountChainBlocks());
+    UnlinkBlock(m.d1);  // the tail: its predecessor becomes the last block
+    EXPECT_EQ(m.d, gLastBlock);
+    EXPECT_EQ(nullptr, GetBlockNext(m.d));
+    UnlinkBlock(m.a1);
+    EXPECT_EQ(m.deep, GetBlockNext(m.a));
+    EXPECT_EQ(5ul, CountChainBlocks());
+    SetBlockNext(m.a, m.a1), SetBlockNext(m.d, m.d1), gLastBlock = m.d1;  // relink for the release
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
+    SampleMap m = BuildSample();
+    HostMachine_MoveEveryReallocation(1);
+    // The chain's head (a root), a middle block with a parent and children, the tail, a root that
+    // is not the head: every growth moves the block and the whole map must follow.
+    struct Case { DirectoryBlock **block; const char *name; } cases[] = {
+        {&m.c, "c1"}, {&m.a, "a2"}, {&m.d1, "d11"}, {&m.d, "d2"}, {&m.deep, "x"}};
+    for (const Case &k : cases) {
+        DirectoryBlock *old = *k.block;
+        SelectDriveOf(old);
+        ASSERT_NE(nullptr, BuildFile(k.block, k.name)) << k.name;
+        EXPECT_NE(old, *k.block);
+        EXPECT_TRUE(CheckMapInvariants()) << "after appending " << k.name;
+    }
+    EXPECT_EQ(m.c, GetChainHead());
+    EXPECT_EQ(m.d1, gLastBlock);
+    EXPECT_EQ(m.d, GetDriveRoot(&gDriveTable.records[1]));
+    EXPECT_EQ(m.a, GetBlockParent(m.a1));
+    EXPECT_EQ(m.a, GetChildBlock(FindEntryByName(m.c, "a", 1)));
+
+    // Cutting back a block with slack moves it too, and only while a shrink is pending.
+    SelectDriveOf(m.a);
+    m.a = GrowBlock(m.a, 16384);
+    ASSERT_NE(nullptr, m.a);
+    EXPECT_EQ(m.a, ShrinkBlock(m.a));
+    EXPECT_EQ(16384u, GlobalSize(GlobalHandle(m.a)));
+    gShrinkPending = 1;
+    DirectoryBlock *shrunk = ShrinkBlock(m.a);
+    EXPECT_NE(m.a, shrunk);
+    EXPECT_EQ(GetBlockUsed(shrunk), GlobalSize(GlobalHandle(shrunk)));
+    EXPECT_EQ(0u, gShrinkPending);
+    EXPECT_TRUE(CheckMapInvariants());
+    gShrinkPending = 1;
+    EXPECT_EQ(nullptr, ShrinkBlock(nullptr));
+    EXPECT_EQ(0u, gShrinkPending);
+}
+
+TEST_F(StoreTest, FailedGrowthLeavesTheBlockIntact) {
+    SampleMap m = BuildSample();
+    const DWORD cbUsed = GetBlockUsed(m.a);
+    const std::vector<BYTE> before(reinterpret_cast<BYTE *>(m.a), reinterpret_cast<BYTE *>(m.a) + cbUsed);
+    gDirtyFlag = 0;
+    HostMachine_LimitAllocations(cbUsed);
+    DirectoryBlock *kept = m.a;
+    SelectDriveOf(m.a);
+    EXPECT_EQ(nullptr, BuildFile(&m.a, "new.txt"));
+    EXPECT_EQ(nullptr, GrowBlock(m.a, cbUsed + 1));
+    HostMachine_LimitAllocations(0);
+    EXPECT_EQ(kept, m.a);
+    EXPECT_EQ(0, std::memcmp(before.data(), m.a, cbUsed));
+    EXPECT_EQ(cbUsed, GlobalSize(GlobalHandle(m.a)));
+    EXPECT_EQ(0u, gDirtyFlag);
+    EXPECT_TRUE(CheckMapInvariants());
+    ASSERT_NE(nullptr, BuildFile(&m.a, "new.txt"));  // the block still works
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(StoreTest, FreeingADriveTreeWithoutUnlinkingReleasesEveryBlock) {
+    SampleMap m = BuildSample();
+    const unsigned long before = HostMachine_GlobalBlockCount();
+    gCurrentDrive = &gDriveTable.records[0];
+    FreeBlockTree(m.c, /*unlink=*/0);
+    EXPECT_EQ(before - 5, HostMachine_GlobalBlockCount());
+    EXPECT_EQ(0, GetDriveBlockCount(gCurrentDrive));
+    FreeBlockTree(nullptr, 0);
+    // Leave a map that the release can take: D alone.
+    gDriveTable.records[0] = gDriveTable.records[1];
+    gDriveTable.dwCount = 1;
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(StoreTest, InvariantCheckerNamesBrokenMaps) {
+    SampleMap m = BuildSample();
+    ASSERT_TRUE(CheckMapInvariants());
+    EntryRecord *aRecord = FindEntryByName(m.c, "a", 1);
+    // Each fault is made, checked and undone in turn.
+    auto expectCaught = [](const char *what) { EXPECT_FALSE(CheckMapInvariants()) << what; };
+    SetBlockUsed(m.a, GetBlockUsed(m.a) + 1), expectCaught("dwUsed"), SetBlockUsed(m.a, GetBlockUsed(m.a) - 1);
+    SetBlockEntryCount(m.a, 1), expectCaught("wEntryCount"), SetBlockEntryCount(m.a, 2);
+    SetBlockParent(m.a1, m.c), expectCaught("pParent"), SetBlockParent(m.a1, m.a);
+    SetBlockParentId(m.a1, 99), expectCaught("wParentId"), SetBlockParentId(m.a1, GetBlockId(m.a));
+    SetChildId(aRecord, 99), expectCaught("wChildId"), SetChildId(aRecord, GetBlockId(m.a));
+    SetEntryLength(aRecord, 10), expectCaught("short record"), SetEntryLength(aRecord, DIR_RECORD_SIZE(1));
+    SetDriveBlockCount(&gDriveTable.records[1], 3), expectCaught("wBlockCount"), SetDriveBlockCount(&gDriveTable.records[1], 2);
+    gLastBlock = m.d, expectCaught("gLastBlock"), gLastBlock = m.d1;
+    SetBlockNext(m.a1, m.b), expectCaught("chain"), SetBlockNext(m.a1, m.deep);
+    EXPECT_TRUE(CheckMapInvariants());
+}

@@ -1,0 +1,31 @@
+#include "store_fixture.h"
+
+TEST_F(StoreTest, DriveRecordsAreAddedUpperCaseAndFoundByLetter) {
+    DriveRecord *c = AddDriveRecord("c:\\windows");
+    ASSERT_NE(nullptr, c);
+    EXPECT_EQ('C', c->chLetter + 0);
+    EXPECT_EQ(0, GetDriveBlockCount(c));
+    EXPECT_EQ(nullptr, GetDriveRoot(c));
+    EXPECT_EQ(1u, gDirtyFlag);
+    DriveRecord *d = AddDriveRecord("D:");
+    EXPECT_EQ(2u, DWORD{gDriveTable.dwCount});
+
+    EXPECT_EQ(c, FindDriveRecord("C:\\"));
+    EXPECT_EQ(c, FindDriveRecord("c:relative"));
+    EXPECT_EQ(d, FindDriveRecord("d:\\x"));
+    EXPECT_EQ(nullptr, FindDriveRecord("E:\\"));
+    EXPECT_EQ(nullptr, FindDriveRecord("C\\"));       // no colon
+    EXPECT_EQ(nullptr, FindDriveRecord("\\\\c\\share"));
+    EXPECT_EQ(nullptr, FindDriveRecord(""));
+    EXPECT_EQ(nullptr, FindDriveRecord("c"));
+}
+
+TEST_F(StoreTest, FullDriveTableRefusesAnotherRecord) {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        const char path[] = {letter, ':', '\0'};
+        ASSERT_NE(nullptr, AddDriveRecord(path));
+    }
+    EXPECT_EQ(nullptr, AddDriveRecord("A:"));
+    EXPECT_EQ(26u, DWORD{gDriveTable.dwCount});
+    EXPECT_EQ(&gDriveTable.records[25], FindDriveRecord("z:\\"));
+}
