@@ -1,0 +1,162 @@
+#include "store/path_lookup.h"
+
+#include "store/directory_blocks.h"
+#include "store/drive_table.h"
+#include "store/entry_records.h"
+#include "store/module_state.h"
+#include "support/path_utils.h"
+
+#include <string.h>
+
+namespace {
+
+const size_t kMaxPathChars = PATH_BUFFER_SIZE - 1;
+
+void SetPosition(EntryPosition *position, const DirectoryBlock *block, const EntryRecord *entry) {
+    StorePtr32(&position->pBlock, block);
+    StorePtr32(&position->pEntry, entry);
+}
+
+// NextPathComponent cuts a component at 299 characters but still moves past all of it; such a
+// cut name must not be compared, or it could match a record that is only its beginning.
+bool IsCutShort(LPCSTR component, LPCSTR pos, LPCSTR next) {
+    size_t cchSource = static_cast<size_t>(next - pos);
+    if (cchSource > 0 && next[-1] == '\\')
+        --cchSource;
+    return cchSource > strlen(component);
+}
+
+// A record's name, bounded by the record's own length so that a missing NUL cannot run the read
+// into the next record.
+size_t EntryNameLength(const EntryRecord *entry) {
+    WORD cbRecord = GetEntryLength(entry);
+    return cbRecord > ENTRY_FIXED_SIZE ? strnlen(GetEntryName(entry), cbRecord - ENTRY_FIXED_SIZE) : 0;
+}
+
+// The full path is gathered leaf first, climbing the tree, each piece reversed; turning the whole
+// round at the end gives it root first without knowing the depth in advance.
+struct ReversedPath {
+    CHAR sz[PATH_BUFFER_SIZE];
+    size_t cch;
+    bool overflow;
+};
+
+void AppendReversed(ReversedPath *path, LPCSTR text, size_t cchText) {
+    if (path->overflow || cchText > kMaxPathChars - path->cch) {
+        path->overflow = true;
+        return;
+    }
+    for (size_t i = cchText; i-- > 0;)
+        path->sz[path->cch++] = text[i];
+}
+
+const DriveRecord *FindDriveByRoot(const DirectoryBlock *root) {
+    DWORD cDrives = gDriveTable.dwCount < 26 ? gDriveTable.dwCount : 26;
+    for (DWORD i = 0; i < cDrives; ++i)
+        if (GetDriveRoot(&gDriveTable.records[i]) == root)
+            return &gDriveTable.records[i];
+    return nullptr;
+}
+
+}  // namespace
+
+BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly) {
+    SetPosition(position, nullptr, nullptr);
+    // Only "X:\" paths name records of a drive; a drive without blocks holds not even its root.
+    if (!IsFullPath(path) || path[1] != ':' || gCurrentDrive == nullptr)
+        return 0;
+    DirectoryBlock *searchBlock = GetDriveRoot(gCurrentDrive);
+    if (searchBlock == nullptr)
+        return 0;
+    DirectoryBlock *foundInBlock = searchBlock;
+    EntryRecord *found = nullptr;
+
+    CHAR component[PATH_BUFFER_SIZE];
+    LPCSTR pos = NextPathComponent(component, path);  // the root, "X:\"
+    for (;;) {
+        LPCSTR next = NextPathComponent(component, pos);
+        if (component[0] == '\0') {
+            SetPosition(position, foundInBlock, found);
+            return 1;
+        }
+        // A directory record whose block was never linked: nothing below it is known.
+        if (searchBlock == nullptr) {
+            SetPosition(position, foundInBlock, nullptr);
+            return 0;
+        }
+        EntryRecord *entry =
+            IsCutShort(component, pos, next) ? nullptr : FindEntryByName(searchBlock, component, directoriesOnly);
+        if (entry == nullptr) {
+            SetPosition(position, searchBlock, nullptr);
+            return 0;
+        }
+        if (IsFile(entry)) {
+            SetPosition(position, searchBlock, entry);
+            return 1;
+        }
+        foundInBlock = searchBlock;
+        found = entry;
+        searchBlock = GetChildBlock(entry);
+        pos = next;
+    }
+}
+
+BOOL ResolvePath(LPCSTR path, EntryPosition *position) {
+    SetPosition(position, nullptr, nullptr);
+    DriveRecord *drive = path != nullptr ? FindDriveRecord(path) : nullptr;
+    if (drive == nullptr)
+        return 0;
+    gCurrentDrive = drive;
+    return WalkPath(path, position, /*directoriesOnly=*/0);
+}
+
+void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {
+    EntryPosition position;
+    if (block == nullptr || !WalkPath(path, &position, /*directoriesOnly=*/1))
+        return;
+    DirectoryBlock *parent = LoadPtr32<DirectoryBlock>(&position.pBlock);
+    EntryRecord *entry = LoadPtr32<EntryRecord>(&position.pEntry);
+    if (entry == nullptr) {
+        SetBlockParent(block, nullptr);
+        SetBlockParentId(block, 0);
+        return;
+    }
+    SetChildBlock(entry, block);
+    SetChildId(entry, GetBlockId(block));
+    SetBlockParent(block, parent);
+    SetBlockParentId(block, GetBlockId(parent));
+}
+
+BOOL BuildFullPath(LPSTR buffer, const DirectoryBlock *block, const EntryRecord *entry) {
+    buffer[0] = '\0';
+    if (block == nullptr)
+        return 0;
+    ReversedPath reversed;
+    reversed.cch = 0;
+    reversed.overflow = false;
+    if (entry != nullptr)
+        AppendReversed(&reversed, GetEntryName(entry), EntryNameLength(entry));
+
+    // Every step adds at least the backslash, so a damaged map with a pParent cycle still ends
+    // here, by overflow.
+    const DirectoryBlock *b = block;
+    for (const DirectoryBlock *parent; (parent = GetBlockParent(b)) != nullptr && !reversed.overflow;
+         b = parent) {
+        AppendReversed(&reversed, "\\", 1);
+        const EntryRecord *directory = FindEntryByChildId(parent, GetBlockId(b));
+        if (directory != nullptr)
+            AppendReversed(&reversed, GetEntryName(directory), EntryNameLength(directory));
+    }
+    const DriveRecord *drive = FindDriveByRoot(b);
+    if (drive != nullptr) {
+        const CHAR root[] = {static_cast<CHAR>(drive->chLetter), ':', '\\'};
+        AppendReversed(&reversed, root, sizeof root);
+    }
+
+    if (reversed.overflow)
+        return 0;
+    for (size_t i = 0; i < reversed.cch; ++i)
+        buffer[i] = reversed.sz[reversed.cch - 1 - i];
+    buffer[reversed.cch] = '\0';
+    return 1;
+}

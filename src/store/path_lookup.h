@@ -1,0 +1,34 @@
+// Turning full paths into map positions and back. Every record holds one path component, so a
+// lookup walks the blocks from the drive's root one component at a time, comparing names without
+// regard to case (lstrcmpiA), and a full path is rebuilt by climbing pParent links to the root.
+#pragma once
+
+#include "pwdvmp32.h"
+
+// Walks `path` ("X:\" and components) through the current drive's blocks. Returns 1 when the
+// path's record was reached, with *position = (its block, the record), or (the root block, none)
+// for the drive's root; a file met part-way ends the walk with that file, whatever follows.
+// Returns 0 otherwise, with *position = (the deepest directory block reached, none), or all none
+// when there is no current drive or the path does not begin with a drive root (UNC paths included).
+// With directoriesOnly, file records are passed over. A trailing backslash is ignored; an empty
+// component (two backslashes) ends the path there. A component longer than 299 characters names
+// nothing: the walk fails at it, like a missing name (no map name is that long).
+BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly);
+
+// Makes the drive of `path` the current drive and walks the path there (files included). 0, with
+// *position cleared and the current drive unchanged, when the map holds no record of that drive.
+BOOL ResolvePath(LPCSTR path, EntryPosition *position);
+
+// Links the builder's new `block` to the record of its directory `path` on the current drive: the
+// record's pChildBlock/wChildId name the block, the block's pParent/wParentId name the record's
+// block. For the drive's root the block gets no parent. Does nothing when the directory's record
+// is not in the map.
+void LinkBlockToPath(DirectoryBlock *block, LPCSTR path);
+
+// Writes the full path of the record at (block, entry) to `buffer` (300 bytes): "X:\", the
+// directories down from the root and the record's name, each spelled as stored. With entry none
+// it is the path of the block's own directory ending in a backslash ("X:\" for a root block).
+// A root block that no drive record holds gives the path without its "X:\". Refuses rather than
+// truncates: a path of more than 299 characters leaves `buffer` empty and returns 0 (a cut path
+// would name another file), as does block none; 1 otherwise.
+BOOL BuildFullPath(LPSTR buffer, const DirectoryBlock *block, const EntryRecord *entry);

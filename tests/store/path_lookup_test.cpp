@@ -1,0 +1,150 @@
+#include "store/path_lookup.h"
+
+#include "common/map_builder.h"
+#include "common/map_invariants.h"
+#include "common/temp_tree.h"
+#include "host_machine.h"
+#include "scan/drive_class.h"
+#include "store/entry_records.h"
+#include "store/module_state.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+DirectoryBlock *BlockOf(const EntryPosition &p) { return LoadPtr32<DirectoryBlock>(&p.pBlock); }
+EntryRecord *EntryOf(const EntryPosition &p) { return LoadPtr32<EntryRecord>(&p.pEntry); }
+
+// Fixed drive C (the map need not match the host directory behind it): C:\README.TXT, a file
+// C:\Data followed by a directory of the same name, and C:\WINDOWS\SYSTEM\Drivers\Deep File.SYS.
+class PathLookupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostMachine_Reset(), ReleaseMap(), ResetDriveClassState(), ResetTestMap();
+        ASSERT_EQ(1, HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
+        ASSERT_TRUE((root = BuildDrive('C')) && BuildFile(&root, "README.TXT") && BuildFile(&root, "Data", 20));
+        ASSERT_TRUE((data = BuildDirectory(&root, "Data")) && (windows = BuildDirectory(&root, "WINDOWS")));
+        ASSERT_TRUE((system = BuildDirectory(&windows, "SYSTEM")) && (drivers = BuildDirectory(&system, "Drivers")));
+        ASSERT_TRUE(BuildFile(&drivers, "Deep File.SYS"));
+    }
+    void TearDown() override { ReleaseMap(), ResetDriveClassState(), HostMachine_Reset(); }
+
+    // The export's result; its error code and the cleared critical flag are checked on the way.
+    BOOL GetEntry(const char *path, EntryPosition *position, DWORD expectedError) {
+        gErrorCode = 99, gOperationMode = MODE_UPDATE;
+        const BOOL result = DriveMap_GetEntry(0, path, position);
+        EXPECT_EQ(expectedError, gErrorCode) << (path ? path : "(null)");
+        EXPECT_TRUE(gCriticalFlag == 0 && gOperationMode == MODE_QUERY);
+        return result;
+    }
+
+    TempTree disk;
+    DirectoryBlock *root, *data, *windows, *system, *drivers;
+};
+
+TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
+    EntryRecord *readme = FindTestEntry(root, "README.TXT"), *sys = FindTestEntry(root, "WINDOWS\\SYSTEM");
+    const struct { const char *path; BOOL found; DirectoryBlock *block; EntryRecord *entry; } cases[] = {
+        {"c:\\", 1, root, nullptr},
+        {"c:\\windows\\system\\DRIVERS\\deep file.sys", 1, drivers, FindTestEntry(drivers, "Deep File.SYS")},
+        {"C:\\README.TXT\\not\\looked\\at", 1, root, readme},  // a file ends the walk
+        {"C:\\WINDOWS\\SYSTEM\\", 1, windows, sys},
+        {"C:\\WINDOWS\\SYSTEM\\missing.dll", 0, system, nullptr},
+        {"C:\\nowhere\\x", 0, root, nullptr},
+    };
+    for (const auto &c : cases) {
+        EntryPosition position;
+        EXPECT_EQ(c.found, GetEntry(c.path, &position, c.found ? DRIVEMAP_OK : DRIVEMAP_NOT_FOUND)) << c.path;
+        EXPECT_TRUE(BlockOf(position) == c.block && EntryOf(position) == c.entry) << c.path;
+    }
+    EntryPosition position;
+    ASSERT_TRUE(ResolvePath("C:\\Data", &position) && IsFile(EntryOf(position)));  // the first of the name
+    ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1));
+    EXPECT_EQ(data, GetChildBlock(EntryOf(position)));
+
+    // A longer component (cut at 299 when copied) must not find the name that it begins with.
+    const std::string name(299, 'N');
+    ASSERT_TRUE(BuildFile(&system, name.c_str()));
+    EXPECT_TRUE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position));
+    EXPECT_FALSE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name + "NN").c_str(), &position));
+    EXPECT_TRUE(BlockOf(position) == system && EntryOf(position) == nullptr);
+    // The export refuses paths longer than 299 characters.
+    EXPECT_FALSE(GetEntry(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position, DRIVEMAP_NOT_FOUND));
+}
+
+TEST_F(PathLookupTest, ErrorCodesByKindOfDriveAndSubstitutedDrivesOnWindows95) {
+    HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
+    const char *host = disk.Root().c_str();
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host) && HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL));
+    ASSERT_TRUE(HostMachine_MapDrive('F', DRIVE_REMOTE, host) && HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\WINDOWS") && HostMachine_SubstDrive('T', "S:\\SYSTEM"));
+    const struct { const char *path; DWORD error; } misses[] = {
+        {nullptr, DRIVEMAP_NOT_FOUND}, {"", DRIVEMAP_NOT_FOUND}, {"C:WINDOWS", DRIVEMAP_NOT_FOUND},
+        {"d:\\file.txt", DRIVEMAP_NOT_FOUND}, {"S:\\SYSTEM\\none", DRIVEMAP_NOT_FOUND},
+        {"A:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"F:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"E:\\", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"Q:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"\\\\server\\share\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"T:\\Drivers", DRIVEMAP_DRIVE_NOT_MAPPED},  // rewritten once, to S:, still substituted
+    };
+    EntryPosition position;
+    for (const auto &c : misses) EXPECT_FALSE(GetEntry(c.path, &position, c.error)) << (c.path ? c.path : "(null)");
+    EXPECT_TRUE(GetEntry("s:\\System\\drivers\\DEEP FILE.SYS", &position, DRIVEMAP_OK));
+    EXPECT_EQ(FindTestEntry(drivers, "Deep File.SYS"), EntryOf(position));
+    EXPECT_TRUE(GetEntry("S:\\", nullptr, DRIVEMAP_OK));  // no position to fill: no harm
+}
+
+TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
+    // "C:\" and three 70-character directories leave 83 characters for a name within 299.
+    const std::string dir(70, 'd'), fits(83, 'f'), tooLong(84, 'g');
+    DirectoryBlock *block = BuildDirectory(&root, dir.c_str());
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(block && (block = BuildDirectory(&block, dir.c_str())));
+    ASSERT_TRUE(BuildFile(&block, fits.c_str()) && BuildFile(&block, tooLong.c_str()));
+    const struct { const char *lookup; std::string expected; } cases[] = {
+        {"c:\\readme.txt", "C:\\README.TXT"},
+        {"c:\\windows\\system\\drivers\\deep file.sys", "C:\\WINDOWS\\SYSTEM\\Drivers\\Deep File.SYS"},
+        {"C:\\", "C:\\"},  // a position without an entry gives its directory, with a backslash
+        {"c:\\windows\\system\\none", "C:\\WINDOWS\\SYSTEM\\"},
+    };
+    char buffer[PATH_BUFFER_SIZE + 16];
+    for (const auto &c : cases) {
+        EntryPosition position;
+        DriveMap_GetEntry(0, c.lookup, &position);
+        gErrorCode = DRIVEMAP_DRIVE_NOT_MAPPED, gCriticalFlag = 1, gOperationMode = MODE_BUILD;
+        EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
+        EXPECT_EQ(c.expected, buffer);
+        EXPECT_TRUE(gErrorCode == DRIVEMAP_OK && gCriticalFlag == 0 && gOperationMode == MODE_QUERY);
+    }
+    EntryPosition position;
+    StorePtr32(&position.pBlock, block), StorePtr32(&position.pEntry, FindEntryByName(block, fits.c_str(), 0));
+    EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
+    EXPECT_EQ(299u, strlen(buffer));
+    StorePtr32(&position.pEntry, FindEntryByName(block, tooLong.c_str(), 0));
+    memset(buffer, 'Z', sizeof buffer);
+    EXPECT_FALSE(DriveMap_GetFullPath(buffer, &position));  // refused, not cut
+    EXPECT_EQ('\0', buffer[0]);
+    EXPECT_EQ(std::string(sizeof buffer - 1, 'Z'), std::string(buffer + 1, sizeof buffer - 1));
+}
+
+TEST_F(PathLookupTest, LinkBlockToPathLinksBothWays) {
+    // Undo the links of the directory Data and of the root, as the builder meets fresh blocks.
+    EntryRecord *record = FindEntryByName(root, "Data", /*directoriesOnly=*/1);
+    EntryRecord *file = FindEntryByName(root, "Data", 0);
+    SetChildBlock(record, nullptr), SetChildId(record, 0x1234);
+    SetBlockParent(data, nullptr), SetBlockParentId(data, 0x4321), SetBlockParentId(root, 7);
+    LinkBlockToPath(data, "c:\\DATA");
+    LinkBlockToPath(root, "C:\\");
+    EXPECT_TRUE(GetChildBlock(record) == data && GetChildId(record) == GetBlockId(data));
+    EXPECT_TRUE(GetBlockParent(data) == root && GetBlockParentId(data) == GetBlockId(root));
+    EXPECT_TRUE(GetBlockParent(root) == nullptr && GetBlockParentId(root) == 0);
+    EXPECT_EQ(20u, GetEntryFileSize(file));  // the file of the same name is left alone
+    EXPECT_TRUE(CheckMapInvariants());
+
+    SetBlockParentId(drivers, 0x5555);
+    LinkBlockToPath(drivers, "C:\\WINDOWS\\nowhere");  // not in the map: nothing changes
+    EXPECT_EQ(0x5555, GetBlockParentId(drivers));
+}
+
+}  // namespace
