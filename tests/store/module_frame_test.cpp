@@ -1,0 +1,173 @@
+// Loading the library, the state exports, the release of the map and the export frame. Every case
+// runs in a child process of its own, where the module's globals start at zero and a dlopen of the
+// shared library really loads it.
+#include "common/map_builder.h"
+#include "common/map_invariants.h"
+#include "exports/dll_main.h"
+#include "host_machine.h"
+#include "pwdvmp32_errors.h"
+#include "store/directory_blocks.h"
+#include "store/export_frame.h"
+#include "support/message_pump.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+// Runs `body` in a child process; its failed checks print there and fail the test here.
+void RunIsolated(void (*body)()) {
+    fflush(stdout);
+    const pid_t pid = fork();
+    ASSERT_NE(pid, -1);
+    if (pid == 0) {
+        HostMachine_Reset();
+        body();
+        fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child ended with status " << status;
+}
+
+// Drives C and D with directories and files; the map counts as loaded and changed. Returns the
+// live global blocks before the map was made.
+unsigned long BuildTwoDriveMap() {
+    ResetTestMap();
+    const unsigned long before = HostMachine_GlobalBlockCount();
+    DirectoryBlock *c = BuildDrive('C');
+    DirectoryBlock *sub = BuildDirectory(&c, "sub");
+    BuildFile(&sub, "a.exe", 10, {"kernel32.dll"});
+    DirectoryBlock *d = BuildDrive('D');
+    BuildDirectory(&d, "data");
+    EXPECT_TRUE(CheckMapInvariants());
+    gLoadedFlag = gDirtyFlag = 1;
+    return before;
+}
+
+void ExpectReleased(unsigned long before) {
+    EXPECT_EQ(0u, gLoadedFlag + gDirtyFlag + DWORD{gDriveTable.dwCount} + gNextBlockId + gShrinkPending);
+    EXPECT_TRUE(gCurrentDrive == nullptr && gLastBlock == nullptr && GetChainHead() == nullptr);
+    EXPECT_EQ(before, HostMachine_GlobalBlockCount()) << "blocks of the map still live";
+}
+
+TEST(SharedLibrary, LoadsFreshExportsOnlyItsInterfaceAndUnloadsClean) {
+    RunIsolated([] {
+        const unsigned long before = HostMachine_GlobalBlockCount();
+        void *library = dlopen(PWDVMP32_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        for (const char *name : {"DriveMap_GetCritical", "DriveMap_GetDirtyFlag", "DriveMap_GetError"}) {
+            auto get = reinterpret_cast<DWORD(WINAPI *)(void)>(dlsym(library, name));
+            ASSERT_NE(get, nullptr) << name;
+            EXPECT_EQ(0u, get()) << name;
+        }
+        for (const char *internal : {"DllMain", "ReleaseMap", "SetCritical", "gCriticalFlag"})
+            EXPECT_EQ(nullptr, dlsym(library, internal)) << internal << " leaks out of the library";
+        for (const char *name : {"DriveMap_RegisterAsClient", "DriveMap_UnRegisterAsClient",
+                                 "DriveMap_UnRegisterAsClient", "DriveMap_FreeAll"})
+            reinterpret_cast<void(WINAPI *)(void)>(dlsym(library, name))();
+        EXPECT_EQ(0, dlclose(library));
+        EXPECT_EQ(before, HostMachine_GlobalBlockCount()) << "load and unload leave global memory";
+    });
+}
+
+TEST(ModuleLoad, AttachKeepsInstanceAndDirectoriesThatFit) {
+    RunIsolated([] {
+        HINSTANCE instance = reinterpret_cast<HINSTANCE>(&gModuleInstance);
+        const std::string fits = "C:\\" + std::string(296, 'w');     // 299 characters
+        const std::string tooLong = "C:\\" + std::string(297, 's');  // 300: left empty, not cut
+        HostMachine_SetWindowsDirectory(fits.c_str());
+        HostMachine_SetSystemDirectory(tooLong.c_str());
+        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr));
+        EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
+        EXPECT_EQ(instance, gModuleInstance);
+        EXPECT_EQ(fits, gWindowsDirectory);
+        EXPECT_STREQ("", gSystemDirectory);
+        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_DETACH, nullptr));
+    });
+}
+
+TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
+    RunIsolated([] {
+        unsigned long before = BuildTwoDriveMap();
+        const unsigned long withMap = HostMachine_GlobalBlockCount();
+        DriveMap_RegisterAsClient();
+        DriveMap_RegisterAsClient();
+        DriveMap_UnRegisterAsClient();
+        EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
+        gErrorCode = DRIVEMAP_STOPPED;
+        gOperationMode = MODE_QUERY;
+        DriveMap_UnRegisterAsClient();
+        ExpectReleased(before);
+        EXPECT_EQ(DWORD{DRIVEMAP_STOPPED}, gErrorCode);  // the release keeps code and mode
+        EXPECT_EQ(DWORD{MODE_QUERY}, gOperationMode);
+
+        // Critical: neither FreeAll nor the last unregistration releases, but the count drops.
+        before = BuildTwoDriveMap();
+        DriveMap_RegisterAsClient();
+        SetCritical(1);
+        DriveMap_FreeAll();
+        DriveMap_UnRegisterAsClient();
+        EXPECT_EQ(0u, gClientCount);
+        EXPECT_EQ(1u, DriveMap_GetCritical() & DriveMap_GetDirtyFlag() & gLoadedFlag);
+        EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
+        // A release run by an export's own work keeps the flag and the count.
+        gClientCount = 3;
+        ReleaseMap();
+        ExpectReleased(before);
+        EXPECT_EQ(1u, gCriticalFlag);
+        EXPECT_EQ(3u, gClientCount);
+    });
+}
+
+// A window procedure that calls the library while an operation pumps messages.
+LRESULT CALLBACK CallBackIntoLibrary(HWND, UINT, WPARAM, LPARAM) {
+    EXPECT_TRUE(IsNestedExport());
+    DriveMap_GetFullPath(nullptr, nullptr);  // an export that clears the flag at top level
+    DriveMap_FreeAll();
+    DriveMap_UnRegisterAsClient();
+    return 0;
+}
+
+TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
+    RunIsolated([] {
+        {
+            ExportFrame frame(MODE_DELETE, FRAME_CLEARS_CRITICAL);
+            frame.fStoresCode = FALSE;
+            frame.Fail(DRIVEMAP_NOT_FOUND);
+        }
+        EXPECT_EQ(0u, gCriticalFlag + gErrorCode);
+
+        const unsigned long before = BuildTwoDriveMap();
+        const unsigned long withMap = HostMachine_GlobalBlockCount();
+        {
+            ExportFrame frame(MODE_BUILD, FRAME_CLEARS_CRITICAL);
+            ASSERT_TRUE(PostMessageA(HostMachine_CreateWindow(CallBackIntoLibrary), WM_USER, 0, 0));
+            PumpMessages();
+            EXPECT_EQ(1u, gCriticalFlag);
+            EXPECT_EQ(DWORD{MODE_BUILD}, gOperationMode);
+            EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
+            frame.Fail(DRIVEMAP_STOPPED);
+        }
+        EXPECT_EQ(0u, gCriticalFlag);
+        EXPECT_EQ(DWORD{DRIVEMAP_STOPPED}, gErrorCode);
+        EXPECT_TRUE(CheckMapInvariants());
+        ResetTestMap();
+        EXPECT_EQ(before, HostMachine_GlobalBlockCount());
+    });
+}
+
+TEST(ErrorTexts, OneDistinctTextPerCodeAndNoneReadPastTheTable) {
+    std::set<std::string> texts;
+    for (DWORD code = 0; code < DRIVEMAP_ERROR_COUNT; ++code)
+        EXPECT_TRUE(texts.insert(DriveMapErrorText(code)).second && *DriveMapErrorText(code)) << code;
+    EXPECT_STREQ("unknown error", DriveMapErrorText(DRIVEMAP_ERROR_COUNT));
+}
+
+}  // namespace
