@@ -30,8 +30,8 @@ DWORD SetCritical(DWORD value) {
 // The state other modules keep for the map while it exists: the reference buffer, the map file
 // handle, the builder's and synchroniser's cursors, the reference query's and the extension
 // search's states. Each module that owns such state frees and zeroes it here, and only here, so
-// that a release leaves the library as freshly loaded. Runs before the blocks are freed: nothing
-// here may still be in use once the map is gone.
+// that a release leaves the library as freshly loaded. Called before the blocks are freed; the
+// never-scanned list is not map state and stays.
 static void ReleaseOperationState() {
 }
 
