@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -14,21 +17,17 @@ class Clock : public ::testing::Test {
 protected:
     void SetUp() override {
         HostMachine_Reset();
-        const char *tz = getenv("TZ");
-        hadTz = tz != nullptr;
-        if (tz) savedTz = tz;
+        if (const char *tz = getenv("TZ")) savedTz = tz;
         // Central Europe: +1 h in winter, +2 h from the last Sunday of March to that of October.
         setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
         tzset();
     }
     void TearDown() override {
-        if (hadTz) setenv("TZ", savedTz.c_str(), 1);
-        else unsetenv("TZ");
+        savedTz ? setenv("TZ", savedTz->c_str(), 1) : unsetenv("TZ");
         tzset();
         HostMachine_Reset();
     }
-    bool hadTz = false;
-    std::string savedTz;
+    std::optional<std::string> savedTz;
 };
 
 SYSTEMTIME MakeTime(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms = 0) {
@@ -46,30 +45,26 @@ FILETIME FromTicks(uint64_t ticks) {
     return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
 }
 
+auto Fields(const SYSTEMTIME &st) {
+    return std::tuple(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+}
+
 TEST_F(Clock, SystemTimeAndFileTimeConvertBothWays) {
     FILETIME ft;
-    SYSTEMTIME st = MakeTime(1970, 1, 1, 0, 0, 0);
-    ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-    EXPECT_EQ(Ticks(ft), 116444736000000000ull);
-    st = MakeTime(1601, 1, 1, 0, 0, 0);
-    ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-    EXPECT_EQ(Ticks(ft), 0u);
-
+    for (auto [st, ticks] : {std::pair(MakeTime(1970, 1, 1, 0, 0, 0), 116444736000000000ull),
+                             std::pair(MakeTime(1601, 1, 1, 0, 0, 0), 0ull)}) {
+        ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+        EXPECT_EQ(Ticks(ft), ticks);
+    }
     for (SYSTEMTIME in : {MakeTime(2000, 2, 29, 23, 59, 59, 999), MakeTime(2107, 12, 31, 1, 2, 3, 4),
                           MakeTime(1980, 1, 1, 0, 0, 0), MakeTime(2038, 1, 19, 3, 14, 8, 500)}) {
         SYSTEMTIME out;
         ASSERT_TRUE(SystemTimeToFileTime(&in, &ft));
         ASSERT_TRUE(FileTimeToSystemTime(&ft, &out));
-        EXPECT_EQ(out.wYear, in.wYear);
-        EXPECT_EQ(out.wMonth, in.wMonth);
-        EXPECT_EQ(out.wDay, in.wDay);
-        EXPECT_EQ(out.wHour, in.wHour);
-        EXPECT_EQ(out.wSecond, in.wSecond);
-        EXPECT_EQ(out.wMilliseconds, in.wMilliseconds);
+        EXPECT_EQ(Fields(out), Fields(in)) << in.wYear;
     }
-    SYSTEMTIME saturday;
-    st = MakeTime(2000, 1, 1, 12, 0, 0);
-    SystemTimeToFileTime(&st, &ft);
+    SYSTEMTIME saturday = MakeTime(2000, 1, 1, 12, 0, 0);
+    SystemTimeToFileTime(&saturday, &ft);
     FileTimeToSystemTime(&ft, &saturday);
     EXPECT_EQ(saturday.wDayOfWeek, 6);
 
@@ -97,10 +92,7 @@ TEST_F(Clock, DosDateAndTimeWords) {
         ASSERT_TRUE(SystemTimeToFileTime(&c.st, &local));
         WORD date = 0, time = 0;
         EXPECT_EQ(FileTimeToDosDateTime(&local, &date, &time), c.ok) << c.st.wYear;
-        if (c.ok) {
-            EXPECT_EQ(date, c.date) << c.st.wYear;
-            EXPECT_EQ(time, c.time) << c.st.wYear;
-        }
+        if (c.ok) { EXPECT_EQ(std::pair(date, time), std::pair(c.date, c.time)) << c.st.wYear; }
     }
 }
 

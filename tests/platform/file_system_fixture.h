@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ protected:
         std::vector<std::string> names;
         for (const WIN32_FIND_DATAA &data : Find(pattern)) names.push_back(data.cFileName);
         return names;
+    }
+    std::map<std::string, WIN32_FIND_DATAA> ByName(const std::string &pattern) {
+        std::map<std::string, WIN32_FIND_DATAA> found;
+        for (const WIN32_FIND_DATAA &data : Find(pattern)) found[data.cFileName] = data;
+        return found;
     }
 
     // The host path a Windows path resolves to, "" when it does not.

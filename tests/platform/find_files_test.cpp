@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 
 using FindFiles = FileSystemTest;
 using Strings = std::vector<std::string>;
@@ -18,26 +17,25 @@ using Strings = std::vector<std::string>;
 TEST_F(FindFiles, WildcardsMatchLikeWindows) {
     for (const char *name : {"a.txt", "b.doc", "noext", "readme.TXT", "archive.tar.gz", "Long Name.html"})
         ASSERT_TRUE(tree.AddFile(std::string("dir/") + name));
-
-    EXPECT_EQ(Names("C:\\dir\\*.txt"), (Strings{"a.txt", "readme.TXT"}));
-    EXPECT_EQ(Names("C:\\dir\\*."), (Strings{".", "..", "noext"}));
+    const struct { const char *pattern; Strings names; } matches[] = {
+        {"C:\\dir\\*.txt", {"a.txt", "readme.TXT"}}, {"C:\\dir\\*.", {".", "..", "noext"}},
+        {"C:\\DIR\\?.TXT", {"a.txt"}},               {"C:\\dir\\noext.*", {"noext"}},
+        {"C:\\dir\\*.gz", {"archive.tar.gz"}},        {"C:\\dir\\READme.txt", {"readme.TXT"}},
+        {"C:\\dir\\*.htm", {"Long Name.html"}},  // through LONGNA~1.HTM
+        {"C:\\dir\\LONGNA~1.HTM", {"Long Name.html"}},
+        {"C:\\*.*", {"dir"}},  // no "." or ".." in a root
+    };
+    for (const auto &m : matches) EXPECT_EQ(Names(m.pattern), m.names) << m.pattern;
     EXPECT_EQ(Names("C:\\dir\\*.*").size(), 8u);
     EXPECT_EQ(Names("C:\\dir\\*"), Names("C:\\dir\\*.*"));
-    EXPECT_EQ(Names("C:\\DIR\\?.TXT"), (Strings{"a.txt"}));
-    EXPECT_EQ(Names("C:\\dir\\noext.*"), (Strings{"noext"}));
-    EXPECT_EQ(Names("C:\\dir\\*.gz"), (Strings{"archive.tar.gz"}));
-    EXPECT_EQ(Names("C:\\dir\\*.htm"), (Strings{"Long Name.html"}));  // through LONGNA~1.HTM
-    EXPECT_EQ(Names("C:\\dir\\LONGNA~1.HTM"), (Strings{"Long Name.html"}));
-    EXPECT_EQ(Names("C:\\dir\\READme.txt"), (Strings{"readme.TXT"}));
-    EXPECT_EQ(Names("C:\\*.*"), (Strings{"dir"}));  // no "." or ".." in a root
 
-    EXPECT_TRUE(Names("C:\\dir\\*.xyz").empty());
-    EXPECT_EQ(lastError, (DWORD)ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(Names("C:\\nodir\\*.*").empty());
-    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(Names("C:\\di*\\*.*").empty());
-    EXPECT_EQ(lastError, (DWORD)ERROR_INVALID_NAME);
-
+    const struct { const char *pattern; DWORD error; } failures[] = {
+        {"C:\\dir\\*.xyz", ERROR_FILE_NOT_FOUND}, {"C:\\nodir\\*.*", ERROR_PATH_NOT_FOUND},
+        {"C:\\di*\\*.*", ERROR_INVALID_NAME}};
+    for (const auto &f : failures) {
+        EXPECT_TRUE(Names(f.pattern).empty()) << f.pattern;
+        EXPECT_EQ(lastError, f.error) << f.pattern;
+    }
     WIN32_FIND_DATAA data;
     SetLastError(0);
     EXPECT_FALSE(FindNextFileA(reinterpret_cast<HANDLE>(0x1234), &data));
@@ -46,28 +44,26 @@ TEST_F(FindFiles, WildcardsMatchLikeWindows) {
 }
 
 TEST_F(FindFiles, ShortNamesAreGeneratedAndStable) {
-    for (const char *name : {"Program Files", "Program Data", "readme.txt", ".profile", "a+b.text",
-                             "LONGNA~1.TXT", "longname1.txt", "x.y.z"})
-        ASSERT_TRUE(tree.AddFile(std::string("d/") + name));
+    // In creation order: Program Data gets ~1 though it comes second.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"Program Files", "PROGRA~2"}, {"Program Data", "PROGRA~1"}, {"readme.txt", ""},
+        {".profile", "PROFIL~1"},      {"a+b.text", "A_B~1.TEX"},    {"LONGNA~1.TXT", ""},
+        {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
+        {"x.y.z", "XY~1.Z"}};
+    for (const auto &[name, shortName] : names) ASSERT_TRUE(tree.AddFile("d/" + name));
+    const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
         std::map<std::string, std::string> names;
-        for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) names[data.cFileName] = data.cAlternateFileName;
+        for (const auto &[name, data] : ByName("C:\\d\\*")) names[name] = data.cAlternateFileName;
+        names.erase(".");
+        names.erase("..");
         return names;
     };
-    std::map<std::string, std::string> before = shortNames();
-    EXPECT_EQ(before["Program Data"], "PROGRA~1");
-    EXPECT_EQ(before["Program Files"], "PROGRA~2");
-    EXPECT_EQ(before["readme.txt"], "");
-    EXPECT_EQ(before["LONGNA~1.TXT"], "");
-    EXPECT_EQ(before["longname1.txt"], "LONGNA~2.TXT");  // ~1 is taken by a real name
-    EXPECT_EQ(before[".profile"], "PROFIL~1");
-    EXPECT_EQ(before["a+b.text"], "A_B~1.TEX");
-    EXPECT_EQ(before["x.y.z"], "XY~1.Z");
-
+    EXPECT_EQ(shortNames(), expected);
     ASSERT_TRUE(tree.AddFile("d/unrelated file"));
     std::map<std::string, std::string> after = shortNames();
     after.erase("unrelated file");
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(after, expected);
 }
 
 // Looking a long name up by itself gives the short name the listing gives, also in a directory
@@ -98,20 +94,17 @@ TEST_F(FindFiles, AttributesTimesAndSizes) {
     struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
     ASSERT_EQ(utimensat(AT_FDCWD, tree.Path("d/plain.txt").c_str(), times, 0), 0);
 
-    std::map<std::string, WIN32_FIND_DATAA> found;
-    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*.*")) found[data.cFileName] = data;
-    EXPECT_EQ(found["plain.txt"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(found["locked.txt"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(found[".hidden"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(found["sub"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(found["."].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    auto found = ByName("C:\\d\\*.*");
+    const std::map<std::string, DWORD> attributes = {
+        {"plain.txt", FILE_ATTRIBUTE_NORMAL}, {"locked.txt", FILE_ATTRIBUTE_READONLY},
+        {".hidden", FILE_ATTRIBUTE_HIDDEN},   {"sub", FILE_ATTRIBUTE_DIRECTORY}, {".", FILE_ATTRIBUTE_DIRECTORY}};
+    for (const auto &[name, attribute] : attributes) EXPECT_EQ(found[name].dwFileAttributes, attribute) << name;
     EXPECT_EQ(found["plain.txt"].nFileSizeLow, 5u);
     EXPECT_EQ(found["big"].nFileSizeHigh, 1u);
     EXPECT_EQ(found["big"].nFileSizeLow, 0x40000005u);
     uint64_t ticks = (1000000000ULL + 11644473600ULL) * 10000000ULL + 1234567;
-    EXPECT_EQ(found["plain.txt"].ftLastWriteTime.dwLowDateTime, (DWORD)ticks);
-    EXPECT_EQ(found["plain.txt"].ftLastWriteTime.dwHighDateTime, (DWORD)(ticks >> 32));
-    EXPECT_EQ(found["plain.txt"].ftLastAccessTime.dwLowDateTime, (DWORD)ticks);
+    for (const FILETIME &ft : {found["plain.txt"].ftLastWriteTime, found["plain.txt"].ftLastAccessTime})
+        EXPECT_EQ((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime, ticks);
 
     EXPECT_EQ(GetFileAttributesA("C:\\D\\LOCKED.TXT"), (DWORD)FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(GetFileAttributesA("C:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
@@ -135,15 +128,11 @@ TEST_F(FindFiles, AttributesTimesAndSizes) {
 TEST_F(FindFiles, LinksAreListedNotFollowed) {
     ASSERT_TRUE(tree.AddFile("d/target.txt", "data"));
     ASSERT_TRUE(tree.AddDir("d/realdir"));
-    ASSERT_TRUE(tree.AddSymlink("d/dirlink", "realdir"));
-    ASSERT_TRUE(tree.AddSymlink("d/filelink", "target.txt"));
-    ASSERT_TRUE(tree.AddSymlink("d/loop", "loop"));
-    ASSERT_TRUE(tree.AddSymlink("d/dangling", "nowhere"));
-
-    std::map<std::string, DWORD> attributes;
-    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) attributes[data.cFileName] = data.dwFileAttributes;
-    for (const char *link : {"dirlink", "filelink", "loop", "dangling"})
-        EXPECT_EQ(attributes[link], (DWORD)FILE_ATTRIBUTE_REPARSE_POINT) << link;
+    const char *links[][2] = {{"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
+    for (const auto &link : links) ASSERT_TRUE(tree.AddSymlink(std::string("d/") + link[0], link[1]));
+    auto found = ByName("C:\\d\\*");
+    for (const auto &link : links)
+        EXPECT_EQ(found[link[0]].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_REPARSE_POINT) << link[0];
     EXPECT_TRUE(Names("C:\\d\\dirlink\\*").empty());
     EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(SetCurrentDirectoryA("C:\\d\\dirlink"));
@@ -189,9 +178,8 @@ TEST_F(FindFiles, UnreadableDirectoryListsAsEmpty) {
     ASSERT_TRUE(tree.AddFile("locked/inside.txt"));
     ASSERT_EQ(chmod(tree.Path("locked").c_str(), 0), 0);
     auto check = [&] {
-        bool listed = Names("C:\\*") == Strings{"locked"};
-        bool empty = Names("C:\\locked\\*.*").empty() && lastError == ERROR_FILE_NOT_FOUND;
-        return listed && empty;
+        return Names("C:\\*") == Strings{"locked"} && Names("C:\\locked\\*.*").empty() &&
+               lastError == ERROR_FILE_NOT_FOUND;
     };
     if (geteuid() != 0) {
         EXPECT_TRUE(check());

