@@ -31,20 +31,10 @@ protected:
 };
 
 SYSTEMTIME MakeTime(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms = 0) {
-    SYSTEMTIME st{};
-    st.wYear = y; st.wMonth = mo; st.wDay = d;
-    st.wHour = h; st.wMinute = mi; st.wSecond = s; st.wMilliseconds = ms;
-    return st;
+    return SYSTEMTIME{y, mo, 0, d, h, mi, s, ms};  // day of the week left 0
 }
-
-uint64_t Ticks(const FILETIME &ft) {
-    return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-FILETIME FromTicks(uint64_t ticks) {
-    return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
-}
-
+uint64_t Ticks(const FILETIME &ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+FILETIME FromTicks(uint64_t ticks) { return FILETIME{DWORD(ticks), DWORD(ticks >> 32)}; }
 auto Fields(const SYSTEMTIME &st) {
     return std::tuple(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }

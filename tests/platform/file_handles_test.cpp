@@ -7,17 +7,13 @@
 
 using FileHandles = FileSystemTest;
 
-namespace {
-
 // The last-error value a call leaves; the call must return `failure`.
 template <typename Call>
-DWORD ErrorOf(Call call, int failure = HFILE_ERROR) {
+static DWORD ErrorOf(Call call, int failure = HFILE_ERROR) {
     SetLastError(0);
     EXPECT_EQ(call(), failure);
     return GetLastError();
 }
-
-}  // namespace
 
 TEST_F(FileHandles, CreateWriteSeekTruncateRead) {
     HFILE h = _lcreat("C:\\New.txt", 0);

@@ -85,10 +85,8 @@ TEST_F(FindFiles, SingleLookupsAgreeWithTheListing) {
 
 TEST_F(FindFiles, AttributesTimesAndSizes) {
     ASSERT_TRUE(tree.AddFile("d/plain.txt", "12345"));
-    ASSERT_TRUE(tree.AddFile("d/locked.txt"));
-    ASSERT_TRUE(tree.AddFile("d/.hidden"));
+    for (const char *file : {"d/locked.txt", "d/.hidden", "d/big"}) ASSERT_TRUE(tree.AddFile(file));
     ASSERT_TRUE(tree.AddDir("d/sub"));
-    ASSERT_TRUE(tree.AddFile("d/big"));
     chmod(tree.Path("d/locked.txt").c_str(), 0444);
     std::filesystem::resize_file(tree.Path("d/big"), 0x140000005ULL);  // sparse, 5 GiB + 5
     struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};

@@ -109,11 +109,9 @@ TEST_F(Paths, CurrentDirectoryPerDrive) {
 }
 
 TEST_F(Paths, CaseInsensitiveAndShortNameResolution) {
-    ASSERT_TRUE(tree.AddFile("Readme.TXT"));
-    ASSERT_TRUE(tree.AddFile("caf\xe9.txt"));  // code page 1252 bytes, as a Windows name would be
-    ASSERT_TRUE(tree.AddFile("abc", "lower"));
-    ASSERT_TRUE(tree.AddFile("ABC", "upper"));
-    ASSERT_TRUE(tree.AddFile("Program Files/Long File Name.text"));
+    // "caf\xe9.txt" in code page 1252 bytes, as a Windows name would be.
+    for (const char *file : {"Readme.TXT", "caf\xe9.txt", "abc", "ABC", "Program Files/Long File Name.text"})
+        ASSERT_TRUE(tree.AddFile(file));
     ASSERT_TRUE(tree.AddDir("data/deep"));
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\DATA"));
 
