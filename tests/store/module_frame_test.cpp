@@ -36,8 +36,7 @@ void RunIsolated(void (*body)()) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child ended with status " << status;
 }
 
-// Drives C and D with directories and files; the map counts as loaded and changed. Returns the
-// live global blocks before the map was made.
+// Drives C and D with directories and files, loaded and changed. Returns the global blocks before.
 unsigned long BuildTwoDriveMap() {
     ResetTestMap();
     const unsigned long before = HostMachine_GlobalBlockCount();
@@ -84,11 +83,9 @@ TEST(ModuleLoad, AttachKeepsInstanceAndDirectoriesThatFit) {
         const std::string tooLong = "C:\\" + std::string(297, 's');  // 300: left empty, not cut
         HostMachine_SetWindowsDirectory(fits.c_str());
         HostMachine_SetSystemDirectory(tooLong.c_str());
-        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr));
-        EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
+        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr) && DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
         EXPECT_EQ(instance, gModuleInstance);
-        EXPECT_EQ(fits, gWindowsDirectory);
-        EXPECT_STREQ("", gSystemDirectory);
+        EXPECT_TRUE(fits == gWindowsDirectory && gSystemDirectory[0] == '\0');
         EXPECT_TRUE(DllMain(instance, DLL_PROCESS_DETACH, nullptr));
     });
 }
@@ -97,23 +94,16 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
     RunIsolated([] {
         unsigned long before = BuildTwoDriveMap();
         const unsigned long withMap = HostMachine_GlobalBlockCount();
-        DriveMap_RegisterAsClient();
-        DriveMap_RegisterAsClient();
-        DriveMap_UnRegisterAsClient();
+        DriveMap_RegisterAsClient(), DriveMap_RegisterAsClient(), DriveMap_UnRegisterAsClient();
         EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
-        gErrorCode = DRIVEMAP_STOPPED;
-        gOperationMode = MODE_QUERY;
+        gErrorCode = DRIVEMAP_STOPPED, gOperationMode = MODE_QUERY;
         DriveMap_UnRegisterAsClient();
         ExpectReleased(before);
-        EXPECT_EQ(DWORD{DRIVEMAP_STOPPED}, gErrorCode);  // the release keeps code and mode
-        EXPECT_EQ(DWORD{MODE_QUERY}, gOperationMode);
+        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED && gOperationMode == MODE_QUERY);  // the release keeps both
 
         // Critical: neither FreeAll nor the last unregistration releases, but the count drops.
         before = BuildTwoDriveMap();
-        DriveMap_RegisterAsClient();
-        SetCritical(1);
-        DriveMap_FreeAll();
-        DriveMap_UnRegisterAsClient();
+        DriveMap_RegisterAsClient(), SetCritical(1), DriveMap_FreeAll(), DriveMap_UnRegisterAsClient();
         EXPECT_EQ(0u, gClientCount);
         EXPECT_EQ(1u, DriveMap_GetCritical() & DriveMap_GetDirtyFlag() & gLoadedFlag);
         EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
@@ -121,8 +111,7 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         gClientCount = 3;
         ReleaseMap();
         ExpectReleased(before);
-        EXPECT_EQ(1u, gCriticalFlag);
-        EXPECT_EQ(3u, gClientCount);
+        EXPECT_TRUE(gCriticalFlag == 1 && gClientCount == 3);
     });
 }
 
@@ -150,13 +139,11 @@ TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
             ExportFrame frame(MODE_BUILD, FRAME_CLEARS_CRITICAL);
             ASSERT_TRUE(PostMessageA(HostMachine_CreateWindow(CallBackIntoLibrary), WM_USER, 0, 0));
             PumpMessages();
-            EXPECT_EQ(1u, gCriticalFlag);
-            EXPECT_EQ(DWORD{MODE_BUILD}, gOperationMode);
+            EXPECT_TRUE(gCriticalFlag == 1 && gOperationMode == MODE_BUILD);
             EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
             frame.Fail(DRIVEMAP_STOPPED);
         }
-        EXPECT_EQ(0u, gCriticalFlag);
-        EXPECT_EQ(DWORD{DRIVEMAP_STOPPED}, gErrorCode);
+        EXPECT_TRUE(gCriticalFlag == 0 && gErrorCode == DRIVEMAP_STOPPED);
         EXPECT_TRUE(CheckMapInvariants());
         ResetTestMap();
         EXPECT_EQ(before, HostMachine_GlobalBlockCount());

@@ -63,8 +63,7 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
     }
     EntryPosition position;
     ASSERT_TRUE(ResolvePath("C:\\Data", &position) && IsFile(EntryOf(position)));  // the first of the name
-    ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1));
-    EXPECT_EQ(data, GetChildBlock(EntryOf(position)));
+    ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1) && GetChildBlock(EntryOf(position)) == data);
 
     // A longer component (cut at 299 when copied) must not find the name that it begins with.
     const std::string name(299, 'N');
@@ -79,8 +78,8 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
 TEST_F(PathLookupTest, ErrorCodesByKindOfDriveAndSubstitutedDrivesOnWindows95) {
     HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
     const char *host = disk.Root().c_str();
-    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host) && HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL));
-    ASSERT_TRUE(HostMachine_MapDrive('F', DRIVE_REMOTE, host) && HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host) && HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL) &&
+                HostMachine_MapDrive('F', DRIVE_REMOTE, host) && HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\WINDOWS") && HostMachine_SubstDrive('T', "S:\\SYSTEM"));
     const struct { const char *path; DWORD error; } misses[] = {
         {nullptr, DRIVEMAP_NOT_FOUND}, {"", DRIVEMAP_NOT_FOUND}, {"C:WINDOWS", DRIVEMAP_NOT_FOUND},
@@ -119,13 +118,11 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     }
     EntryPosition position;
     StorePtr32(&position.pBlock, block), StorePtr32(&position.pEntry, FindEntryByName(block, fits.c_str(), 0));
-    EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
-    EXPECT_EQ(299u, strlen(buffer));
+    EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position) && strlen(buffer) == 299u);
     StorePtr32(&position.pEntry, FindEntryByName(block, tooLong.c_str(), 0));
     memset(buffer, 'Z', sizeof buffer);
     EXPECT_FALSE(DriveMap_GetFullPath(buffer, &position));  // refused, not cut
-    EXPECT_EQ('\0', buffer[0]);
-    EXPECT_EQ(std::string(sizeof buffer - 1, 'Z'), std::string(buffer + 1, sizeof buffer - 1));
+    EXPECT_EQ('\0' + std::string(sizeof buffer - 1, 'Z'), std::string(buffer, sizeof buffer));
 }
 
 TEST_F(PathLookupTest, LinkBlockToPathLinksBothWays) {
@@ -134,8 +131,7 @@ TEST_F(PathLookupTest, LinkBlockToPathLinksBothWays) {
     EntryRecord *file = FindEntryByName(root, "Data", 0);
     SetChildBlock(record, nullptr), SetChildId(record, 0x1234);
     SetBlockParent(data, nullptr), SetBlockParentId(data, 0x4321), SetBlockParentId(root, 7);
-    LinkBlockToPath(data, "c:\\DATA");
-    LinkBlockToPath(root, "C:\\");
+    LinkBlockToPath(data, "c:\\DATA"), LinkBlockToPath(root, "C:\\");
     EXPECT_TRUE(GetChildBlock(record) == data && GetChildId(record) == GetBlockId(data));
     EXPECT_TRUE(GetBlockParent(data) == root && GetBlockParentId(data) == GetBlockId(root));
     EXPECT_TRUE(GetBlockParent(root) == nullptr && GetBlockParentId(root) == 0);

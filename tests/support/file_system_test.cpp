@@ -26,8 +26,7 @@ protected:
     TempTree tree_;
 };
 
-// DirectoryExists modifies its argument during the call: test it on a copy, which must end as it
-// began.
+// DirectoryExists modifies its argument during the call: on a copy, which must end as it began.
 DWORD DirectoryExistsOf(const char *path) {
     char text[PATH_BUFFER_SIZE];
     DWORD answer = DirectoryExists(strcpy(text, path));
@@ -36,19 +35,12 @@ DWORD DirectoryExistsOf(const char *path) {
 }
 
 TEST_F(FileSystemHelpers, Existence) {
-    EXPECT_EQ(DirectoryExistsOf("C:\\Dir"), 1u);
-    EXPECT_EQ(DirectoryExistsOf("c:\\dir\\"), 1u);
-    EXPECT_EQ(DirectoryExistsOf("C:\\Dir\\S*"), 1u);
-    EXPECT_EQ(DirectoryExistsOf("C:\\Dir\\README.TXT"), 0u);
-    EXPECT_EQ(DirectoryExistsOf("C:\\Missing\\"), 0u);
-    EXPECT_EQ(DirectoryExistsOf("C:\\.config"), 0u);
-    EXPECT_EQ(DirectoryExistsOf(""), 0u);
-
-    EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt"));
-    EXPECT_TRUE(FileExists("C:\\Dir\\*.T?T"));
-    EXPECT_FALSE(FileExists("C:\\Dir\\*.DOC"));
-    EXPECT_FALSE(FileExists("C:\\Dir") || FileExists("C:\\Dir\\Su*"));
-    EXPECT_FALSE(FileExists("C:\\.profile") || FileExists(""));
+    for (const char *dir : {"C:\\Dir", "c:\\dir\\", "C:\\Dir\\S*"}) EXPECT_EQ(DirectoryExistsOf(dir), 1u) << dir;
+    for (const char *miss : {"C:\\Dir\\README.TXT", "C:\\Missing\\", "C:\\.config", ""})
+        EXPECT_EQ(DirectoryExistsOf(miss), 0u) << miss;
+    EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt") && FileExists("C:\\Dir\\*.T?T"));
+    for (const char *miss : {"C:\\Dir\\*.DOC", "C:\\Dir", "C:\\Dir\\Su*", "C:\\.profile", ""})
+        EXPECT_FALSE(FileExists(miss)) << miss;
 
     // A drive root is tested by making its drive current; the current directory is restored.
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
@@ -61,19 +53,20 @@ TEST_F(FileSystemHelpers, Existence) {
 }
 
 TEST_F(FileSystemHelpers, GetTrueCasePath) {
+    // A short name without a long form comes back capitalised, a long name as stored; from a missing
+    // component on, the caller's spelling is kept.
+    const struct { const char *input; int result; const char *output; } cases[] = {
+        {"C:\\DIR\\SUB", 0, "C:\\Dir\\Sub"},
+        {"C:\\dir\\readme.txt", 0, "C:\\Dir\\Readme.txt"},
+        {"C:\\LONG FILE NAME.TXT", 0, "C:\\Long File Name.txt"},
+        {"C:\\DIR\\MISSING\\SUB\\x.TXT", 1, "C:\\Dir\\MISSING\\SUB\\x.TXT"},
+        {"", 1, ""},
+    };
     char path[PATH_BUFFER_SIZE];
-    EXPECT_EQ(GetTrueCasePath(path, "C:\\DIR\\SUB"), 0);
-    EXPECT_STREQ(path, "C:\\Dir\\Sub");
-    // A short name without a long form comes back capitalised; a long name as stored.
-    EXPECT_EQ(GetTrueCasePath(path, "C:\\dir\\readme.txt"), 0);
-    EXPECT_STREQ(path, "C:\\Dir\\Readme.txt");
-    EXPECT_EQ(GetTrueCasePath(path, "C:\\LONG FILE NAME.TXT"), 0);
-    EXPECT_STREQ(path, "C:\\Long File Name.txt");
-    // From the missing component on, the caller's spelling is kept.
-    EXPECT_EQ(GetTrueCasePath(path, "C:\\DIR\\MISSING\\SUB\\x.TXT"), 1);
-    EXPECT_STREQ(path, "C:\\Dir\\MISSING\\SUB\\x.TXT");
-    EXPECT_EQ(GetTrueCasePath(path, ""), 1);
-    EXPECT_STREQ(path, "");
+    for (const auto &c : cases) {
+        EXPECT_EQ(GetTrueCasePath(path, c.input), c.result) << c.input;
+        EXPECT_STREQ(path, c.output);
+    }
     // Too long for a path buffer: cut at 299 characters.
     EXPECT_EQ(GetTrueCasePath(path, ("C:\\DIR\\" + std::string(400, 'n')).c_str()), 1);
     EXPECT_EQ(strlen(path), PATH_BUFFER_SIZE - 1u);

@@ -49,12 +49,10 @@ TEST(PathUtils, PathTable) {
 
 TEST(PathUtils, AppendPathComponent) {
     char path[PATH_BUFFER_SIZE];
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, "C:"), "B"), "C:\\B");
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, "C:\\"), "\\B"), "C:\\B");
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, ""), "\\B"), "B");
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, "C:\\A"), "\\\\B\\C"), "C:\\A\\\\B\\C");
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, "C:\\A"), ""), "C:\\A");
-    EXPECT_STREQ(AppendPathComponent(strcpy(path, "C:\\A"), nullptr), "C:\\A");
+    const struct { const char *dir, *name, *joined; } joins[] = {
+        {"C:", "B", "C:\\B"}, {"C:\\", "\\B", "C:\\B"}, {"", "\\B", "B"},
+        {"C:\\A", "\\\\B\\C", "C:\\A\\\\B\\C"}, {"C:\\A", "", "C:\\A"}, {"C:\\A", nullptr, "C:\\A"}};
+    for (const auto &j : joins) EXPECT_STREQ(AppendPathComponent(strcpy(path, j.dir), j.name), j.joined) << j.dir;
 
     // Too long: cut at 299 characters, the separator and the start of the name kept.
     std::string dir = "C:\\" + std::string(280, 'd');
@@ -88,9 +86,8 @@ TEST(PathUtils, WalkingComponentsAndItems) {
     std::string list = ";;C:\\DOS;;" + longPart + ";D:\\BIN";
     pos = NextSemicolonItem(part, list.c_str());
     EXPECT_STREQ(part, "C:\\DOS");
-    pos = NextSemicolonItem(part, NextSemicolonItem(part, pos));
+    EXPECT_EQ(*NextSemicolonItem(part, NextSemicolonItem(part, pos)), '\0');
     EXPECT_STREQ(part, "D:\\BIN");
-    EXPECT_EQ(*pos, '\0');
 
     EXPECT_EQ(std::string(GetParentDirectory(part, longPath.c_str())),
               ("C:\\" + longPart).substr(0, PATH_BUFFER_SIZE - 1));
@@ -128,20 +125,17 @@ TEST(PathUtils, ProperCase) {
 }
 
 TEST(PathUtils, MeasureStringList) {
-    DWORD cbSize = 0, cStrings = 99;
-    MeasureStringList("A\0BC\0", 0, &cbSize, &cStrings);
-    EXPECT_EQ(cbSize, 6u);
-    EXPECT_EQ(cStrings, 2u);
-    MeasureStringList(nullptr, 0, &cbSize, &cStrings);  // absent: an empty list
-    EXPECT_EQ(cbSize, 1u);
-    EXPECT_EQ(cStrings, 0u);
-    MeasureStringList("A\0gB\0g", 1, &cbSize, &cStrings);  // one gap byte after each NUL
-    EXPECT_EQ(cbSize, 7u);
-    EXPECT_EQ(cStrings, 2u);
+    // An absent list counts as empty; a gap byte may follow each NUL.
+    const struct { const char *list; DWORD gap, cbSize, cStrings; } lists[] = {
+        {"A\0BC\0", 0, 6, 2}, {nullptr, 0, 1, 0}, {"A\0gB\0g", 1, 7, 2}};
+    for (const auto &l : lists) {
+        DWORD cbSize = 0, cStrings = 99;
+        MeasureStringList(l.list, l.gap, &cbSize, &cStrings);
+        EXPECT_TRUE(cbSize == l.cbSize && cStrings == l.cStrings) << l.cbSize << " bytes, " << l.cStrings << " strings";
+    }
 }
 
-class PathUtilsMachine : public ::testing::Test {
-protected:
+struct PathUtilsMachine : ::testing::Test {
     void SetUp() override { HostMachine_Reset(); }
     void TearDown() override { HostMachine_Reset(); }
 };
@@ -151,8 +145,7 @@ TEST_F(PathUtilsMachine, AllocLockedBufferFallsBack) {
     HostMachine_LimitAllocations(5000);
     DWORD cb = 10240;
     void *p = AllocLockedBuffer(&cb, 1024);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(cb, 4096u);
+    EXPECT_TRUE(p != nullptr && cb == 4096u);
     FreeLockedBuffer(p);
     HostMachine_LimitAllocations(1000);
     cb = 10240;
@@ -167,8 +160,7 @@ TEST_F(PathUtilsMachine, DirectoriesInPath) {
     EXPECT_FALSE(IsDirectoryInPath("C:\\Tools"));  // textual: the trailing backslash counts
     EXPECT_FALSE(IsDirectoryInPath("C:\\Bin") || IsDirectoryInPath(""));
     HostMachine_SetSystemDirectory("C:\\WINNT\\SYSTEM32");
-    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32"));
-    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("D:\\BIN"));
+    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32") && IsWindowsSystemOrPathDirectory("D:\\BIN"));
     EXPECT_FALSE(IsWindowsSystemOrPathDirectory("C:\\WINDOWS\\SYSTEM32"));
 
     // Longer than the 10240-byte buffer: the buffer grows and the last item is still seen; when it
