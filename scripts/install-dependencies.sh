@@ -11,6 +11,7 @@ packages=(
   binutils-mingw-w64-i686               # i686-w64-mingw32-objdump reads the DLL's export table
   googletest libgtest-dev               # unit tests (the i386 build compiles /usr/src/googletest)
   libbenchmark-dev                      # benchmarks
+  clang libclang-rt-14-dev              # libFuzzer targets (fuzz/)
   libboost-dev                          # Boost.Interprocess allocator of the host layer's global memory
   libcli11-dev                          # drivemap's command line
   nlohmann-json3-dev                    # drivemap's --json output

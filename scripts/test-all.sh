@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up this machine, then builds and tests every build: Linux x86_64 (with the DLL cross-built
 # and its export table checked), Linux i386 under qemu-i386, and x86_64 again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the libFuzzer targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -23,5 +23,7 @@ for preset in linux-x64 linux-i386 linux-x64-asan; do
   ctest --preset "$preset" -j "$jobs" || status=1
 done
 
+echo "=== fuzz: every parser of outside bytes, bounded time each"
+scripts/fuzz-all.sh || status=1
 
 exit $status
