@@ -1,6 +1,6 @@
 #include "exports/dll_main.h"
 
-#include "references/never_scanned_list.h"
+#include "references/settings_lists.h"
 #include "store/module_state.h"
 
 // A directory that fails or does not fit leaves the buffer empty (the call then returns 0 or the
@@ -23,6 +23,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         break;
     case DLL_PROCESS_DETACH:
         FreeNeverScannedList();
+        FreeSystemFilesList();
         break;
     default:
         break;
