@@ -1,5 +1,7 @@
 #include "store/module_state.h"
 
+#include "mapfile/map_file.h"
+#include "store/add_entry.h"
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
 
@@ -33,6 +35,8 @@ DWORD SetCritical(DWORD value) {
 // that a release leaves the library as freshly loaded. Called before the blocks are freed; the
 // never-scanned list is not map state and stays.
 static void ReleaseOperationState() {
+    CloseMapFile();
+    FreeReferenceBuffer();
 }
 
 void ReleaseMap() {

@@ -1,0 +1,267 @@
+// Making new records: headers and tails byte by byte, references, growth under moves and failures,
+// whole directory paths, and the reference buffer.
+#include "store_fixture.h"
+
+#include "common/exe_builder.h"
+#include "common/temp_tree.h"
+#include "references/import_scanner.h"
+#include "references/settings_lists.h"
+#include "store/add_entry.h"
+#include "support/path_utils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace {
+
+// 2024-03-05 10:20:30 as DOS words: the used stamp of every record made here.
+const SYSTEMTIME NOW = {2024, 3, 2, 5, 10, 20, 30, 0};
+const BYTE USED[4] = {0x65, 0x58, 0x8F, 0x52};
+// 2001-02-03 04:05:06 UTC, the last write of the test files, as DOS words in UTC.
+const BYTE WRITTEN[4] = {0x43, 0x2A, 0xA3, 0x20};
+
+class AddEntryTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        if (const char *tz = std::getenv("TZ")) savedTz_ = tz;
+        setenv("TZ", "UTC", 1), tzset();
+        HostMachine_FreezeLocalTime(&NOW);
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
+        ASSERT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
+    }
+    void TearDown() override {
+        FreeScanBuffers(), FreeNeverScannedList(), FreeSystemFilesList();
+        savedTz_ ? setenv("TZ", savedTz_->c_str(), 1) : unsetenv("TZ");
+        tzset();
+        StoreTest::TearDown();  // the map release also frees the reference buffer
+    }
+
+    // A file of `content` last written at 2001-02-03 04:05:06 UTC.
+    void AddFile(const std::string &relative, const std::string &content) {
+        ASSERT_TRUE(tree_.AddFile(relative, content));
+        std::tm when = {};
+        when.tm_year = 101, when.tm_mon = 1, when.tm_mday = 3, when.tm_hour = 4, when.tm_min = 5, when.tm_sec = 6;
+        const struct timespec times[2] = {{timegm(&when), 0}, {timegm(&when), 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, tree_.Path(relative).c_str(), times, 0));
+    }
+
+    std::optional<std::string> savedTz_;
+    TempTree tree_;
+};
+
+std::string Bytes(const void *p, size_t cb) { return std::string(static_cast<const char *>(p), cb); }
+
+TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
+    AddFile("Data.TXT", "hello");
+    struct Case {
+        DWORD mode;
+        WORD seen;
+    } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        ResetTestMap();
+        gOperationMode = c.mode;
+        DirectoryBlock *root = BuildDrive('C');
+        const WORD blocksBefore = GetDriveBlockCount(gCurrentDrive);
+
+        gDirtyFlag = 0;
+        EntryRecord *dir = AddEntry(root, "Sub", "C:\\Sub", TRUE, 9);
+        ASSERT_NE(nullptr, dir);
+        root = GetDriveRoot(gCurrentDrive);
+        const BYTE dirHead[] = {14, 0, static_cast<BYTE>(c.seen), 0};
+        EXPECT_EQ(Bytes(dirHead, 4), Bytes(dir, 4));
+        EXPECT_EQ(Bytes("Sub", 4), Bytes(GetEntryName(dir), 4));
+        DirectoryBlock *child = GetChildBlock(dir);
+        ASSERT_NE(nullptr, child);
+        EXPECT_TRUE(GetBlockParent(child) == root && GetBlockParentId(child) == GetBlockId(root));
+        EXPECT_TRUE(GetChildId(dir) == GetBlockId(child) && GetBlockUsed(child) == BLOCK_HEADER_SIZE);
+        EXPECT_EQ(blocksBefore + 1, GetDriveBlockCount(gCurrentDrive));
+        EXPECT_EQ(1u, gDirtyFlag);
+
+        EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
+        ASSERT_NE(nullptr, file);
+        root = GetDriveRoot(gCurrentDrive);
+        const BYTE fileBytes[] = {27, 0, static_cast<BYTE>(ENTRY_IS_FILE | c.seen), 0, 5, 0, 0, 0, 7, 0,
+                                  'D', 'a', 't', 'a', '.', 'T', 'X', 'T', 0,
+                                  WRITTEN[0], WRITTEN[1], WRITTEN[2], WRITTEN[3], USED[0], USED[1], USED[2], USED[3]};
+        EXPECT_EQ(Bytes(fileBytes, sizeof fileBytes), Bytes(file, sizeof fileBytes));
+        EXPECT_TRUE(GetBlockEntryCount(root) == 2 && GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
+        EXPECT_TRUE(CheckMapInvariants());
+    }
+}
+
+TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
+    HostMachine_SetModuleFileName("C:\\App\\HOST.EXE");
+    ASSERT_TRUE(tree_.AddFile("App/PURGWELL.DAT", "[NonNEPEFiles]\r\ntxt\r\n"));
+    LoadNeverScannedList();
+    PeFileSpec three, none, many;
+    three.imports = {"MyLib.DLL", "OTHER.dll", "Third.Dll"};
+    for (int i = 0; i < 300; ++i) many.imports.push_back("m" + std::to_string(1000 + i) + ".dll");
+    NeFileSpec ne;
+    ne.modules = {"KRNL", "GDI"};
+    std::string first255;
+    for (int i = 0; i < 255; ++i) first255 += "m" + std::to_string(1000 + i) + '\0';
+
+    struct Case {
+        const char *name;
+        std::string content;
+        DWORD mode;
+        WORD flags;
+        std::string refs;  // the names of the reference part, each with its NUL
+    } cases[] = {
+        {"App.exe", BuildPeFile(three), MODE_SYNC, 0x3F, std::string("mylib\0other\0third\0", 18)},
+        {"Bare.EXE", BuildPeFile(none), MODE_SYNC, 0x37, ""},
+        {"Old.exe", BuildNeFile(ne), MODE_UPDATE, 0x0F, std::string("krnl\0gdi\0", 9)},
+        {"Many.dll", BuildPeFile(many), MODE_UPDATE, 0x2F, first255},  // bRefCount holds 255 at most
+        {"Looks.TXT", BuildPeFile(three), MODE_UPDATE, 0x01, ""},     // never scanned
+    };
+    DirectoryBlock *root = BuildDrive('C');
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AddFile(c.name, c.content);
+        gOperationMode = c.mode;
+        EntryRecord *file = AddEntry(root, c.name, ("C:\\" + std::string(c.name)).c_str(), FALSE, 0);
+        ASSERT_NE(nullptr, file);
+        root = GetDriveRoot(gCurrentDrive);
+        const size_t cbRefs = c.refs.empty() ? 0 : c.refs.size() + 1;
+        EXPECT_EQ(c.flags, GetEntryFlags(file));
+        EXPECT_EQ(FILE_RECORD_SIZE(std::strlen(c.name)) + cbRefs, GetEntryLength(file));
+        EXPECT_EQ(c.content.size(), GetEntryFileSize(file));
+        if (!c.refs.empty()) {
+            const BYTE *part = GetReferencePart(file);
+            ASSERT_NE(nullptr, part);
+            EXPECT_EQ(std::count(c.refs.begin(), c.refs.end(), '\0'), part[0]);
+            EXPECT_EQ(c.refs, Bytes(part + 1, c.refs.size()));
+        }
+        ASSERT_TRUE(CheckMapInvariants());
+    }
+}
+
+// Every refusal leaves the block exactly as it was.
+TEST_F(AddEntryTest, RefusalsChangeNothing) {
+    AddFile("Real.txt", "x");
+    ASSERT_TRUE(tree_.AddDir("Folder"));
+    DirectoryBlock *root = BuildDrive('C');
+    const std::string tooLong(ENTRY_NAME_MAX + 1, 'n');
+    struct Case {
+        const char *name, *path;
+        BOOL isDirectory;
+    } cases[] = {
+        {"Missing.txt", "C:\\Missing.txt", FALSE},
+        {"Folder", "C:\\Folder", FALSE},  // a directory where a file is asked for
+        {tooLong.c_str(), "C:\\Real.txt", FALSE},
+        {tooLong.c_str(), "C:\\x", TRUE},
+    };
+    for (const Case &c : cases) {
+        const std::string before = Bytes(root, GetBlockUsed(root));
+        gDirtyFlag = 0;
+        EXPECT_EQ(nullptr, AddEntry(root, c.name, c.path, c.isDirectory, 0)) << c.path;
+        EXPECT_EQ(before, Bytes(root, GetBlockUsed(root)));
+        EXPECT_EQ(0u, gDirtyFlag);
+    }
+    EXPECT_EQ(nullptr, AddEntry(nullptr, "Real.txt", "C:\\Real.txt", FALSE, 0));
+    // The longest name a record takes.
+    const std::string longest(ENTRY_NAME_MAX, 'm');
+    EntryRecord *dir = AddEntry(root, longest.c_str(), "C:\\x", TRUE, 0);
+    ASSERT_NE(nullptr, dir);
+    EXPECT_EQ(ENTRY_NAME_MAX + 11, GetEntryLength(dir));
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
+    AddFile("a/f.txt", "12");
+    DirectoryBlock *root = BuildDrive('C');
+    DirectoryBlock *sub = BuildDirectory(&root, "a");
+    BuildDirectory(&sub, "keep");
+    HostMachine_MoveEveryReallocation(1);
+    for (int round = 0; round < 3; ++round) {
+        DirectoryBlock *old = sub;
+        EntryRecord *dir = AddEntry(sub, ("d" + std::to_string(round)).c_str(), "C:\\a\\d", TRUE, 0);
+        ASSERT_NE(nullptr, dir);
+        sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
+        EXPECT_NE(old, sub);
+        EXPECT_EQ(reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir), BlockEnd(sub));
+        EXPECT_EQ(sub, GetBlockParent(GetChildBlock(dir)));
+        EXPECT_EQ(sub, GetBlockParent(GetChildBlock(FirstEntry(sub))));  // the older child too
+        ASSERT_TRUE(CheckMapInvariants());
+
+        EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
+        ASSERT_NE(nullptr, file);
+        sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
+        EXPECT_EQ(2u, GetEntryFileSize(file));
+        ASSERT_TRUE(CheckMapInvariants());
+    }
+    EXPECT_EQ(7, GetBlockEntryCount(sub));
+}
+
+TEST_F(AddEntryTest, GrowthFailureLeavesTheBlockAlone) {
+    AddFile("f.txt", "1");
+    DirectoryBlock *root = BuildDrive('C');
+    BuildFile(&root, "old.txt");
+    const std::string before = Bytes(root, GetBlockUsed(root));
+    const WORD blocks = GetDriveBlockCount(gCurrentDrive);
+    HostMachine_LimitAllocations(GetBlockUsed(root) + 8);
+    for (BOOL isDirectory : {FALSE, TRUE}) {
+        EXPECT_EQ(nullptr, AddEntry(root, "f.txt", "C:\\f.txt", isDirectory, 0));
+        EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
+        EXPECT_EQ(before, Bytes(root, GetBlockUsed(root)));
+        EXPECT_EQ(blocks, GetDriveBlockCount(gCurrentDrive));
+        EXPECT_TRUE(CheckMapInvariants());
+    }
+    HostMachine_LimitAllocations(0);
+}
+
+TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
+    gCurrentDrive = AddDriveRecord("C:\\");
+    ASSERT_NE(nullptr, gCurrentDrive);
+    DirectoryBlock *last = EnsureDirectoryPath("C:\\One\\Two\\Three");
+    ASSERT_NE(nullptr, last);
+    ASSERT_TRUE(CheckMapInvariants());
+    EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
+
+    // Down from the root by name, up again by pParent: the same blocks.
+    DirectoryBlock *block = GetDriveRoot(gCurrentDrive);
+    for (const char *name : {"one", "TWO", "three"}) {
+        EntryRecord *record = FindEntryByName(block, name, TRUE);
+        ASSERT_NE(nullptr, record) << name;
+        EXPECT_EQ(block, GetBlockParent(GetChildBlock(record)));
+        block = GetChildBlock(record);
+    }
+    EXPECT_EQ(last, block);
+
+    EXPECT_EQ(last, EnsureDirectoryPath("C:\\one\\two\\three\\"));
+    EXPECT_EQ(GetDriveRoot(gCurrentDrive), EnsureDirectoryPath("C:\\"));
+    EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
+
+    const std::string tooLong = "C:\\One\\" + std::string(400, 'x') + "\\y";
+    EXPECT_EQ(nullptr, EnsureDirectoryPath(tooLong.c_str()));
+    HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
+    EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One\\New"));
+    HostMachine_LimitAllocations(0);
+    EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
+    EXPECT_TRUE(CheckMapInvariants());
+    gCurrentDrive = nullptr;
+    EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One"));
+}
+
+TEST_F(AddEntryTest, ReferenceBufferFailureIsErrorThree) {
+    FreeReferenceBuffer();
+    HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
+    EXPECT_EQ(DRIVEMAP_NO_MEMORY, EnsureReferenceBuffer());
+    EXPECT_EQ(nullptr, gReferenceBuffer);
+    HostMachine_LimitAllocations(0);
+    EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
+    LPSTR buffer = gReferenceBuffer;
+    EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
+    EXPECT_EQ(buffer, gReferenceBuffer);
+}
+
+}  // namespace
