@@ -11,7 +11,7 @@
 #include <cstring>
 
 EntryRecord *AddEntry(DirectoryBlock *block, LPCSTR name, LPCSTR fullPath, BOOL isDirectory, WORD usageCount) {
-    if (block == nullptr || name == nullptr) return nullptr;
+    if (block == nullptr || name == nullptr || (!isDirectory && fullPath == nullptr)) return nullptr;
     if (GetBlockEntryCount(block) == 0xFFFF) return nullptr;
 
     // The map records only files that are there; the mask passes directories over.

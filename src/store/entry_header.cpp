@@ -39,7 +39,7 @@ BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *head
         flags |= ENTRY_IS_FILE;
         cbLength += ENTRY_FILE_TAIL_SIZE;
         DWORD kind = EXE_KIND_NONE;
-        if (gReferenceBuffer != nullptr && strnlen(fullPath, PATH_BUFFER_SIZE) < PATH_BUFFER_SIZE &&
+        if (gReferenceBuffer != nullptr && fullPath != nullptr && strnlen(fullPath, PATH_BUFFER_SIZE) < PATH_BUFFER_SIZE &&
             GetFileReferences(fullPath, &kind, gReferenceBuffer, REFERENCE_BUFFER_SIZE)) {
             flags |= ENTRY_SCANNED | ENTRY_EXECUTABLE;
             if (kind == EXE_KIND_PE) flags |= ENTRY_PE;
