@@ -1,0 +1,263 @@
+// DriveMap_ReadAll: loads PWDRVMAP.DAT in 128 KB chunks. A block that straddles two chunks is read
+// again whole at the start of the next; a block larger than the buffer is read straight into its
+// own memory. Every block is checked before it joins the map, and anything that does not add up
+// fails the whole load: a partly read map is never kept.
+#include "mapfile/map_file.h"
+
+#include "mapfile/map_file_format.h"
+#include "store/directory_blocks.h"
+#include "store/drive_table.h"
+#include "store/entry_records.h"
+#include "store/export_frame.h"
+#include "support/path_utils.h"
+
+#include <cstring>
+
+// Paths are at most 299 characters, so no directory lies deeper than this below its drive's root
+// ("X:\" and then at least two characters a level). Deeper trees are damage, and refusing them
+// keeps every recursive walk of the map short.
+#define MAP_MAX_TREE_DEPTH 150
+
+namespace {
+
+struct MapRead {
+    BYTE *pbBuffer;             // MAP_READ_CHUNK_SIZE bytes
+    LONG lFileSize;
+    LONG lChunkStart;           // file offset of pbBuffer[0]
+    DWORD dwError;              // DRIVEMAP_OK while the read goes well
+    WORD awOrphans[MAP_FILE_MAX_DRIVES];  // blocks dropped per drive, counted in wBlocksLoaded
+};
+
+WORD GetBlocksLoaded(const DriveRecord *drive) { return LoadField<WORD>(&drive->wBlocksLoaded); }
+
+DWORD DriveIndex(const DriveRecord *drive) { return static_cast<DWORD>(drive - gDriveTable.records); }
+
+// Blocks count to the current drive until it has wBlockCount of them; then the next record takes
+// over, and none is left after the last.
+void AdvanceDriveIfComplete() {
+    if (gCurrentDrive == nullptr || GetBlocksLoaded(gCurrentDrive) != GetDriveBlockCount(gCurrentDrive)) return;
+    const DWORD next = DriveIndex(gCurrentDrive) + 1;
+    gCurrentDrive = next < gDriveTable.dwCount ? &gDriveTable.records[next] : nullptr;
+}
+
+// Puts a block copied out of the file on the chain and links it into the current drive's tree:
+// the drive's first block is its root; any other hangs below the first earlier block of the drive
+// carrying its wParentId, from the directory record there whose wChildId is its id. A block
+// without such a parent, or whose record already leads to a block, is an orphan: it is freed (its
+// descendants then find no parent either) and the record that should have led to it is removed
+// by the post-load pass. Returns 0 when the block lies deeper than any path can reach (it is in
+// the map then, for ReleaseMap to free).
+BOOL AttachLoadedBlock(MapRead *read, DirectoryBlock *block) {
+    DirectoryBlock *keptLast = gLastBlock;
+    if (gLastBlock != nullptr) SetBlockNext(gLastBlock, block);
+    gLastBlock = block;
+    SetBlockNext(block, nullptr);
+    SetBlockParent(block, nullptr);
+    EntryRecord *entry = FirstEntry(block);
+    for (WORD i = GetBlockEntryCount(block); i > 0; --i, entry = NextEntry(entry)) {
+        SetEntryFlags(entry, static_cast<WORD>(GetEntryFlags(entry) & ~ENTRY_SEEN));
+        if (!IsFile(entry)) SetChildBlock(entry, nullptr);
+    }
+
+    const WORD loaded = GetBlocksLoaded(gCurrentDrive);
+    StoreField<WORD>(&gCurrentDrive->wBlocksLoaded, static_cast<WORD>(loaded + 1));
+    if (loaded == 0) {
+        SetDriveRoot(gCurrentDrive, block);
+        SetBlockParentId(block, 0);
+        return 1;
+    }
+
+    const WORD id = GetBlockId(block), parentId = GetBlockParentId(block);
+    for (DirectoryBlock *parent = GetDriveRoot(gCurrentDrive); parent != block; parent = GetBlockNext(parent)) {
+        if (GetBlockId(parent) != parentId) continue;
+        EntryRecord *record = FindEntryByChildId(parent, id);
+        if (record == nullptr || GetChildBlock(record) != nullptr) break;
+        SetBlockParent(block, parent);
+        SetChildBlock(record, block);
+        DWORD depth = 0;
+        for (const DirectoryBlock *b = block; GetBlockParent(b) != nullptr; b = GetBlockParent(b)) ++depth;
+        return depth <= MAP_MAX_TREE_DEPTH;
+    }
+
+    FreeLockedBuffer(block);
+    gLastBlock = keptLast;
+    if (keptLast != nullptr) SetBlockNext(keptLast, nullptr);
+    ++read->awOrphans[DriveIndex(gCurrentDrive)];
+    return 1;
+}
+
+// Stops the read with `code`; returns 0 leftover bytes so that the caller's loop ends.
+DWORD FailRead(MapRead *read, DWORD code) {
+    read->dwError = code;
+    return 0;
+}
+
+// Takes the whole blocks among the n bytes of the buffer and returns how many bytes at its end
+// belong to a block still to come (to be read again). Sets read->dwError, and takes nothing more,
+// when the file is damaged or a block's memory cannot be had.
+DWORD ParseChunk(MapRead *read, DWORD n) {
+    const BYTE *p = read->pbBuffer;
+    while (n != 0) {
+        if (n < BLOCK_HEADER_SIZE) return n;
+        if (gCurrentDrive == nullptr) return FailRead(read, DRIVEMAP_FILE_DAMAGED);  // more blocks than counted
+        DWORD size = 0;
+        if (!ReadMapField(p, n, offsetof(DirectoryBlock, dwUsed), &size)) return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+        const int64_t blockStart = int64_t{read->lChunkStart} + (p - read->pbBuffer);
+        if (size < BLOCK_HEADER_SIZE || size > int64_t{read->lFileSize} - blockStart)
+            return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+
+        BYTE *copy = nullptr;
+        if (size > n) {
+            if (size <= MAP_READ_CHUNK_SIZE) return n;
+            DWORD cbCopy = size;
+            copy = static_cast<BYTE *>(AllocLockedBuffer(&cbCopy, 0));
+            if (copy == nullptr) return FailRead(read, DRIVEMAP_NO_MEMORY);
+            if (_llseek(gMapFile, -static_cast<LONG>(n), FILE_CURRENT) == HFILE_ERROR ||
+                _hread(gMapFile, copy, static_cast<long>(size)) != static_cast<long>(size) ||
+                !IsLoadedBlockWellFormed(copy, size)) {
+                FreeLockedBuffer(copy);
+                return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+            }
+            n = size;
+        } else {
+            if (!IsLoadedBlockWellFormed(p, size)) return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+            DWORD cbCopy = size;
+            copy = static_cast<BYTE *>(AllocLockedBuffer(&cbCopy, 0));
+            if (copy == nullptr) return FailRead(read, DRIVEMAP_NO_MEMORY);
+            std::memcpy(copy, p, size);
+        }
+        if (!AttachLoadedBlock(read, reinterpret_cast<DirectoryBlock *>(copy)))
+            return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+        n -= size;
+        p += size;
+        AdvanceDriveIfComplete();
+    }
+    return 0;
+}
+
+// Removes the directory records of `block` and its subtree whose block was not in the file.
+void PruneMissingChildren(DirectoryBlock *block) {
+    BOOL removed = 0;
+    EntryPosition position;
+    StorePtr32(&position.pBlock, block);
+    EntryRecord *entry = FirstEntry(block);
+    for (WORD i = GetBlockEntryCount(block); i > 0; --i) {
+        if (IsFile(entry)) {
+            entry = NextEntry(entry);
+        } else if (DirectoryBlock *child = GetChildBlock(entry)) {
+            PruneMissingChildren(child);
+            entry = NextEntry(entry);
+        } else {
+            StorePtr32(&position.pEntry, entry);
+            RemoveEntry(&position);  // the next record slides into place
+            removed = 1;
+        }
+    }
+    if (removed) {
+        gDirtyFlag = 1;  // the map no longer matches the file
+        gShrinkPending = 1;
+        ShrinkBlock(block);
+    }
+}
+
+// The drive table as stored: at most 26 records, each a distinct letter A to Z with at least one
+// block (the writer stores only drives that have a root, so a count of 0 is damage).
+BOOL IsDriveTableSound(const DriveRecord *records, DWORD count) {
+    DWORD seen = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        const BYTE letter = records[i].chLetter;
+        if (letter < 'A' || letter > 'Z' || (seen & (1u << (letter - 'A'))) != 0) return 0;
+        if (GetDriveBlockCount(&records[i]) == 0) return 0;
+        seen |= 1u << (letter - 'A');
+    }
+    return 1;
+}
+
+// Steps 4 to 11 of a read: the file into the map. Returns the error code.
+DWORD LoadMapFile(MapRead *read) {
+    CHAR path[PATH_BUFFER_SIZE];
+    GetMapFilePath(path);
+    gMapFile = _lopen(path, OF_READ);
+    if (gMapFile == HFILE_ERROR) return DRIVEMAP_NOT_FOUND;
+    read->lFileSize = _llseek(gMapFile, 0, FILE_END);
+    if (read->lFileSize == HFILE_ERROR || _llseek(gMapFile, 0, FILE_BEGIN) != 0) return DRIVEMAP_FILE_DAMAGED;
+
+    // The version comes first: a file too short to hold it reads as version 0 from the zeroed buffer.
+    const long cbHeader = _hread(gMapFile, read->pbBuffer, sizeof(MapFileHeader));
+    MapFileHeader header;
+    std::memcpy(&header, read->pbBuffer, sizeof header);
+    if (header.bVersion < MAP_FILE_VERSION) return DRIVEMAP_OLD_VERSION;
+    if (cbHeader != sizeof header || std::memcmp(header.achMagic, MAP_FILE_MAGIC, 4) != 0) return DRIVEMAP_FILE_DAMAGED;
+    if (header.bDriveCount > MAP_FILE_MAX_DRIVES) return DRIVEMAP_FILE_DAMAGED;
+
+    DriveRecord records[MAP_FILE_MAX_DRIVES];
+    const long cbTable = static_cast<long>(header.bDriveCount * sizeof(DriveRecord));
+    if (_hread(gMapFile, records, cbTable) != cbTable || !IsDriveTableSound(records, header.bDriveCount))
+        return DRIVEMAP_FILE_DAMAGED;
+    for (DWORD i = 0; i < header.bDriveCount; ++i) {
+        StoreField<WORD>(&records[i].wBlocksLoaded, 0);
+        SetDriveRoot(&records[i], nullptr);
+    }
+    std::memcpy(gDriveTable.records, records, static_cast<size_t>(cbTable));
+    gDriveTable.dwCount = header.bDriveCount;
+    gNextBlockId = header.wNextBlockId;
+    gCurrentDrive = header.bDriveCount != 0 ? &gDriveTable.records[0] : nullptr;
+
+    for (;;) {
+        read->lChunkStart = _llseek(gMapFile, 0, FILE_CURRENT);
+        const long got = _hread(gMapFile, read->pbBuffer, MAP_READ_CHUNK_SIZE);
+        if (read->lChunkStart == HFILE_ERROR || got < 0) return DRIVEMAP_FILE_DAMAGED;
+        if (got == 0) break;
+        const DWORD left = ParseChunk(read, static_cast<DWORD>(got));
+        if (read->dwError != DRIVEMAP_OK) return read->dwError;
+        // Nothing taken from a whole read: the file ends inside a block.
+        if (left == static_cast<DWORD>(got)) return DRIVEMAP_FILE_DAMAGED;
+        if (left != 0 && _llseek(gMapFile, -static_cast<LONG>(left), FILE_CURRENT) == HFILE_ERROR)
+            return DRIVEMAP_FILE_DAMAGED;
+    }
+    // Every drive got all its blocks.
+    return gCurrentDrive == nullptr ? DRIVEMAP_OK : DRIVEMAP_FILE_DAMAGED;
+}
+
+// After a whole load every drive has its root (its first block can never be an orphan): count
+// off the dropped blocks and remove the records that led to them.
+void FinishLoad(const MapRead *read) {
+    for (DWORD i = 0; i < gDriveTable.dwCount; ++i) {
+        DriveRecord *drive = &gDriveTable.records[i];
+        SetDriveBlockCount(drive, static_cast<WORD>(GetDriveBlockCount(drive) - read->awOrphans[i]));
+        gCurrentDrive = drive;
+        PruneMissingChildren(GetDriveRoot(drive));
+    }
+}
+
+}  // namespace
+
+// Error codes: 3 when the read buffer or a block's memory cannot be had, 2 when the file cannot
+// be opened, 9 for a version below 3 (and a file too short to hold one), 4 for anything damaged:
+// a bad magic, more than 26 drives, a drive letter twice or outside A to Z, a drive with no
+// blocks, a block whose records do not fill it exactly or that the file ends inside, more or
+// fewer blocks than the table counts, a tree deeper than any path. Every failure leaves no map.
+// Refused (0, no code stored) when called from inside another export: the running operation
+// works on the map this would release.
+extern "C" BOOL WINAPI DriveMap_ReadAll(DWORD /*callerValue*/) {
+    if (gLoadedFlag) return 1;
+    if (IsNestedExport()) return 0;
+    ExportFrame frame(MODE_READ, FRAME_CLEARS_CRITICAL);
+    ReleaseMap();
+
+    DWORD cbBuffer = MAP_READ_CHUNK_SIZE;
+    MapRead read = {};
+    read.pbBuffer = static_cast<BYTE *>(AllocLockedBuffer(&cbBuffer, 0));
+    if (read.pbBuffer == nullptr) return frame.Fail(DRIVEMAP_NO_MEMORY);
+
+    frame.dwErrorCode = LoadMapFile(&read);
+    CloseMapFile();
+    FreeLockedBuffer(read.pbBuffer);
+    if (frame.dwErrorCode != DRIVEMAP_OK) {
+        ReleaseMap();
+        return FALSE;
+    }
+    FinishLoad(&read);
+    gLoadedFlag = 1;
+    return TRUE;
+}

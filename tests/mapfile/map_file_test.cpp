@@ -1,0 +1,328 @@
+// Saving and loading the map file: round trips, exact bytes, damaged files, memory failures,
+// chunk boundaries, orphans, locks and failed saves.
+#include "common/map_file_builder.h"
+#include "common/temp_tree.h"
+#include "mapfile/map_file.h"
+#include "mapfile/map_file_format.h"
+#include "scan/drive_class.h"
+#include "store/store_fixture.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/xattr.h>
+
+#include <fstream>
+
+namespace {
+
+class MapFileTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        ASSERT_TRUE(tree.AddDir("PROG") && tree.AddDir("WINDOWS"));
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+        HostMachine_SetModuleFileName("C:\\PROG\\APP.EXE");
+        ResetDriveClassState();
+    }
+    void TearDown() override {
+        StoreTest::TearDown();
+        ResetDriveClassState();
+    }
+    std::string MapFile() const { return tree.ReadFile("PROG/PWDRVMAP.DAT"); }
+    void PutMapFile(const std::string &bytes) const {
+        std::ofstream(tree.Path("PROG/PWDRVMAP.DAT"), std::ios::binary) << bytes;
+    }
+    // A read that must fail with `code` and leave nothing behind.
+    void ExpectReadFails(DWORD code) {
+        EXPECT_FALSE(DriveMap_ReadAll(0));
+        EXPECT_EQ(DriveMap_GetError(), code);
+        EXPECT_EQ(gLoadedFlag, 0u);
+        EXPECT_EQ(gDriveTable.dwCount, 0u);
+        EXPECT_EQ(HostMachine_GlobalBlockCount(), baseline_) << "blocks of a failed read leaked";
+        EXPECT_EQ(gMapFile, HFILE_ERROR);
+    }
+    void ExpectReadSucceeds() {
+        ResetTestMap();
+        EXPECT_TRUE(DriveMap_ReadAll(0));
+        EXPECT_EQ(DriveMap_GetError(), 0u);
+        EXPECT_TRUE(CheckMapInvariants());
+    }
+    TempTree tree;
+};
+
+// C: root { Sub\ { Deep\ { x.exe -> kernel32.dll, user32.dll }, a.txt }, f.txt }, D: root { d.txt }.
+void BuildSampleMap() {
+    DirectoryBlock *c = BuildDrive('C');
+    DirectoryBlock *sub = BuildDirectory(&c, "Sub");
+    BuildFile(&c, "f.txt", 5);
+    DirectoryBlock *deep = BuildDirectory(&sub, "Deep");
+    BuildFile(&sub, "a.txt", 7);
+    BuildFile(&deep, "x.exe", 4096, {"kernel32.dll", "user32.dll"});
+    DirectoryBlock *d = BuildDrive('D');
+    BuildFile(&d, "d.txt", 1);
+}
+
+MapFileDescription SampleDescription() {
+    MapFileDescription m;
+    m.wNextBlockId = 4;
+    m.drives = {{'C',
+                 {{0, 0, {DirRecord("Sub", 1), FileRecord("f.txt", 5)}},
+                  {1, 0, {DirRecord("Deep", 2), FileRecord("a.txt", 7)}},
+                  {2, 1, {FileRecord("x.exe", 4096, {"kernel32.dll", "user32.dll"})}}}},
+                {'D', {{3, 0, {FileRecord("d.txt", 1)}}}}};
+    return m;
+}
+
+TEST_F(MapFileTest, SavesLoadsAndSavesTheSameBytes) {
+    BuildSampleMap();
+    ASSERT_TRUE(DriveMap_WriteAll(0, /*lockTest=*/1));
+    EXPECT_EQ(DriveMap_GetError(), 0u);
+    EXPECT_EQ(gDirtyFlag, 0u);
+    const std::string saved = MapFile();
+    EXPECT_EQ(saved, BuildMapFile(SampleDescription()));
+    EXPECT_FALSE(tree.Exists("PROG/PWDRVMAP.TMP"));
+
+    ExpectReadSucceeds();
+    EXPECT_EQ(gLoadedFlag, 1u);
+    EXPECT_EQ(gDirtyFlag, 0u);
+    EntryPosition position;
+    ASSERT_TRUE(DriveMap_GetEntry(0, "C:\\SUB\\deep\\X.EXE", &position));
+    EXPECT_STREQ(GetEntryName(LoadPtr32<EntryRecord>(&position.pEntry)), "x.exe");
+    EXPECT_TRUE(DriveMap_GetEntry(0, "D:\\d.txt", &position));
+
+    gDirtyFlag = 1;
+    ASSERT_TRUE(DriveMap_WriteAll(0, 0));
+    EXPECT_EQ(MapFile(), saved);
+
+    // Loaded: a second read does not look at the file.
+    PutMapFile("junk");
+    EXPECT_TRUE(DriveMap_ReadAll(0));
+}
+
+TEST_F(MapFileTest, GoldenBytesOfASmallMap) {
+    DirectoryBlock *c = BuildDrive('C');
+    BuildDirectory(&c, "A");
+    ASSERT_TRUE(SaveMap(0, 0));
+    const unsigned char golden[] = {
+        'N', 'R', 'P', 'S', 3, 1, 2, 0,                    // header: one drive, next id 2
+        'C', 2, 0, 0, 0, 0, 0, 0, 0,                       // C:, two blocks
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0, 1, 0,  // root: id 0, 30 bytes, one record
+        12, 0, 0, 0, 0, 0, 0, 0, 1, 0, 'A', 0,             // directory A, child id 1
+        0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 18, 0, 0, 0, 0, 0,  // A's block: id 1, parent 0, empty
+    };
+    EXPECT_EQ(MapFile(), std::string(reinterpret_cast<const char *>(golden), sizeof golden));
+}
+
+TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
+    const MapFileDescription sample = SampleDescription();
+    const std::string good = BuildMapFile(sample);
+    const size_t root = MapFileBlockOffset(sample, 0), last = MapFileBlockOffset(sample, 3);
+    auto patched = [&](size_t offset, std::string bytes) { return std::string(good).replace(offset, bytes.size(), bytes); };
+    auto with = [&](auto change) { MapFileDescription m = sample; change(m); return BuildMapFile(m); };
+
+    struct Case {
+        const char *what;
+        std::string bytes;
+        DWORD code;
+    } cases[] = {
+        {"empty file", "", DRIVEMAP_OLD_VERSION},
+        {"version 2", patched(4, "\x02"), DRIVEMAP_OLD_VERSION},
+        {"header cut short", good.substr(0, 7), DRIVEMAP_FILE_DAMAGED},
+        {"bad magic", patched(0, "NRPX"), DRIVEMAP_FILE_DAMAGED},
+        {"27 drives", patched(5, "\x1B"), DRIVEMAP_FILE_DAMAGED},
+        {"drive table cut short", good.substr(0, 20), DRIVEMAP_FILE_DAMAGED},
+        {"drive letter out of range", patched(8, "1"), DRIVEMAP_FILE_DAMAGED},
+        {"drive letter twice", patched(17, "C"), DRIVEMAP_FILE_DAMAGED},
+        {"drive with no blocks", with([](auto &m) { m.drives.insert(m.drives.begin(), MapFileDrive{'E', {}}); }), DRIVEMAP_FILE_DAMAGED},
+        {"fewer blocks than counted", with([](auto &m) { m.drives[1].wBlockCount = 2; }), DRIVEMAP_FILE_DAMAGED},
+        {"more blocks than counted", with([](auto &m) { m.drives[0].wBlockCount = 2; }), DRIVEMAP_FILE_DAMAGED},
+        {"bytes after the last block", good + "xyz", DRIVEMAP_FILE_DAMAGED},
+        {"dwUsed below 18", patched(root + 12, std::string("\x11\0\0\0", 4)), DRIVEMAP_FILE_DAMAGED},
+        {"dwUsed huge", patched(root + 12, "\xF0\xFF\xFF\xFF"), DRIVEMAP_FILE_DAMAGED},
+        {"file ends inside a block", good.substr(0, good.size() - 3), DRIVEMAP_FILE_DAMAGED},
+        {"file ends inside a header", good.substr(0, last + 10), DRIVEMAP_FILE_DAMAGED},
+        {"more records than bytes", patched(root + 16, "\x03"), DRIVEMAP_FILE_DAMAGED},
+        {"fewer records than bytes", patched(root + 16, "\x01"), DRIVEMAP_FILE_DAMAGED},
+        {"record longer than its content", patched(root + 18, "\x0F"), DRIVEMAP_FILE_DAMAGED},
+        {"record of length 0", patched(root + 18, std::string("\0\0", 2)), DRIVEMAP_FILE_DAMAGED},
+        {"name without its NUL", patched(root + 18 + 13, "X"), DRIVEMAP_FILE_DAMAGED},
+        {"unknown flag bits", patched(root + 18 + 2, "\x40"), DRIVEMAP_FILE_DAMAGED},
+        {"references flagged, count 0", with([](auto &m) { m.drives[0].blocks[0].records[1].references = {"k"}; }).replace(
+             root + 18 + 14 + 10 + 6 + 8, 1, std::string("\0", 1)), DRIVEMAP_FILE_DAMAGED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetTestMap();
+        PutMapFile(c.bytes);
+        ExpectReadFails(c.code);
+    }
+    ResetTestMap();
+    ASSERT_TRUE(tree.Exists("PROG/PWDRVMAP.DAT"));
+    std::remove(tree.Path("PROG/PWDRVMAP.DAT").c_str());
+    ExpectReadFails(DRIVEMAP_NOT_FOUND);
+
+    PutMapFile(patched(4, "\x04"));  // a later version is read like 3
+    ExpectReadSucceeds();
+}
+
+// A root padded with file records to `cbRoot` bytes, with one directory whose block follows it.
+MapFileDescription PaddedMap(size_t cbRoot) {
+    MapFileDescription m;
+    MapFileBlock root{0, 0, {DirRecord("Next", 1)}};
+    size_t size = 18 + MapFileRecordBytes(root.records[0]).size();
+    while (size < cbRoot) {
+        // A file record "padN" with one reference is 25 bytes plus the reference.
+        const size_t room = cbRoot - size, cbRef = room > 30050 ? 30000 : room - 25;
+        root.records.push_back(FileRecord("pad" + std::to_string(root.records.size() % 10), 0, {std::string(cbRef, 'r')}));
+        size += MapFileRecordBytes(root.records.back()).size();
+    }
+    m.drives = {{'C', {root, {1, 0, {FileRecord("after.txt")}}}}};
+    return m;
+}
+
+TEST_F(MapFileTest, BlocksAcrossChunksAndLargerThanTheBuffer) {
+    // The second block begins 10 and 30 bytes before the end of the first chunk (its header cut,
+    // its records cut); then a root far larger than the read buffer.
+    for (size_t cbRoot : {size_t{MAP_READ_CHUNK_SIZE - 10}, size_t{MAP_READ_CHUNK_SIZE - 30}, size_t{200000}}) {
+        SCOPED_TRACE(cbRoot);
+        const MapFileDescription m = PaddedMap(cbRoot);
+        ASSERT_EQ(MapFileBlockOffset(m, 1) - MapFileBlockOffset(m, 0), cbRoot);
+        PutMapFile(BuildMapFile(m));
+        ExpectReadSucceeds();
+        EntryPosition position;
+        EXPECT_TRUE(DriveMap_GetEntry(0, "C:\\Next\\after.txt", &position));
+    }
+}
+
+TEST_F(MapFileTest, OutOfMemoryDuringAReadLoadsNoMap) {
+    PutMapFile(BuildMapFile(PaddedMap(200000)));
+    for (unsigned long limit : {0x1000ul, 0x20000ul}) {  // the read buffer; the large block
+        SCOPED_TRACE(limit);
+        ResetTestMap();
+        HostMachine_LimitAllocations(limit);
+        ExpectReadFails(DRIVEMAP_NO_MEMORY);
+        HostMachine_LimitAllocations(0);
+    }
+}
+
+TEST_F(MapFileTest, OrphanBlocksAreDroppedWithTheirRecords) {
+    // Block 1 (A's) is missing: A's record goes, and so does block 3 below it, which finds no parent.
+    MapFileDescription m;
+    m.drives = {{'C', {{0, 0, {DirRecord("A", 1), DirRecord("B", 2)}}, {2, 0, {FileRecord("b.txt")}}, {3, 1, {}}}},
+                {'D', {{0, 0, {FileRecord("d.txt")}}}}};
+    PutMapFile(BuildMapFile(m));
+    ExpectReadSucceeds();
+    EXPECT_EQ(gDirtyFlag, 1u);
+    EXPECT_EQ(GetDriveBlockCount(&gDriveTable.records[0]), 2u);
+    EntryPosition position;
+    EXPECT_FALSE(DriveMap_GetEntry(0, "C:\\A", &position));
+    EXPECT_TRUE(DriveMap_GetEntry(0, "C:\\B\\b.txt", &position));
+    EXPECT_TRUE(DriveMap_GetEntry(0, "D:\\d.txt", &position));
+}
+
+TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
+    // Not dirty: nothing written. Empty map: a header and no drives, loaded back as an empty map.
+    EXPECT_TRUE(DriveMap_WriteAll(0, 0));
+    EXPECT_FALSE(tree.Exists("PROG/PWDRVMAP.DAT"));
+    gDirtyFlag = 1;
+    EXPECT_TRUE(DriveMap_WriteAll(0, 0));
+    EXPECT_EQ(MapFile(), std::string("NRPS\x03\0\0\0", 8));
+    ExpectReadSucceeds();
+    EXPECT_EQ(gLoadedFlag, 1u);
+
+    // Refused while critical, storing no code.
+    ResetTestMap();
+    BuildSampleMap();
+    gErrorCode = 77;
+    SetCritical(1);
+    EXPECT_FALSE(DriveMap_WriteAll(0, 0));
+    SetCritical(0);
+    EXPECT_EQ(gErrorCode, 77u);
+
+    // A block id twice on one drive would load wrong: refused, the map stays dirty.
+    SetBlockId(GetDriveRoot(&gDriveTable.records[1]), 3);
+    SetBlockId(GetChildBlock(FindTestEntry(GetDriveRoot(&gDriveTable.records[0]), "Sub")), 0);
+    EXPECT_FALSE(DriveMap_WriteAll(0, 0));
+    EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_WRITE_FAILED);
+    EXPECT_EQ(gDirtyFlag, 1u);
+    EXPECT_EQ(MapFile(), std::string("NRPS\x03\0\0\0", 8));
+    EXPECT_FALSE(tree.Exists("PROG/PWDRVMAP.TMP"));
+}
+
+TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
+    PutMapFile("previous");
+    BuildSampleMap();
+
+    HostMachine_SetVersion(0xC3B60004);  // Windows 95, where the DOS layer reports locks
+    HostMachine_SetVwin32(1);
+    HostMachine_SetDriveLocked('C', 1);
+    EXPECT_FALSE(DriveMap_WriteAll(0, /*lockTest=*/1));
+    EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_VOLUME_LOCKED);
+    HostMachine_SetDriveLocked('C', 0xFFFF);
+
+    // The temporary file cannot be created; the map file cannot be replaced.
+    for (const char *blocker : {"PROG/PWDRVMAP.TMP", "PROG/PWDRVMAP.DAT/x"}) {
+        SCOPED_TRACE(blocker);
+        TempTree other;
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, other.Root().c_str()));
+        ASSERT_TRUE(other.AddDir(blocker));
+        EXPECT_FALSE(DriveMap_WriteAll(0, 0));
+        EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_CREATE_FAILED);
+        EXPECT_TRUE(other.Exists(blocker));
+    }
+    ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+
+    // A write fails part way (the process may not grow a file past 20 bytes).
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 20;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_FALSE(DriveMap_WriteAll(0, 0));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_WRITE_FAILED);
+
+    EXPECT_EQ(MapFile(), "previous");
+    EXPECT_FALSE(tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_EQ(gDirtyFlag, 1u);
+    EXPECT_TRUE(CheckMapInvariants());
+    EXPECT_TRUE(DriveMap_WriteAll(0, 0));
+    EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
+}
+
+TEST_F(MapFileTest, WhereTheMapFileLives) {
+    TempTree net;
+    ASSERT_TRUE(net.AddDir("APPS") && net.AddDir("WIN"));
+    ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, net.Root().c_str()));
+    const std::string longProgram = "C:\\" + std::string(290, 'd') + "\\app.exe";
+    struct Case {
+        const char *program, *windows, *expected;
+        BOOL outside;
+    } cases[] = {
+        {"C:\\prog\\app.exe", "C:\\WINDOWS", "C:\\Prog\\PWDRVMAP.DAT", 0},
+        {"N:\\APPS\\app.exe", "C:\\WINDOWS", "C:\\WINDOWS\\PWDRVMAP.DAT", 1},
+        {"N:\\APPS\\app.exe", "N:\\WIN", "C:\\PWDRVMAP.DAT", 1},
+        {longProgram.c_str(), "C:\\WINDOWS", "C:\\WINDOWS\\PWDRVMAP.DAT", 1},
+        {"", "C:\\WINDOWS", "C:\\WINDOWS\\PWDRVMAP.DAT", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.program);
+        HostMachine_SetModuleFileName(c.program);
+        HostMachine_SetWindowsDirectory(c.windows);
+        CHAR path[PATH_BUFFER_SIZE];
+        EXPECT_EQ(GetMapFilePath(path), c.outside);
+        EXPECT_STREQ(path, c.expected);
+    }
+
+    // Saved away from the program's directory: hidden.
+    HostMachine_SetModuleFileName("N:\\APPS\\app.exe");
+    HostMachine_SetWindowsDirectory("C:\\WINDOWS");
+    BuildSampleMap();
+    ASSERT_TRUE(DriveMap_WriteAll(0, 0));
+    ASSERT_TRUE(tree.Exists("WINDOWS/PWDRVMAP.DAT"));
+    if (getxattr(tree.Path("WINDOWS/PWDRVMAP.DAT").c_str(), "user.DOSATTRIB", nullptr, 0) > 0)
+        EXPECT_NE(GetFileAttributesA("C:\\WINDOWS\\PWDRVMAP.DAT") & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+}  // namespace
