@@ -1,0 +1,199 @@
+// Reading a file's module references: the checks common to both formats, the scan buffers, the
+// filtering of system modules and of the file's own name.
+#include <string.h>
+
+#include "references/import_scanner.h"
+#include "references/never_scanned_list.h"
+#include "references/scan_bytes.h"
+#include "references/settings_lists.h"
+#include "scan/drive_class.h"
+#include "store/module_state.h"
+#include "support/message_pump.h"
+#include "support/path_utils.h"
+
+namespace {
+
+// The two buffers every scan reuses; absent until the first scan and after FreeScanBuffers.
+LPSTR gNameBuffer = NULL;
+BYTE *gHeaderBuffer = NULL;
+
+// IMAGE_DOS_HEADER.
+constexpr WORD kDosMagic = 0x5A4D;             // "MZ"
+constexpr uint64_t kDosRelocationTable = 0x18; // e_lfarlc: at least 0x40 in a new-format file
+constexpr WORD kMinRelocationTable = 0x40;
+constexpr uint64_t kDosNewHeader = 0x3C;       // e_lfanew
+
+// A new header beyond this offset is read again from its start; at or below it, its signature is
+// tested in the first block.
+constexpr DWORD kLastNewHeaderInFirstBlock = 0x4FF0;
+
+constexpr WORD kNeSignature = 0x454E;    // "NE"
+constexpr DWORD kPeSignature = 0x4550;   // "PE\0\0"
+
+BOOL EnsureScanBuffers() {
+    if (gNameBuffer == NULL) {
+        DWORD cb = SCAN_NAME_BUFFER_SIZE;
+        gNameBuffer = (LPSTR)AllocLockedBuffer(&cb, /*cbStep=*/0);
+    }
+    if (gHeaderBuffer == NULL) {
+        DWORD cb = SCAN_HEADER_BUFFER_SIZE;
+        gHeaderBuffer = (BYTE *)AllocLockedBuffer(&cb, /*cbStep=*/0);
+    }
+    return gNameBuffer != NULL && gHeaderBuffer != NULL;
+}
+
+// Checks the MS-DOS header, finds the new header and hands over to the NE or PE branch, which
+// fill the name buffer. 1 with *pdwKind set when the file was scanned.
+BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
+    LPSTR end = gNameBuffer + SCAN_NAME_BUFFER_SIZE;
+    DWORD cbRead = ReadScanFileAt(file, 0, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
+    if (cbRead == 0)
+        return 0;
+    ScanBytes dos = {gHeaderBuffer, cbRead};
+    WORD magic = 0, relocationTable = 0;
+    DWORD newHeader = 0;
+    if (!LoadScanWord(&dos, 0, &magic) || magic != kDosMagic ||
+        !LoadScanWord(&dos, kDosRelocationTable, &relocationTable) ||
+        relocationTable < kMinRelocationTable || !LoadScanDword(&dos, kDosNewHeader, &newHeader))
+        return 0;
+
+    ScanBytes header = {};
+    if (newHeader > kLastNewHeaderInFirstBlock) {
+        cbRead = ReadScanFileAt(file, newHeader, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
+        if (cbRead == 0)
+            return 0;
+        header = {gHeaderBuffer, cbRead};
+    } else if (!SliceScanBytes(&dos, newHeader, &header)) {
+        return 0;
+    }
+
+    WORD signature16 = 0;
+    DWORD signature32 = 0;
+    if (LoadScanWord(&header, 0, &signature16) && signature16 == kNeSignature) {
+        if (!ReadNeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE,
+                               &header, newHeader))
+            return 0;
+        *pdwKind = EXE_KIND_NE;
+        return 1;
+    }
+    if (LoadScanDword(&header, 0, &signature32) && signature32 == kPeSignature) {
+        if (!ReadPeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE,
+                               newHeader))
+            return 0;
+        *pdwKind = EXE_KIND_PE;
+        return 1;
+    }
+    return 0;
+}
+
+// The lookup key of a module name: PE names keep an extension other than DLL.
+void GetSystemModuleKey(LPSTR key, LPCSTR name, DWORD kind) {
+    if (kind == EXE_KIND_PE) {
+        CHAR extension[PATH_BUFFER_SIZE];
+        GetFileExtension(extension, name);
+        if (CompareTextNoCase(extension, "DLL") != 0) {
+            GetPathFileName(key, name);
+            return;
+        }
+    }
+    GetFileBaseName(key, name);
+}
+
+// A full path names a system module only when it lies in the Windows or System directory, or on
+// NT in Windows\System (where 16-bit system modules live).
+BOOL IsInSystemDirectory(LPCSTR path) {
+    CHAR directory[PATH_BUFFER_SIZE];
+    GetParentDirectory(directory, path);
+    if (CompareTextNoCase(directory, gWindowsDirectory) == 0 ||
+        CompareTextNoCase(directory, gSystemDirectory) == 0)
+        return 1;
+    if (GetPlatform() != PLATFORM_NT)
+        return 0;
+    CHAR system16[PATH_BUFFER_SIZE];
+    static_assert(sizeof system16 == sizeof gWindowsDirectory);
+    memcpy(system16, gWindowsDirectory, sizeof system16);
+    system16[PATH_BUFFER_SIZE - 1] = '\0';
+    AppendPathComponent(system16, "System");
+    return CompareTextNoCase(directory, system16) == 0;
+}
+
+}  // namespace
+
+DWORD ReadScanFileAt(HFILE file, int64_t offset, void *buffer, DWORD cb) {
+    if (offset < 0 || offset > 0x7FFFFFFF)
+        return 0;
+    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset)
+        return 0;
+    UINT cbRead = _lread(file, buffer, cb);
+    if (cbRead == (UINT)HFILE_ERROR || cbRead > cb)
+        return 0;
+    return cbRead;
+}
+
+LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind) {
+    *pdwKind = EXE_KIND_NONE;
+    HFILE file = _lopen(path, OF_READ);
+    if (file == HFILE_ERROR)
+        return NULL;
+    LPSTR result = NULL;
+    if (EnsureScanBuffers()) {
+        gNameBuffer[0] = gNameBuffer[1] = '\0';
+        if (ReadExecutable(file, pdwKind))
+            result = gNameBuffer;
+    }
+    _lclose(file);
+    if (result != NULL && result[0] != '\0') {
+        DWORD cbList = 0;
+        MeasureStringList(result, /*cbGap=*/0, &cbList, NULL);
+        CharLowerBuffA(result, cbList);
+    }
+    return result;
+}
+
+DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList) {
+    if (list == NULL || cbList < 2 || IsNeverScannedFile(path))
+        return 0;
+    PumpMessages();
+    DWORD kind = EXE_KIND_NONE;
+    LPCSTR names = ReadModuleReferences(path, &kind);
+    if (names == NULL)
+        return 0;
+
+    CHAR ownName[PATH_BUFFER_SIZE];
+    GetFileBaseName(ownName, path);
+    LPSTR pos = list;
+    LPSTR end = list + cbList;
+    for (LPCSTR name = names; *name != '\0'; name = NextListString(name)) {
+        if (IsSystemModule(name, kind) || CompareTextNoCase(name, ownName) == 0)
+            continue;
+        // Room for the name, its NUL and the two closing NULs.
+        size_t cb = strlen(name) + 1;
+        if ((size_t)(end - pos) < cb + 2)
+            break;
+        memcpy(pos, name, cb);
+        pos += cb;
+    }
+    pos[0] = pos[1] = '\0';
+    *pdwKind = kind;
+    return 1;
+}
+
+BOOL IsSystemModule(LPCSTR name, DWORD kind) {
+    if (IsFullPath(name) && !IsInSystemDirectory(name))
+        return 0;
+    if (!LoadSystemFilesList())
+        return 0;
+    if (GetSystemFilesCount() == 0)
+        return 0;
+    CHAR key[PATH_BUFFER_SIZE];
+    GetSystemModuleKey(key, name, kind);
+    CharLowerA(key);
+    return IsInSystemFilesList(key);
+}
+
+void FreeScanBuffers() {
+    FreeLockedBuffer(gNameBuffer);
+    FreeLockedBuffer(gHeaderBuffer);
+    gNameBuffer = NULL;
+    gHeaderBuffer = NULL;
+}

@@ -1,0 +1,85 @@
+// Module names of a New Executable file: the module-reference table holds, per referenced module,
+// a 16-bit offset into the imported-names table, where the name is stored as a length byte and
+// that many OEM characters.
+#include <string.h>
+
+#include "references/scan_bytes.h"
+
+namespace {
+
+// NE header fields, relative to the "NE" signature.
+constexpr uint64_t kNeFlagsHigh = 0x0D;      // bits 8-10 of ne_flags: the application type
+constexpr uint64_t kNeModuleCount = 0x1E;    // ne_cmod
+constexpr uint64_t kNeModuleTable = 0x28;    // ne_modtab
+constexpr uint64_t kNeImportedNames = 0x2A;  // ne_imptab
+
+// Full-screen programs and ones that do not use the windowing interface are not scanned.
+constexpr BYTE kAppTypeFullScreen = 1;
+constexpr BYTE kAppTypeWindowCompatible = 2;
+
+// One read of the module-reference table: 5,120 entries. Entries beyond it are not read.
+constexpr DWORD kModuleTableRead = 10240;
+
+// A length byte and up to 255 characters, with room to spare.
+constexpr DWORD kNameRead = 300;
+
+}  // namespace
+
+BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
+                       const ScanBytes *ne, uint64_t neOffset) {
+    *pos = '\0';
+    BYTE flagsHigh = 0;
+    WORD cModules = 0, moduleTable = 0, importedNames = 0;
+    // A header whose fields lie past the bytes read is not scanned.
+    if (!LoadScanByte(ne, kNeFlagsHigh, &flagsHigh) || !LoadScanWord(ne, kNeModuleCount, &cModules) ||
+        !LoadScanWord(ne, kNeModuleTable, &moduleTable) ||
+        !LoadScanWord(ne, kNeImportedNames, &importedNames))
+        return 0;
+    BYTE appType = flagsHigh & 7;
+    if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible)
+        return 0;
+
+    // The table read overwrites the header, whose fields are all taken by now.
+    DWORD cbTable = ReadScanFileAt(file, (int64_t)(neOffset + moduleTable), header,
+                                   cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
+    if (cbTable == 0)
+        return 0;
+    ScanBytes table = {header, cbTable};
+
+    for (DWORD i = 0; i < cModules; i++) {
+        WORD nameOffset = 0;
+        if (!LoadScanWord(&table, (uint64_t)i * 2, &nameOffset))
+            break;
+        BYTE raw[kNameRead];
+        DWORD cbRaw = ReadScanFileAt(file, (int64_t)(neOffset + importedNames + nameOffset), raw,
+                                     sizeof raw);
+        // A failed read ends the list; the names read so far count.
+        if (cbRaw == 0)
+            break;
+        ScanBytes name = {raw, cbRaw};
+        BYTE cch = 0;
+        if (!LoadScanByte(&name, 0, &cch))
+            break;
+        // A name cut off by the end of the file keeps what was read.
+        if (cch > cbRaw - 1)
+            cch = (BYTE)(cbRaw - 1);
+        const BYTE *text = ScanBytesAt(&name, 1, cch);
+        if (text == NULL)
+            break;
+        // A NUL inside the name ends it, so that one table entry never yields two names; an empty
+        // name ends the list, as it would close it anyway.
+        size_t len = strnlen((const char *)text, cch);
+        if (len == 0)
+            break;
+        // Room for the name, its NUL and the list's closing NUL; a name that does not fit is
+        // dropped with all after it.
+        if ((size_t)(end - pos) < len + 2)
+            break;
+        memcpy(pos, text, len);
+        pos[len] = '\0';
+        OemToCharA(pos, pos);
+        pos += len + 1;
+        *pos = '\0';
+    }
+    return 1;
+}

@@ -1,0 +1,98 @@
+#include "common/exe_builder.h"
+
+namespace {
+
+size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+std::string DosHeader(uint16_t relocationTable, uint32_t newHeader) {
+    std::string bytes(0x40, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    PutLe16(bytes, 0x18, relocationTable);
+    PutLe32(bytes, 0x3C, newHeader);
+    if (bytes.size() < newHeader) bytes.resize(newHeader, '\0');
+    return bytes;
+}
+
+// Import descriptors (one per name, then a zero one) followed by the names, for a section at
+// `rva`.
+std::string ImportData(const std::vector<std::string> &imports, uint32_t rva) {
+    std::string data((imports.size() + 1) * 20, '\0');
+    for (size_t i = 0; i < imports.size(); i++) {
+        PutLe32(data, i * 20 + 12, rva + (uint32_t)data.size());
+        data += imports[i];
+        data += '\0';
+    }
+    return data;
+}
+
+}  // namespace
+
+void PutLe16(std::string &bytes, size_t offset, uint16_t value) {
+    if (bytes.size() < offset + 2) bytes.resize(offset + 2, '\0');
+    bytes[offset] = (char)(value & 0xFF);
+    bytes[offset + 1] = (char)(value >> 8);
+}
+
+void PutLe32(std::string &bytes, size_t offset, uint32_t value) {
+    PutLe16(bytes, offset, (uint16_t)(value & 0xFFFF));
+    PutLe16(bytes, offset + 2, (uint16_t)(value >> 16));
+}
+
+std::string BuildPeFile(const PeFileSpec &spec) {
+    std::string bytes = DosHeader(spec.relocationTable, spec.newHeader);
+    const size_t pe = spec.newHeader;
+    bytes.resize(pe + 0xF8 + 40 * spec.sections.size(), '\0');
+    bytes.replace(pe, 4, std::string("PE\0\0", 4));
+    PutLe16(bytes, pe + 0x04, 0x14C);  // i386
+    PutLe16(bytes, pe + kPeSectionCountField, (uint16_t)spec.sections.size());
+    PutLe16(bytes, pe + 0x14, 224);     // SizeOfOptionalHeader
+    PutLe16(bytes, pe + 0x18, 0x10B);   // PE32 magic
+    PutLe16(bytes, pe + 0x5C, spec.subsystem);
+    PutLe32(bytes, pe + 0x74, 16);      // NumberOfRvaAndSizes
+
+    size_t raw = AlignUp(bytes.size(), 0x200);
+    for (size_t i = 0; i < spec.sections.size(); i++) {
+        const uint32_t rva = 0x1000 * (uint32_t)(i + 1);
+        std::string data;
+        if (i == spec.importSection) {
+            data = ImportData(spec.imports, rva);
+            PutLe32(bytes, pe + kPeImportDirectoryField, rva);
+            PutLe32(bytes, pe + kPeImportDirectoryField + 4, (uint32_t)(spec.imports.size() + 1) * 20);
+        }
+        const size_t header = pe + 0xF8 + 40 * i;
+        bytes.replace(header, spec.sections[i].size() < 8 ? spec.sections[i].size() : 8, spec.sections[i]);
+        PutLe32(bytes, header + 8, (uint32_t)data.size());            // VirtualSize
+        PutLe32(bytes, header + 12, rva);                              // VirtualAddress
+        PutLe32(bytes, header + 16, (uint32_t)AlignUp(data.size() + 1, 0x200));  // SizeOfRawData
+        PutLe32(bytes, header + 20, (uint32_t)raw);                    // PointerToRawData
+        bytes.resize(raw, '\0');
+        bytes += data;
+        raw = AlignUp(bytes.size() + 1, 0x200);
+    }
+    bytes.resize(raw, '\0');
+    return bytes;
+}
+
+std::string BuildNeFile(const NeFileSpec &spec) {
+    std::string bytes = DosHeader(spec.relocationTable, spec.newHeader);
+    const size_t ne = spec.newHeader;
+    const size_t moduleTable = 0x40;
+    const size_t importedNames = moduleTable + 2 * spec.modules.size();
+    bytes.resize(ne + importedNames, '\0');
+    bytes[ne] = 'N';
+    bytes[ne + 1] = 'E';
+    bytes[ne + 0x0D] = (char)spec.appType;
+    PutLe16(bytes, ne + kNeModuleCountField, (uint16_t)spec.modules.size());
+    PutLe16(bytes, ne + 0x28, (uint16_t)moduleTable);
+    PutLe16(bytes, ne + 0x2A, (uint16_t)importedNames);
+    // The imported-names table begins with an empty name, as linkers write it.
+    std::string names(1, '\0');
+    for (size_t i = 0; i < spec.modules.size(); i++) {
+        PutLe16(bytes, ne + moduleTable + 2 * i, (uint16_t)names.size());
+        const std::string name = spec.modules[i].substr(0, 255);
+        names += (char)name.size();
+        names += name;
+    }
+    return bytes + names;
+}
