@@ -42,7 +42,7 @@ protected:
 };
 
 TEST_F(SettingsFile, LinesGroupsAndComments) {
-    const struct { std::string bytes; const char *name; Strings expected; } cases[] = {
+    const struct { std::string bytes, name; Strings expected; } cases[] = {
         // Every kind of line end; a pair counts once, a NUL never pairs, empty lines give nothing.
         {"[A]\r\nx\ny\rz\n\rw\r\n\r\nv\0\nu\n"s, "A", {"[A]", "x", "y", "z", "w", "v", "u"}},
         // The final byte is never examined.
@@ -62,9 +62,9 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
         {"[A]\nm\x81ller\n", "A", {"[A]", "m\xFCller"}},
         {"", "A", {}},
         {"[", "", {}},
-        {"[" + std::string(PATH_BUFFER_SIZE, 'N') + "]\nx\n", std::string(PATH_BUFFER_SIZE - 1, 'N').c_str(), {}},
+        {"[" + std::string(PATH_BUFFER_SIZE, 'N') + "]\nx\n", std::string(PATH_BUFFER_SIZE - 1, 'N'), {}},
     };
-    for (const auto &c : cases) EXPECT_EQ(Section(c.bytes, c.name), c.expected) << c.bytes;
+    for (const auto &c : cases) EXPECT_EQ(Section(c.bytes, c.name.c_str()), c.expected) << c.bytes;
 
     LPSTR list = nullptr;
     EXPECT_TRUE(machine_.Tree().AddDir("Empty"));
