@@ -37,7 +37,7 @@ protected:
         EXPECT_FALSE(DriveMap_ReadAll(0));
         EXPECT_EQ(DriveMap_GetError(), code);
         EXPECT_EQ(gLoadedFlag, 0u);
-        EXPECT_EQ(gDriveTable.dwCount, 0u);
+        EXPECT_EQ(DWORD{gDriveTable.dwCount}, 0u);
         EXPECT_EQ(HostMachine_GlobalBlockCount(), baseline_) << "blocks of a failed read leaked";
         EXPECT_EQ(gMapFile, HFILE_ERROR);
     }
