@@ -14,7 +14,7 @@ cmake --build --preset mingw-i686 -j "$jobs"
 
 for preset in linux-x64 linux-i386 linux-x64-asan; do
   echo "=== $preset: configure and build"
-  extra=()
+  extra=(-DPWDVMP32_EXPORT_CHECK=ON)
   # The export check runs in the plain builds; the sanitizer build skips the DLL.
   [ "$preset" = linux-x64-asan ] && extra=(-DPWDVMP32_EXPORT_CHECK=OFF)
   cmake --preset "$preset" "${extra[@]}" >/dev/null
