@@ -22,6 +22,22 @@ LONG GetSystemFilesCount();
 // search under the case-sensitive CompareText; 0 when it is not or when no list is loaded.
 BOOL IsInSystemFilesList(LPCSTR key);
 
+// A list read from the settings data file and the 32-bit addresses of its entries, in the order
+// the lookups search them.
+struct LookupList {
+    LPSTR pList;       // the multi-string list; none while not loaded
+    DWORD *pEntries;   // entry addresses; none when there are no entries
+    LONG cEntries;
+};
+
+// Takes ownership of `list` and indexes its `count` strings from `first` on (count 0 or less: a
+// loaded list without entries). 1 on success; 0 when the index cannot be allocated, with `list`
+// freed and `lookup` left as it was.
+BOOL IndexLookupList(LookupList *lookup, LPSTR list, LPCSTR first, LONG count);
+
+// Frees the list and its index and marks both absent; safe when nothing is loaded.
+void FreeLookupList(LookupList *lookup);
+
 // Binary search of `count` 32-bit string addresses in ascending CompareText order. Used by both
 // lists; an unsorted array simply misses entries.
 BOOL SearchSortedStrings(const DWORD *entries, LONG count, LPCSTR key);

@@ -9,9 +9,7 @@ namespace {
 // The "SystemFiles" section, lower-cased and sorted, and the addresses of all its strings in
 // that order. The header line is sorted in with the entries; being bracketed, it matches no
 // module name.
-LPSTR gSystemFilesList = nullptr;
-DWORD *gSystemFilesEntries = nullptr;
-LONG gSystemFilesCount = 0;
+LookupList gSystemFiles = {nullptr, nullptr, 0};
 
 }  // namespace
 
@@ -30,8 +28,30 @@ BOOL SearchSortedStrings(const DWORD *entries, LONG count, LPCSTR key) {
     return 0;
 }
 
+BOOL IndexLookupList(LookupList *lookup, LPSTR list, LPCSTR first, LONG count) {
+    DWORD *entries = nullptr;
+    if (count > 0) {
+        DWORD cbEntries = (DWORD)count * (DWORD)sizeof(DWORD);
+        entries = (DWORD *)AllocLockedBuffer(&cbEntries, /*cbStep=*/0);
+        if (entries == nullptr) {
+            FreeLockedBuffer(list);
+            return 0;
+        }
+        LPCSTR pos = first;
+        for (LONG i = 0; i < count; ++i, pos = NextListString(pos)) StorePtr32(&entries[i], pos);
+    }
+    *lookup = {list, entries, count > 0 ? count : 0};
+    return 1;
+}
+
+void FreeLookupList(LookupList *lookup) {
+    FreeLockedBuffer(lookup->pEntries);
+    FreeLockedBuffer(lookup->pList);
+    *lookup = {nullptr, nullptr, 0};
+}
+
 BOOL LoadSystemFilesList() {
-    if (gSystemFilesList != nullptr) return 1;
+    if (gSystemFiles.pList != nullptr) return 1;
     LPSTR list = nullptr;
     if (!ReadSettingsSection("SystemFiles", &list)) return 0;
 
@@ -40,33 +60,16 @@ BOOL LoadSystemFilesList() {
     MeasureStringList(list, 0, &cbList, &cStrings);
     CharLowerBuffA(list, cbList);
     SortStringList(list, /*cbGap=*/0);
-    gSystemFilesList = list;
-
-    DWORD cbEntries = cStrings * (DWORD)sizeof(DWORD);
-    gSystemFilesEntries = (DWORD *)AllocLockedBuffer(&cbEntries, /*cbStep=*/0);
-    if (gSystemFilesEntries == nullptr) {
-        FreeSystemFilesList();
-        return 0;
-    }
-    LPCSTR pos = list;
-    for (DWORD i = 0; i < cStrings; ++i, pos = NextListString(pos)) StorePtr32(&gSystemFilesEntries[i], pos);
-    gSystemFilesCount = (LONG)cStrings;
-    return 1;
+    return IndexLookupList(&gSystemFiles, list, list, (LONG)cStrings);
 }
 
-void FreeSystemFilesList() {
-    FreeLockedBuffer(gSystemFilesEntries);
-    FreeLockedBuffer(gSystemFilesList);
-    gSystemFilesEntries = nullptr;
-    gSystemFilesList = nullptr;
-    gSystemFilesCount = 0;
-}
+void FreeSystemFilesList() { FreeLookupList(&gSystemFiles); }
 
-BOOL IsSystemFilesListLoaded() { return gSystemFilesList != nullptr && gSystemFilesEntries != nullptr; }
+BOOL IsSystemFilesListLoaded() { return gSystemFiles.pList != nullptr && gSystemFiles.pEntries != nullptr; }
 
-LONG GetSystemFilesCount() { return gSystemFilesCount; }
+LONG GetSystemFilesCount() { return gSystemFiles.cEntries; }
 
 BOOL IsInSystemFilesList(LPCSTR key) {
     if (!IsSystemFilesListLoaded()) return 0;
-    return SearchSortedStrings(gSystemFilesEntries, gSystemFilesCount, key);
+    return SearchSortedStrings(gSystemFiles.pEntries, gSystemFiles.cEntries, key);
 }
