@@ -1,5 +1,9 @@
 #include "common/exe_builder.h"
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
@@ -95,4 +99,19 @@ std::string BuildNeFile(const NeFileSpec &spec) {
         names += name;
     }
     return bytes + names;
+}
+
+std::string ReadHostFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string RunCommand(const std::string &command) {
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
 }

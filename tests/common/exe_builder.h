@@ -38,3 +38,7 @@ struct NeFileSpec {
 };
 
 std::string BuildNeFile(const NeFileSpec &spec);
+
+// The whole content of a host file ("" when unreadable), and what a shell command prints.
+std::string ReadHostFile(const std::string &path);
+std::string RunCommand(const std::string &command);
