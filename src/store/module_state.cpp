@@ -1,6 +1,7 @@
 #include "store/module_state.h"
 
 #include "mapfile/map_file.h"
+#include "scan/scan_state.h"
 #include "store/add_entry.h"
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
@@ -37,6 +38,7 @@ DWORD SetCritical(DWORD value) {
 static void ReleaseOperationState() {
     CloseMapFile();
     FreeReferenceBuffer();
+    gScanBlock = nullptr;
 }
 
 void ReleaseMap() {

@@ -1,0 +1,32 @@
+#include "scan/scan_state.h"
+
+#include "scan/directory_walker.h"
+#include "support/message_pump.h"
+
+#include <cstdint>
+
+DirectoryBlock *gScanBlock = nullptr;
+DWORD gScanBlockSize = 0;
+FileCallback gClientFileCallback = nullptr;
+DirCallback gClientDirCallback = nullptr;
+DWORD gScanOverLimit = 0;
+
+void BeginScan(FileCallback fileCallback, DirCallback dirCallback) {
+    gClientFileCallback = fileCallback;
+    gClientDirCallback = dirCallback;
+    gScanBlock = nullptr;
+    gScanBlockSize = 0;
+    gScanOverLimit = 0;
+    SetStopFlag(0);
+}
+
+void WalkDrive(void *context, LPCSTR root, FileCallback fileCallback, DirCallback dirCallback) {
+    // The context travels as the 32-bit user value too, as the client callbacks expect.
+    const LONG userValue = static_cast<LONG>(reinterpret_cast<intptr_t>(context));
+    WalkDirectoryTree(context, root, "*.*", SCAN_WALK_FLAGS, fileCallback, dirCallback, userValue);
+}
+
+DWORD ScanEndCode() {
+    if (GetStopFlag() != 1) return DRIVEMAP_OK;
+    return gScanOverLimit ? DRIVEMAP_WRITE_FAILED : DRIVEMAP_STOPPED;
+}
