@@ -7,15 +7,10 @@
 using FileRename = FileSystemTest;
 
 TEST_F(FileRename, RenamesAndReplacesOnlyWhatWindowsWould) {
-    ASSERT_TRUE(tree.AddFile("a.tmp", "new") && tree.AddFile("Old.dat", "old") && tree.AddDir("dir"));
-    ASSERT_TRUE(tree.AddFile("ro.dat", "ro"));
+    ASSERT_TRUE(tree.AddFile("a.tmp", "new") && tree.AddFile("Old.dat", "old") && tree.AddDir("dir") && tree.AddFile("ro.dat"));
     ASSERT_EQ(chmod(tree.Path("ro.dat").c_str(), 0444), 0);
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree.Path("dir").c_str()));
-
-    struct Case {
-        const char *from, *to;
-        DWORD flags, error;
-    } refused[] = {
+    struct Case { const char *from, *to; DWORD flags, error; } refused[] = {
         {"C:\\a.tmp", "C:\\OLD.DAT", 0, ERROR_ALREADY_EXISTS},
         {"C:\\a.tmp", "C:\\ro.dat", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
         {"C:\\a.tmp", "C:\\dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
@@ -30,15 +25,13 @@ TEST_F(FileRename, RenamesAndReplacesOnlyWhatWindowsWould) {
         EXPECT_EQ(GetLastError(), c.error);
     }
     EXPECT_EQ(tree.ReadFile("Old.dat"), "old");
-
     // An existing target is replaced under its own spelling, hidden attribute and all from the source.
-    HFILE h = _lcreat("C:\\b.tmp", FILE_ATTRIBUTE_HIDDEN);
-    ASSERT_NE(h, HFILE_ERROR);
-    _lclose(h);
+    ASSERT_EQ(_lclose(_lcreat("C:\\b.tmp", FILE_ATTRIBUTE_HIDDEN)), 0);
     EXPECT_TRUE(MoveFileExA("C:\\a.tmp", "C:\\OLD.DAT", MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(tree.ReadFile("Old.dat"), "new");
     EXPECT_FALSE(tree.Exists("a.tmp") || tree.Exists("OLD.DAT"));
     EXPECT_TRUE(MoveFileExA("C:\\b.tmp", "C:\\dir\\b.dat", 0));
-    if (getxattr(tree.Path("dir/b.dat").c_str(), "user.DOSATTRIB", nullptr, 0) > 0)  // where kept
+    if (getxattr(tree.Path("dir/b.dat").c_str(), "user.DOSATTRIB", nullptr, 0) > 0) {  // where kept
         EXPECT_NE(GetFileAttributesA("C:\\dir\\b.dat") & FILE_ATTRIBUTE_HIDDEN, 0u);
+    }
 }

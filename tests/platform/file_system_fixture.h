@@ -18,7 +18,6 @@ protected:
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
     }
     void TearDown() override { HostMachine_Reset(); }
-
     // Every record a search returns, in order; empty when FindFirstFileA fails (error in lastError).
     std::vector<WIN32_FIND_DATAA> Find(const std::string &pattern) {
         std::vector<WIN32_FIND_DATAA> found;
@@ -34,7 +33,6 @@ protected:
         EXPECT_TRUE(FindClose(h));
         return found;
     }
-
     std::vector<std::string> Names(const std::string &pattern) {
         std::vector<std::string> names;
         for (const WIN32_FIND_DATAA &data : Find(pattern)) names.push_back(data.cFileName);
@@ -45,13 +43,11 @@ protected:
         for (const WIN32_FIND_DATAA &data : Find(pattern)) found[data.cFileName] = data;
         return found;
     }
-
     // The host path a Windows path resolves to, "" when it does not.
     std::string Resolve(const std::string &windowsPath) {
         char host[4096];
         return HostMachine_ResolvePath(windowsPath.c_str(), host, sizeof host) ? host : "";
     }
-
     TempTree tree;
     DWORD lastError = 0;
 };

@@ -17,11 +17,9 @@ class Vwin32 : public ::testing::Test {
 protected:
     void SetUp() override {
         HostMachine_Reset();
-        ASSERT_TRUE(tree.AddDir("data"));
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+        ASSERT_TRUE(tree.AddDir("data") && HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
         ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\data"));
-        HostMachine_SetVersion(0xC3B60004);
-        HostMachine_SetVwin32(1);
+        HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
         device = CreateFileA("\\\\.\\vwin32", 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(device, INVALID_HANDLE_VALUE);
     }
@@ -29,20 +27,14 @@ protected:
         if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
         HostMachine_Reset();
     }
-
     // One DOS call as the library makes it; the output block.
     DiocRegisters Call(DWORD eax, char drive, DWORD ecx = 0) {
-        DiocRegisters in{}, out;
+        DiocRegisters in{DWORD(drive - 'A' + 1), 0, ecx, eax, 0, 0, 0}, out;
         memset(&out, 0xEE, sizeof out);
-        in.reg_EAX = eax;
-        in.reg_EBX = DWORD(drive - 'A' + 1);
-        in.reg_ECX = ecx;
         DWORD returned = 0;
-        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr));
-        EXPECT_EQ(returned, sizeof out);
+        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr) && returned == sizeof out);
         return out;
     }
-
     TempTree tree;
     HANDLE device = INVALID_HANDLE_VALUE;
 };
@@ -55,11 +47,8 @@ TEST_F(Vwin32, OnlyTheDeviceOpensAndOnlyWhenPresent) {
     HostMachine_SetVwin32(0);
     EXPECT_EQ(CreateFileA("\\\\.\\VWIN32", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-
     HostMachine_Reset();  // an open device stays usable, as the library keeps its handle
-    DiocRegisters in{}, out{};
-    in.reg_EAX = 0x4409;
-    in.reg_EBX = 3;
+    DiocRegisters in{3, 0, 0, 0x4409, 0, 0, 0}, out{};
     DWORD returned;
     EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr));
     EXPECT_FALSE(DeviceIoControl(device, 2, &in, sizeof in, &out, sizeof out, &returned, nullptr));
@@ -72,23 +61,17 @@ TEST_F(Vwin32, OnlyTheDeviceOpensAndOnlyWhenPresent) {
 
 TEST_F(Vwin32, SubstitutedDrivesAndLockState) {
     DiocRegisters out = Call(0x4409, 'C');
-    EXPECT_EQ(out.reg_Flags & 1, 0u);
-    EXPECT_EQ(out.reg_EDX & 0x8000, 0u);
+    EXPECT_TRUE((out.reg_Flags & 1) == 0 && (out.reg_EDX & 0x8000) == 0);
     out = Call(0x4409, 'S');
-    EXPECT_EQ(out.reg_Flags & 1, 0u);
-    EXPECT_EQ(out.reg_EDX & 0x8000, 0x8000u);
+    EXPECT_TRUE((out.reg_Flags & 1) == 0 && (out.reg_EDX & 0x8000) == 0x8000);
     EXPECT_EQ(Call(0x4409, 'Q').reg_Flags & 1, 1u) << "no such drive";
-
     out = Call(0x440D, 'C', 0x0870);
-    EXPECT_EQ(out.reg_Flags & 1, 0u);
-    EXPECT_EQ(out.reg_EAX & 0xFFFF, 0xFFFFu);
-    EXPECT_EQ(out.reg_ECX & 0xFFFF, 0u);
+    EXPECT_TRUE((out.reg_Flags & 1) == 0 && (out.reg_EAX & 0xFFFF) == 0xFFFF && (out.reg_ECX & 0xFFFF) == 0);
     HostMachine_SetDriveLocked('c', 1);
     EXPECT_EQ(Call(0x440D, 'C', 0x0870).reg_EAX & 0xFFFF, 1u);
     EXPECT_EQ(Call(0x440D, 'C', 0x0866).reg_Flags & 1, 1u) << "other minor codes are not served";
     EXPECT_EQ(Call(0x440D, 'Q', 0x0870).reg_Flags & 1, 1u);
     EXPECT_EQ(Call(0x4400, 'C').reg_Flags & 1, 1u);
-
     HostMachine_Reset();
     ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
     EXPECT_EQ(Call(0x440D, 'C', 0x0870).reg_EAX & 0xFFFF, 0xFFFFu) << "reset unlocks";
