@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <thread>
+#include <vector>
 
 namespace {
 
@@ -139,23 +139,6 @@ TEST_F(GlobalMemory, IsBadReadPtrProbesTheAddressSpace) {
     HGLOBAL h = GlobalAlloc(GPTR, 3 * cbPage);
     EXPECT_FALSE(IsBadReadPtr(h, 3 * cbPage));
     GlobalFree(h);
-}
-
-TEST_F(GlobalMemory, ConcurrentUseIsSafe) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 500; ++i) {
-                HGLOBAL h = GlobalAlloc(GHND, 16 + i);
-                *Lock(h) = char(t);
-                GlobalUnlock(h);
-                h = GlobalReAlloc(h, 300 + i, GHND);
-                EXPECT_EQ(*Lock(h), char(t));
-                GlobalUnlock(h), GlobalFree(h);
-            }
-        });
-    }
-    for (std::thread &th : threads) th.join();
 }
 
 #if defined(__SANITIZE_ADDRESS__)
