@@ -1,18 +1,9 @@
-/* The public header compiled as C: the layouts a C client sees. */
+/* The public header compiled as C: a C client sees the layouts a C++ client sees. */
 #include "pwdvmp32.h"
 
 #include <stddef.h>
 
-size_t PublicHeaderLayoutFromC(int which) {
-    switch (which) {
-    case 0: return sizeof(FIND_DATA);
-    case 1: return sizeof(DriveRecord);
-    case 2: return sizeof(DirectoryBlock);
-    case 3: return offsetof(EntryRecord, szName);
-    case 4: return sizeof(EntryPosition);
-    case 5: return sizeof(MyFileQuery);
-    case 6: return sizeof(MyFileFound);
-    case 7: return offsetof(FIND_DATA, dwSearchAttributes);
-    default: return 0;
-    }
-}
+_Static_assert(offsetof(EntryRecord, szName) == 10, "EntryRecord name");
+_Static_assert(sizeof(MyFileFound) == 16, "MyFileFound is 16 bytes");
+_Static_assert(offsetof(FIND_DATA, dwSearchAttributes) == 332, "dwSearchAttributes");
+_Static_assert(offsetof(DriveRecord, pRootBlock) == 5 && offsetof(DirectoryBlock, dwUsed) == 12, "drive and block fields");
