@@ -1,0 +1,307 @@
+// Building the map from the disks and synchronising it with them, end to end on host trees: what
+// a build records, that load and sync reproduce it, that a sync after changes equals a fresh build,
+// stopped scans, drives that are not walked, and the format limits.
+#include "common/exe_builder.h"
+#include "common/temp_tree.h"
+#include "mapfile/map_file.h"
+#include "scan/drive_class.h"
+#include "scan/scan_state.h"
+#include "store/path_lookup.h"
+#include "store/store_fixture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// 2030-01-01 00:00:00, later than every file's stamps: a sync sees no use unless a test makes one.
+const SYSTEMTIME kNow = {2030, 1, 2, 1, 0, 0, 0, 0};
+const WORD kNowDate = (2030 - 1980) * 512 + 1 * 32 + 1;
+
+// One line per record: its path, flags, size or child, write stamp and references; with `usage`
+// also its usage count and used stamp. Records in block order.
+void DumpBlock(const DirectoryBlock *block, const std::string &path, bool usage, std::vector<std::string> &out) {
+    const EntryRecord *e = FirstEntry(block);
+    for (WORD i = GetBlockEntryCount(block); i > 0; --i, e = NextEntry(e)) {
+        std::string line = path + "\\" + GetEntryName(e) + " flags=" + std::to_string(GetEntryFlags(e));
+        if (!IsFile(e)) {
+            out.push_back(line);
+            if (GetChildBlock(e) != nullptr) DumpBlock(GetChildBlock(e), path + "\\" + GetEntryName(e), usage, out);
+            continue;
+        }
+        const BYTE *tail = GetFileTail(e);
+        line += " size=" + std::to_string(GetEntryFileSize(e)) + " written=" +
+                std::to_string(LoadField<WORD>(tail + FILE_TAIL_WRITE_DATE)) + "/" +
+                std::to_string(LoadField<WORD>(tail + FILE_TAIL_WRITE_TIME));
+        if (usage)
+            line += " used=" + std::to_string(GetUsageCount(e)) + "@" + std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_DATE)) +
+                    "/" + std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_TIME));
+        if (const BYTE *refs = GetReferencePart(e)) {
+            const char *name = reinterpret_cast<const char *>(refs + 1);
+            for (BYTE n = *refs; n > 0; --n, name += std::strlen(name) + 1) line += std::string(" ref=") + name;
+        }
+        out.push_back(line);
+    }
+}
+
+std::vector<std::string> DumpMap(bool usage = true) {
+    std::vector<std::string> out;
+    for (DWORD i = 0; i < gDriveTable.dwCount; ++i) {
+        const DriveRecord *drive = &gDriveTable.records[i];
+        const std::string letter(1, static_cast<char>(drive->chLetter));
+        out.push_back("drive " + letter + " root=" + (GetDriveRoot(drive) ? "yes" : "no"));
+        if (GetDriveRoot(drive) != nullptr) DumpBlock(GetDriveRoot(drive), letter + ":", usage, out);
+    }
+    return out;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// Every block is cut back to exactly the bytes it uses.
+void ExpectBlocksCutBack() {
+    for (DirectoryBlock *b = GetChainHead(); b != nullptr; b = GetBlockNext(b))
+        EXPECT_EQ(GetBlockUsed(b), GlobalSize(GlobalHandle(b))) << "block " << GetBlockId(b);
+}
+
+struct ClientLog {
+    int files = 0, enters = 0, stopAtFile = 0;
+    static int WINAPI OnFile(void *context, char *, FIND_DATA *, LONG) {
+        auto *log = static_cast<ClientLog *>(context);
+        return ++log->files != log->stopAtFile;
+    }
+    static int WINAPI OnDir(void *context, unsigned event, char *, char *, LONG) {
+        static_cast<ClientLog *>(context)->enters += event == DIR_EVENT_ENTER;
+        return 1;
+    }
+};
+
+class BuildSync : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        ResetDriveClassState();
+        HostMachine_FreezeLocalTime(&kNow);
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, disk_.Root().c_str()));
+        // The program directory lies on a removable drive: it is not walked, so the map file
+        // written by one scan is not an entry of the next.
+        ASSERT_TRUE(HostMachine_MapDrive('P', DRIVE_REMOVABLE, program_.Root().c_str()));
+        HostMachine_SetModuleFileName("P:\\HOST.EXE");
+    }
+    void TearDown() override {
+        StoreTest::TearDown();
+        ResetDriveClassState();
+    }
+
+    void MakeSampleTree() {
+        ASSERT_TRUE(disk_.AddFile("AUTOEXEC.BAT", "@echo off") && disk_.AddFile("Long File Name.TXT", "text"));
+        ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"FOO.DLL", "bar.dll"}})));
+        ASSERT_TRUE(disk_.AddFile("Bin/old.exe", BuildNeFile({.modules = {"LEGACY"}})));
+        ASSERT_TRUE(disk_.AddFile("grow.txt", "12") && disk_.AddFile("Turn", "a file, then a directory"));
+        ASSERT_TRUE(disk_.AddFile("Gone/Sub/x.txt") && disk_.AddFile("Mixed.txt") && disk_.AddDir("Empty"));
+        // 700 records of 49 bytes: the block grows twice past 16 KB.
+        for (int i = 0; i < 700; ++i) ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
+    }
+
+    BOOL Build(ClientLog *log = nullptr) {
+        return DriveMap_BuildAll(log, log ? ClientLog::OnFile : nullptr, log ? ClientLog::OnDir : nullptr);
+    }
+    BOOL Sync(ClientLog *log = nullptr) {
+        return DriveMap_SyncAll(log, log ? ClientLog::OnFile : nullptr, log ? ClientLog::OnDir : nullptr);
+    }
+    EntryRecord *Find(const char *path) {
+        EntryPosition position;
+        return ResolvePath(path, &position) ? LoadPtr32<EntryRecord>(&position.pEntry) : nullptr;
+    }
+    std::string MapFile() const { return program_.ReadFile("PWDRVMAP.DAT"); }
+
+    TempTree disk_, program_;
+};
+
+TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
+    MakeSampleTree();
+    ClientLog log;
+    ASSERT_TRUE(Build(&log));
+    EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
+    EXPECT_TRUE(gLoadedFlag == 1 && gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_EQ(13 + 700, log.files);
+    EXPECT_EQ(6, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, Docs
+    EXPECT_TRUE(CheckMapInvariants());
+    ExpectBlocksCutBack();
+    EXPECT_EQ(1u, gDriveTable.dwCount);  // P: is removable
+    EXPECT_EQ(6, GetDriveBlockCount(&gDriveTable.records[0]));
+
+    ASSERT_NE(nullptr, Find("C:\\Autoexec.bat"));
+    EXPECT_STREQ("Autoexec.bat", GetEntryName(Find("C:\\AUTOEXEC.BAT")));
+    EXPECT_STREQ("Long File Name.TXT", GetEntryName(Find("C:\\long file name.txt")));
+    EntryRecord *app = Find("C:\\Bin\\app.exe");
+    ASSERT_NE(nullptr, app);
+    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_PE, GetEntryFlags(app));
+    const std::vector<std::string> dump = DumpMap();
+    EXPECT_NE(dump.end(), std::find_if(dump.begin(), dump.end(), [](const std::string &l) {
+                  return l.rfind("C:\\Bin\\App.exe", 0) == 0 && l.find(" used=1@" + std::to_string(kNowDate) + "/0 ref=foo ref=bar") != std::string::npos;
+              }));
+    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS, GetEntryFlags(Find("C:\\Bin\\old.exe")));
+
+    ResetTestMap();
+    ASSERT_TRUE(DriveMap_ReadAll(0));
+    EXPECT_EQ(dump, DumpMap());
+}
+
+TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
+    MakeSampleTree();
+    ASSERT_TRUE(Build());
+    const std::vector<std::string> built = DumpMap();
+    ASSERT_EQ(0, std::remove(program_.Path("PWDRVMAP.DAT").c_str()));
+
+    ClientLog log;
+    ASSERT_TRUE(Sync(&log));
+    EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
+    EXPECT_EQ(built, DumpMap());  // same records, same order, no mark left
+    EXPECT_EQ(0, log.files);      // the client hears only of additions
+    EXPECT_EQ(6, log.enters);
+    EXPECT_FALSE(MapFile().empty());
+    ExpectBlocksCutBack();
+
+    // A file read after its last recorded use counts one use, stamped with the access time.
+    const struct timespec times[2] = {{1924992000 /* 2031-01-01 */, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, disk_.Path("grow.txt").c_str(), times, 0));
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(2, GetUsageCount(Find("C:\\grow.txt")));
+    EXPECT_EQ((2031 - 1980) * 512 + 32 + 1, LoadField<WORD>(GetFileTail(Find("C:\\grow.txt")) + FILE_TAIL_USED_DATE));
+    EXPECT_EQ(1, GetUsageCount(Find("C:\\Mixed.txt")));
+
+    // A sync into an empty map adds everything, as a build does, but loads nothing.
+    ResetTestMap();
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(Sorted(DumpMap(false)), Sorted([&] {
+                  ResetTestMap();
+                  EXPECT_TRUE(Build());
+                  return DumpMap(false);
+              }()));
+}
+
+TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
+    MakeSampleTree();
+    ASSERT_TRUE(Build());
+    const WORD appSize = static_cast<WORD>(GetEntryFileSize(Find("C:\\Bin\\app.exe")));
+
+    ASSERT_TRUE(disk_.AddFile("new.txt", "new") && disk_.AddFile("NewDir/Deeper/n.txt"));
+    ASSERT_EQ(0, std::remove(disk_.Path("Docs/document-number-10100.doc").c_str()));
+    ASSERT_TRUE(disk_.AddFile("grow.txt", "grown a lot"));
+    ASSERT_EQ(0, std::remove(disk_.Path("Turn").c_str()));
+    ASSERT_TRUE(disk_.AddFile("Turn/inside.txt"));
+    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.sections = {".text", ".data", ".idata"}, .importSection = 2,
+                                                          .imports = {"foo.dll", "bar.dll", "baz.dll"}})));
+    ASSERT_EQ(0, std::system(("rm -r " + disk_.Path("Gone")).c_str()));
+    ASSERT_EQ(0, std::rename(disk_.Path("Mixed.txt").c_str(), disk_.Path("MIXED.TXT").c_str()));
+
+    ASSERT_TRUE(Sync());
+    EXPECT_TRUE(CheckMapInvariants());
+    ExpectBlocksCutBack();
+    const std::vector<std::string> synced = DumpMap(false);
+    // The rescanned executable went to the end of its block, made afresh.
+    EntryPosition bin;
+    ASSERT_TRUE(ResolvePath("C:\\Bin\\old.exe", &bin));
+    const EntryRecord *last = FirstEntry(LoadPtr32<DirectoryBlock>(&bin.pBlock));
+    for (WORD i = 1; i < GetBlockEntryCount(LoadPtr32<DirectoryBlock>(&bin.pBlock)); ++i) last = NextEntry(last);
+    EXPECT_STREQ("App.exe", GetEntryName(last));
+    EXPECT_NE(appSize, GetEntryFileSize(last));
+    EXPECT_EQ(1, GetUsageCount(last));
+    EXPECT_STREQ("Mixed.txt", GetEntryName(Find("C:\\MIXED.TXT")));
+
+    ResetTestMap();
+    ASSERT_TRUE(Build());
+    EXPECT_EQ(Sorted(DumpMap(false)), Sorted(synced));
+}
+
+TEST_F(BuildSync, StoppedScansSaveNothing) {
+    MakeSampleTree();
+    ClientLog stopFirst;
+    stopFirst.stopAtFile = 1;
+    EXPECT_FALSE(Build(&stopFirst));
+    EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
+    EXPECT_TRUE(gLoadedFlag == 0 && gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_EQ(nullptr, Find("C:\\Bin"));  // nothing of the stopping entry, or after it
+    EXPECT_TRUE(MapFile().empty());
+
+    ASSERT_TRUE(Build());
+    const std::string saved = MapFile();
+    ASSERT_TRUE(disk_.AddFile("added.txt"));
+    ClientLog stopSync;
+    stopSync.stopAtFile = 1;  // the first addition
+    EXPECT_FALSE(Sync(&stopSync));
+    EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
+    EXPECT_TRUE(gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_EQ(saved, MapFile());
+
+    // A scan cannot be started from inside another one.
+    static BOOL nested = TRUE;
+    struct Nest {
+        static int WINAPI OnFile(void *, char *, FIND_DATA *, LONG) {
+            nested = DriveMap_BuildAll(nullptr, nullptr, nullptr) || DriveMap_SyncAll(nullptr, nullptr, nullptr);
+            return 1;
+        }
+    };
+    ASSERT_TRUE(DriveMap_SyncAll(nullptr, Nest::OnFile, nullptr));
+    EXPECT_FALSE(nested);
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
+    TempTree vanished;
+    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"foo.dll"}})) && vanished.AddDir("gone"));
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, vanished.Path("gone").c_str()));
+    ASSERT_EQ(0, rmdir(vanished.Path("gone").c_str()));
+    ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, disk_.Root().c_str()));
+    HostMachine_SetVersion(0xC3B60004);  // Windows 95, whose DOS layer knows substituted drives
+    HostMachine_SetVwin32(1);
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Bin"));
+
+    ASSERT_TRUE(Build());
+    ASSERT_EQ(2u, gDriveTable.dwCount);
+    EXPECT_EQ('C', gDriveTable.records[0].chLetter);
+    EXPECT_EQ('D', gDriveTable.records[1].chLetter);
+    EXPECT_EQ(nullptr, GetDriveRoot(&gDriveTable.records[1]));
+    EntryPosition position;
+    EXPECT_TRUE(DriveMap_GetEntry(0, "S:\\app.exe", &position));  // through the substitution
+    EXPECT_FALSE(DriveMap_GetEntry(0, "N:\\Bin\\app.exe", &position));
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(2u, gDriveTable.dwCount);
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+// A drive's block count is 16 bits: a scan that would make its 65,536th block stops, saves
+// nothing and keeps the previous map file.
+TEST_F(BuildSync, ADriveWithMoreDirectoriesThanTheFormatHoldsIsNotSaved) {
+    // 65,793 directories: on a memory file system when there is one, as disks make them slowly.
+    const std::string savedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    TempTree big;
+    savedTmp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", savedTmp.c_str(), 1);
+    ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, big.Root().c_str()));
+    for (int i = 0; i < 256; ++i) {
+        const std::string top = big.Path(std::to_string(i));
+        ASSERT_EQ(0, mkdir(top.c_str(), 0755));
+        for (int j = 0; j < 256; ++j) ASSERT_EQ(0, mkdir((top + "/" + std::to_string(j)).c_str(), 0755));
+    }
+    ASSERT_TRUE(program_.AddFile("PWDRVMAP.DAT", "the previous map"));
+    EXPECT_FALSE(Build());
+    EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());
+    EXPECT_EQ(0xFFFF, GetDriveBlockCount(&gDriveTable.records[0]));
+    EXPECT_TRUE(gLoadedFlag == 0 && gDirtyFlag == 0);
+    EXPECT_EQ("the previous map", MapFile());
+    EXPECT_FALSE(Sync());
+    EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());
+    EXPECT_EQ("the previous map", MapFile());
+}
+
+}  // namespace
