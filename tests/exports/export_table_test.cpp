@@ -1,16 +1,14 @@
 // Checks PWDVMP32.DLL's export table, as i686-w64-mingw32-objdump reads it, against the .def file,
 // and the .def file against the library's fixed list of 29 exports.
+#include "common/exe_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -36,17 +34,13 @@ struct DefExport {
 };
 
 std::vector<DefExport> ReadDefFile() {
-    const std::string path = std::string(PWDVMP32_SOURCE_DIR) + "/src/exports/PWDVMP32.def";
-    std::ifstream in(path);
-    EXPECT_TRUE(in) << "cannot open " << path;
+    std::istringstream in(ReadHostFile(std::string(PWDVMP32_SOURCE_DIR) + "/src/exports/PWDVMP32.def"));
     std::vector<DefExport> exports;
     const std::regex line(R"(^\s*(\S+?)\s*=\s*(\S+)\s+@(\d+)\s*$)");
     bool inExports = false;
-    std::string text;
     std::smatch m;
-    while (std::getline(in, text)) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos || text[0] == ';' || text.rfind("LIBRARY", 0) == 0)
-            continue;
+    for (std::string text; std::getline(in, text);) {
+        if (text.find_first_not_of(" \t\r") == std::string::npos || text[0] == ';' || text.rfind("LIBRARY", 0) == 0) continue;
         if (text.rfind("EXPORTS", 0) == 0) {
             inExports = true;
         } else if (inExports && std::regex_match(text, m, line)) {
@@ -55,17 +49,8 @@ std::vector<DefExport> ReadDefFile() {
             ADD_FAILURE() << "malformed .def line: " << text;
         }
     }
+    EXPECT_FALSE(exports.empty()) << "no exports read from the .def file";
     return exports;
-}
-
-std::string RunCommand(const std::string &command) {
-    std::string output;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-    return output;
 }
 
 TEST(ExportList, DefFileNamesAndOrdinalsFollowTheFixedList) {
@@ -74,7 +59,6 @@ TEST(ExportList, DefFileNamesAndOrdinalsFollowTheFixedList) {
                                [](const char *a, const char *b) { return std::string(a) < b; }));
     std::map<std::string, int> expected;
     for (int i = 0; i < 29; ++i) expected[kExports[i]] = i + 1;
-
     std::set<std::string> seen;
     for (const auto &e : ReadDefFile()) {
         SCOPED_TRACE(e.exportedName);
@@ -82,41 +66,36 @@ TEST(ExportList, DefFileNamesAndOrdinalsFollowTheFixedList) {
         EXPECT_EQ(e.ordinal, expected.at(e.exportedName));
         EXPECT_TRUE(seen.insert(e.exportedName).second) << "listed twice";
         // The alias is the stdcall symbol of our function, with the exported name's argument bytes.
-        if (e.exportedName[0] == '_') {
-            EXPECT_EQ("_" + e.internalName, e.exportedName);
-        }
+        if (e.exportedName[0] == '_') { EXPECT_EQ("_" + e.internalName, e.exportedName); }
     }
 }
 
 TEST(ExportList, DllExportsExactlyTheDefFile) {
     const std::string dll = PWDVMP32_DLL_PATH;
     if (dll.empty()) GTEST_SKIP() << "MinGW-w64 not installed: no DLL was built";
-    ASSERT_TRUE(std::ifstream(dll).good()) << dll << " was not built";
+    ASSERT_FALSE(ReadHostFile(dll).empty()) << dll << " was not built";
     const std::string dump = RunCommand(std::string(MINGW_OBJDUMP) + " -p '" + dll + "'");
     ASSERT_NE(dump.find("PE32"), std::string::npos) << "objdump did not read the DLL";
-
     std::map<std::string, int> exported, listed;
     int base = 1;
     std::smatch m;
     if (std::regex_search(dump, m, std::regex(R"(Ordinal Base\s+(\d+))"))) base = std::stoi(m[1]);
     if (const size_t table = dump.find("[Ordinal/Name Pointer] Table"); table != std::string::npos) {
         std::istringstream rows(dump.substr(table));
-        std::string row;
-        std::getline(rows, row);
         const std::regex entry(R"(^\s*\[\s*(\d+)\]\s+(\S+)\s*$)");
-        while (std::getline(rows, row) && std::regex_match(row, m, entry)) exported[m[2]] = std::stoi(m[1]) + base;
+        std::string row;
+        for (std::getline(rows, row); std::getline(rows, row) && std::regex_match(row, m, entry);)
+            exported[m[2]] = std::stoi(m[1]) + base;
     }
     for (const auto &e : ReadDefFile()) listed[e.exportedName] = e.ordinal;
     EXPECT_EQ(exported, listed);
-
     // Statically linked to its C++ runtime: only system DLLs are imported.
     const std::regex import(R"(DLL Name:\s*(\S+))");
     for (auto it = std::sregex_iterator(dump.begin(), dump.end(), import); it != std::sregex_iterator(); ++it) {
         std::string name = (*it)[1];
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         EXPECT_TRUE(name == "kernel32.dll" || name == "user32.dll" || name == "msvcrt.dll" ||
-                    name.rfind("api-ms-win-crt-", 0) == 0)
-            << "imports " << name;
+                    name.rfind("api-ms-win-crt-", 0) == 0) << "imports " << name;
     }
 }
 
