@@ -1,13 +1,16 @@
-// File system helpers on a temporary tree mapped as drive C.
+// File system helpers, directory searches into FIND_DATA and changing directories, on a temporary
+// tree mapped as drive C.
 #include <gtest/gtest.h>
 
 #include "common/temp_tree.h"
 #include "host_machine.h"
 #include "support/file_system.h"
+#include "support/find_entry.h"
 #include "support/limits.h"
 
 #include <string.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -18,11 +21,22 @@ protected:
         HostMachine_Reset();
         ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text") && tree_.AddDir("Dir/Sub"));
         ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile"));
-        ASSERT_TRUE(tree_.AddDir(".config"));
+        ASSERT_TRUE(tree_.AddDir(".config") && tree_.AddFile("Files/README.TXT") && tree_.AddFile("Files/Long Name.TXT"));
+        ASSERT_TRUE(tree_.AddDir("Files/SUBDIR") && tree_.AddDir("OnlyDirs/A"));
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
     }
     void TearDown() override { HostMachine_Reset(); }
-
+    static std::set<std::string> List(const char *pattern, DWORD mask) {
+        std::set<std::string> names;
+        FIND_DATA find;
+        HANDLE h = FindFirstEntry(pattern, mask, &find);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        EXPECT_EQ(find.dwSearchAttributes, mask);
+        do names.insert(find.cFileName);
+        while (FindNextEntry(h, &find));
+        FindCloseEntry(h);
+        return names;
+    }
     TempTree tree_;
 };
 
@@ -41,7 +55,6 @@ TEST_F(FileSystemHelpers, Existence) {
     EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt") && FileExists("C:\\Dir\\*.T?T"));
     for (const char *miss : {"C:\\Dir\\*.DOC", "C:\\Dir", "C:\\Dir\\Su*", "C:\\.profile", ""})
         EXPECT_FALSE(FileExists(miss)) << miss;
-
     // A drive root is tested by making its drive current; the current directory is restored.
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
     ASSERT_TRUE(SetCurrentDirectoryA("D:\\Dir\\Sub") && SetCurrentDirectoryA("C:\\Dir"));
@@ -79,6 +92,36 @@ TEST_F(FileSystemHelpers, DeleteSingleFile) {
     EXPECT_TRUE(tree_.Exists("Dir/README.TXT"));
     EXPECT_TRUE(DeleteSingleFile("C:\\Dir\\Readme.txt"));
     EXPECT_FALSE(tree_.Exists("Dir/README.TXT"));
+}
+
+TEST_F(FileSystemHelpers, RecasingAndDirectoryMask) {
+    // "Long Name.TXT" has a short form: a long name, never re-cased.
+    EXPECT_EQ(List("C:\\Files\\*.*", SEARCH_FILES_ONLY),
+              (std::set<std::string>{"Readme.txt", "Long Name.TXT"}));
+    EXPECT_EQ(List("C:\\Files\\*.*", SEARCH_FILES_AND_DIRS).count("Subdir"), 1u);
+    std::set<std::string> kept = List("C:\\Files\\*.*", SEARCH_FILES_AND_DIRS | SEARCH_KEEP_CASE);
+    EXPECT_TRUE(kept.count("SUBDIR") && kept.count("README.TXT"));
+    FIND_DATA find;
+    EXPECT_EQ(FindFirstEntry("C:\\OnlyDirs\\*.*", SEARCH_FILES_ONLY, &find), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstEntry("C:\\Missing\\*", SEARCH_FILES_AND_DIRS, &find), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(FileSystemHelpers, EnterDirectorySavesAndRestores) {
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Files"));
+    auto current = [] {
+        char text[PATH_BUFFER_SIZE] = "";
+        GetCurrentDirectoryA(sizeof(text), text);
+        return std::string(text);
+    };
+    char saved[PATH_BUFFER_SIZE];
+    ASSERT_TRUE(EnterDirectory("D:\\OnlyDirs\\A", saved));
+    EXPECT_TRUE(std::string(saved) == "C:\\Files" && current() == "D:\\OnlyDirs\\A");
+    ASSERT_TRUE(EnterDirectory(saved, nullptr));
+    // A failure leaves the drive that was current before current.
+    EXPECT_FALSE(EnterDirectory("D:\\Missing", nullptr));
+    EXPECT_EQ(current(), "C:\\Files");
+    EXPECT_FALSE(EnterDirectory("Q:\\", nullptr) || EnterDirectory("", nullptr));
 }
 
 }  // namespace
