@@ -100,7 +100,6 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         DriveMap_UnRegisterAsClient();
         ExpectReleased(before);
         EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED && gOperationMode == MODE_QUERY);  // the release keeps both
-
         // Critical: neither FreeAll nor the last unregistration releases, but the count drops.
         before = BuildTwoDriveMap();
         DriveMap_RegisterAsClient(), SetCritical(1), DriveMap_FreeAll(), DriveMap_UnRegisterAsClient();
@@ -116,7 +115,9 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
 }
 
 // A window procedure that calls the library while an operation pumps messages.
+int gCallbacks = 0;
 LRESULT CALLBACK CallBackIntoLibrary(HWND, UINT, WPARAM, LPARAM) {
+    ++gCallbacks;
     EXPECT_TRUE(IsNestedExport());
     DriveMap_GetFullPath(nullptr, nullptr);  // an export that clears the flag at top level
     DriveMap_FreeAll();
@@ -132,13 +133,14 @@ TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
             frame.Fail(DRIVEMAP_NOT_FOUND);
         }
         EXPECT_EQ(0u, gCriticalFlag + gErrorCode);
-
         const unsigned long before = BuildTwoDriveMap();
         const unsigned long withMap = HostMachine_GlobalBlockCount();
         {
             ExportFrame frame(MODE_BUILD, FRAME_CLEARS_CRITICAL);
-            ASSERT_TRUE(PostMessageA(HostMachine_CreateWindow(CallBackIntoLibrary), WM_USER, 0, 0));
+            const HWND window = HostMachine_CreateWindow(CallBackIntoLibrary);
+            ASSERT_TRUE(PostMessageA(window, WM_USER, 0, 0) && PostMessageA(window, WM_USER, 1, 0));
             PumpMessages();
+            EXPECT_EQ(2, gCallbacks) << "every posted message is dispatched";
             EXPECT_TRUE(gCriticalFlag == 1 && gOperationMode == MODE_BUILD);
             EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
             frame.Fail(DRIVEMAP_STOPPED);
