@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up this machine, builds drivemap (x86_64) and runs it with the given arguments.
+# Sets up this machine, builds drivemap (x86_64) and runs it with the given arguments:
+# `scripts/drivemap.sh build` builds the map of this machine and prints its statistics.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh >&2

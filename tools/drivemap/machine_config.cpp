@@ -3,9 +3,11 @@
 #include "host_machine.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <strings.h>
 #include <sys/stat.h>
 
 namespace drivemap {
@@ -46,6 +48,30 @@ bool IsDirectory(const std::string &path, dev_t *device) {
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     if (device) *device = st.st_dev;
     return true;
+}
+
+bool SameFileSystem(const std::string &a, const std::string &b) {
+    dev_t deviceA, deviceB;
+    return IsDirectory(a, &deviceA) && IsDirectory(b, &deviceB) && deviceA == deviceB;
+}
+
+bool IsWithin(const std::filesystem::path &path, const std::filesystem::path &root) {
+    const std::string r = root.string(), p = path.string();
+    return r == "/" || p == r || (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '/');
+}
+
+// The name of the entry of `dir` that is `name` ignoring case (an exact match first); `name` itself
+// when there is none.
+std::string SpellingOnDisk(const std::filesystem::path &dir, const std::string &name) {
+    std::string found;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        if (entry == name) return entry;
+        if (found.empty() && strcasecmp(entry.c_str(), name.c_str()) == 0) found = entry;
+    }
+    return found.empty() ? name : found;
 }
 
 }  // namespace
@@ -175,6 +201,63 @@ std::optional<std::string> WindowsPathOf(const std::string &hostPath, const std:
     return std::string(1, best->letter) + ":\\" + rest;
 }
 
+std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std::string &error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root = fs::canonical(prefix, ec);
+    const fs::path devices = root / "dosdevices";
+    if (ec || !fs::is_directory(devices, ec)) {
+        error = "'" + prefix + "' is not a prefix: it has no dosdevices directory";
+        return std::nullopt;
+    }
+    MachineConfig config;
+    config.version = 0x05650004UL;
+    for (auto it = fs::directory_iterator(devices, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        // Only "x:" names a drive: "x::" is the drive's raw device, "com1" and the like are ports.
+        const std::string name = it->path().filename().string();
+        if (name.size() != 2 || name[1] != ':' || !std::isalpha(static_cast<unsigned char>(name[0]))) continue;
+        std::error_code linkError;
+        const fs::path target = fs::canonical(it->path(), linkError);  // relative targets resolve from dosdevices
+        if (linkError || !fs::is_directory(target, linkError)) continue;
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+        const unsigned type = IsWithin(target, root) ? DRIVE_FIXED : DRIVE_REMOTE;
+        config.drives.push_back({letter, type, target.string()});
+    }
+    if (config.drives.empty()) {
+        error = "prefix '" + prefix + "' has no drives in its dosdevices directory";
+        return std::nullopt;
+    }
+    std::sort(config.drives.begin(), config.drives.end(), [](auto &a, auto &b) { return a.letter < b.letter; });
+
+    std::string windows = "windows", system = "system32";
+    auto c = std::find_if(config.drives.begin(), config.drives.end(), [](auto &d) { return d.letter == 'C'; });
+    if (c != config.drives.end()) {
+        windows = SpellingOnDisk(c->hostDir, windows);
+        system = SpellingOnDisk(fs::path(c->hostDir) / windows, system);
+    }
+    config.windowsDir = "C:\\" + windows;
+    config.systemDir = config.windowsDir + "\\" + system;
+    config.path = config.systemDir + ";" + config.windowsDir;
+    return config;
+}
+
+std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const std::string &hostDir,
+                                                 std::string &error) {
+    if (auto path = WindowsPathOf(hostDir, config.drives)) {
+        auto drive = std::find_if(config.drives.begin(), config.drives.end(),
+                                  [&](auto &d) { return d.letter == (*path)[0]; });
+        if (drive->type != DRIVE_REMOTE && SameFileSystem(drive->hostDir, hostDir)) return path;
+    }
+    for (char letter = 'Z'; letter >= 'A'; --letter) {
+        if (std::none_of(config.drives.begin(), config.drives.end(), [&](auto &d) { return d.letter == letter; })) {
+            config.drives.push_back({letter, DRIVE_REMOVABLE, hostDir});
+            return std::string(1, letter) + ":\\";
+        }
+    }
+    error = "no free drive letter for the program directory " + hostDir;
+    return std::nullopt;
+}
+
 bool ApplyMachineConfig(const MachineConfig &config, std::string &error) {
     HostMachine_Reset();
     for (const auto &drive : config.drives) {
@@ -188,6 +271,7 @@ bool ApplyMachineConfig(const MachineConfig &config, std::string &error) {
     HostMachine_SetSystemDirectory(config.systemDir.c_str());
     HostMachine_SetVwin32(!(config.version & 0x80000000UL) ? 0 : (config.version & 0xFF) >= 4);
     if (!config.path.empty()) SetEnvironmentVariableA("PATH", config.path.c_str());
+    if (!config.program.empty()) HostMachine_SetModuleFileName(config.program.c_str());
     return true;
 }
 

@@ -22,6 +22,7 @@ struct MachineConfig {
     std::string windowsDir = "C:\\WINDOWS";
     std::string systemDir = "C:\\WINDOWS\\SYSTEM32";
     std::string path;      // the PATH variable, as Windows paths
+    std::string program;   // the running program's Windows path (GetModuleFileNameA); may be empty
 };
 
 // The local disk file systems of this host, in mount order: the root file system first, then
@@ -49,8 +50,24 @@ const char *DriveTypeName(unsigned type);
 // The Windows spelling of a host path on one of the drives (longest root wins), or nothing.
 std::optional<std::string> WindowsPathOf(const std::string &hostPath, const std::vector<DriveMapping> &drives);
 
+// A Wine-style prefix as a machine, platform NT: each link DIR/dosdevices/<x>: is drive X (raw
+// device links such as "c::" are skipped). A drive whose target lies inside the prefix is a fixed
+// disk; one whose target lies outside it (Wine's z: -> /) is the host's own file system, mapped as
+// a network drive so that paths on it resolve but it is never scanned. The Windows and System
+// directories are C:\windows and C:\windows\system32, spelt as found on disk. Returns nothing and
+// sets `error` when DIR has no dosdevices directory or no drive in it.
+std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std::string &error);
+
+// The Windows path of the program directory `hostDir` (an absolute, normalised host path). A
+// directory that lies on no mapped drive's file system, or only on a network drive, gets a drive
+// of its own: the first free letter from Z: downwards, removable, so that it is never scanned and
+// the map file stays in it (a program on a network drive would have its map saved in the Windows
+// directory). Returns nothing and sets `error` when no letter is free.
+std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const std::string &hostDir,
+                                                 std::string &error);
+
 // Describe the machine to the host layer: HostMachine_Reset, then drives, version, directories,
-// PATH. Returns false, with `error` set, if the host layer refuses a drive.
+// PATH, the program's path. Returns false, with `error` set, if the host layer refuses a drive.
 bool ApplyMachineConfig(const MachineConfig &config, std::string &error);
 
 }  // namespace drivemap

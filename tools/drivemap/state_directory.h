@@ -1,0 +1,17 @@
+// drivemap's state directory: the emulated program directory, which holds the map file
+// PWDRVMAP.DAT and the settings data file PURGWELL.DAT.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace drivemap {
+
+// $XDG_DATA_HOME/drivemap, or ~/.local/share/drivemap when XDG_DATA_HOME is unset or empty.
+std::string DefaultStateDirectory();
+
+// Creates `dir` with its parents and, when it has no PURGWELL.DAT, writes the default one there.
+// Returns the directory's absolute, normalised path, or nothing with `error` set.
+std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::string &error);
+
+}  // namespace drivemap
