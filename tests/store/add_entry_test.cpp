@@ -13,11 +13,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <optional>
-#include <string>
 
 namespace {
 
@@ -39,20 +36,15 @@ protected:
     }
     void TearDown() override {
         FreeScanBuffers(), FreeNeverScannedList(), FreeSystemFilesList();
-        savedTz_ ? setenv("TZ", savedTz_->c_str(), 1) : unsetenv("TZ");
-        tzset();
+        savedTz_ ? setenv("TZ", savedTz_->c_str(), 1) : unsetenv("TZ"), tzset();
         StoreTest::TearDown();  // the map release also frees the reference buffer
     }
-
-    // A file of `content` last written at 2001-02-03 04:05:06 UTC.
+    // A file of `content` last written at 2001-02-03 04:05:06 UTC (981173106 s after 1970).
     void AddFile(const std::string &relative, const std::string &content) {
+        const struct timespec times[2] = {{981173106, 0}, {981173106, 0}};
         ASSERT_TRUE(tree_.AddFile(relative, content));
-        std::tm when = {};
-        when.tm_year = 101, when.tm_mon = 1, when.tm_mday = 3, when.tm_hour = 4, when.tm_min = 5, when.tm_sec = 6;
-        const struct timespec times[2] = {{timegm(&when), 0}, {timegm(&when), 0}};
         ASSERT_EQ(0, utimensat(AT_FDCWD, tree_.Path(relative).c_str(), times, 0));
     }
-
     std::optional<std::string> savedTz_;
     TempTree tree_;
 };
@@ -61,17 +53,13 @@ std::string Bytes(const void *p, size_t cb) { return std::string(static_cast<con
 
 TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
     AddFile("Data.TXT", "hello");
-    struct Case {
-        DWORD mode;
-        WORD seen;
-    } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
-    for (const Case &c : cases) {
+    const struct { DWORD mode; WORD seen; } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.mode);
         ResetTestMap();
         gOperationMode = c.mode;
         DirectoryBlock *root = BuildDrive('C');
         const WORD blocksBefore = GetDriveBlockCount(gCurrentDrive);
-
         gDirtyFlag = 0;
         EntryRecord *dir = AddEntry(root, "Sub", "C:\\Sub", TRUE, 9);
         ASSERT_NE(nullptr, dir);
@@ -81,11 +69,8 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
         EXPECT_EQ(Bytes("Sub", 4), Bytes(GetEntryName(dir), 4));
         DirectoryBlock *child = GetChildBlock(dir);
         ASSERT_NE(nullptr, child);
-        EXPECT_TRUE(GetBlockParent(child) == root && GetBlockParentId(child) == GetBlockId(root));
-        EXPECT_TRUE(GetChildId(dir) == GetBlockId(child) && GetBlockUsed(child) == BLOCK_HEADER_SIZE);
-        EXPECT_EQ(blocksBefore + 1, GetDriveBlockCount(gCurrentDrive));
-        EXPECT_EQ(1u, gDirtyFlag);
-
+        EXPECT_TRUE(GetBlockUsed(child) == BLOCK_HEADER_SIZE && CheckMapInvariants());  // linked both ways
+        EXPECT_TRUE(blocksBefore + 1 == GetDriveBlockCount(gCurrentDrive) && gDirtyFlag == 1);
         EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
@@ -104,19 +89,13 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
     LoadNeverScannedList();
     PeFileSpec three, none, many;
     three.imports = {"MyLib.DLL", "OTHER.dll", "Third.Dll"};
-    for (int i = 0; i < 300; ++i) many.imports.push_back("m" + std::to_string(1000 + i) + ".dll");
     NeFileSpec ne;
     ne.modules = {"KRNL", "GDI"};
     std::string first255;
+    for (int i = 0; i < 300; ++i) many.imports.push_back("m" + std::to_string(1000 + i) + ".dll");
     for (int i = 0; i < 255; ++i) first255 += "m" + std::to_string(1000 + i) + '\0';
-
-    struct Case {
-        const char *name;
-        std::string content;
-        DWORD mode;
-        WORD flags;
-        std::string refs;  // the names of the reference part, each with its NUL
-    } cases[] = {
+    // refs: the names of the reference part, each with its NUL.
+    const struct { const char *name; std::string content; DWORD mode; WORD flags; std::string refs; } cases[] = {
         {"App.exe", BuildPeFile(three), MODE_SYNC, 0x3F, std::string("mylib\0other\0third\0", 18)},
         {"Bare.EXE", BuildPeFile(none), MODE_SYNC, 0x37, ""},
         {"Old.exe", BuildNeFile(ne), MODE_UPDATE, 0x0F, std::string("krnl\0gdi\0", 9)},
@@ -124,7 +103,7 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
         {"Looks.TXT", BuildPeFile(three), MODE_UPDATE, 0x01, ""},     // never scanned
     };
     DirectoryBlock *root = BuildDrive('C');
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         AddFile(c.name, c.content);
         gOperationMode = c.mode;
@@ -135,12 +114,9 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
         EXPECT_EQ(c.flags, GetEntryFlags(file));
         EXPECT_EQ(FILE_RECORD_SIZE(std::strlen(c.name)) + cbRefs, GetEntryLength(file));
         EXPECT_EQ(c.content.size(), GetEntryFileSize(file));
-        if (!c.refs.empty()) {
-            const BYTE *part = GetReferencePart(file);
-            ASSERT_NE(nullptr, part);
-            EXPECT_EQ(std::count(c.refs.begin(), c.refs.end(), '\0'), part[0]);
-            EXPECT_EQ(c.refs, Bytes(part + 1, c.refs.size()));
-        }
+        const BYTE *part = GetReferencePart(file);
+        if (!c.refs.empty()) { ASSERT_NE(nullptr, part); }
+        if (part) { EXPECT_EQ(std::string(1, char(std::count(c.refs.begin(), c.refs.end(), '\0'))) + c.refs, Bytes(part, cbRefs)); }
         ASSERT_TRUE(CheckMapInvariants());
     }
 }
@@ -153,11 +129,7 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     BuildFile(&root, "old.txt");
     const std::string tooLong(ENTRY_NAME_MAX + 1, 'n');
     const unsigned long noGrowth = GetBlockUsed(root) + 8;
-    struct Case {
-        const char *name, *path;
-        BOOL isDirectory;
-        unsigned long limit;
-    } cases[] = {
+    const struct { const char *name, *path; BOOL isDirectory; unsigned long limit; } cases[] = {
         {"Missing.txt", "C:\\Missing.txt", FALSE, 0},
         {"Folder", "C:\\Folder", FALSE, 0},  // a directory where a file is asked for
         {tooLong.c_str(), "C:\\Real.txt", FALSE, 0},
@@ -166,7 +138,7 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
         {"New", "C:\\New", TRUE, noGrowth},
     };
     const WORD blocks = GetDriveBlockCount(gCurrentDrive);
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const std::string before = Bytes(root, GetBlockUsed(root));
         gDirtyFlag = 0;
         HostMachine_LimitAllocations(c.limit);
@@ -181,6 +153,13 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     EntryRecord *dir = AddEntry(root, longest.c_str(), "C:\\x", TRUE, 0);
     ASSERT_NE(nullptr, dir);
     EXPECT_EQ(ENTRY_NAME_MAX + 11, GetEntryLength(dir));
+
+    // The reference buffer: error 3 when it cannot be had.
+    FreeReferenceBuffer();
+    HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
+    EXPECT_TRUE(DRIVEMAP_NO_MEMORY == EnsureReferenceBuffer() && gReferenceBuffer == nullptr);
+    HostMachine_LimitAllocations(0);
+    EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
 }
 
 TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
@@ -194,61 +173,40 @@ TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
         EntryRecord *dir = AddEntry(sub, ("d" + std::to_string(round)).c_str(), "C:\\a\\d", TRUE, 0);
         ASSERT_NE(nullptr, dir);
         sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-        EXPECT_NE(old, sub);
-        EXPECT_EQ(reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir), BlockEnd(sub));
-        EXPECT_EQ(sub, GetBlockParent(GetChildBlock(dir)));
-        EXPECT_EQ(sub, GetBlockParent(GetChildBlock(FirstEntry(sub))));  // the older child too
-        ASSERT_TRUE(CheckMapInvariants());
-
+        EXPECT_TRUE(old != sub && reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
+        ASSERT_TRUE(CheckMapInvariants());  // both children's pParent follow the move
         EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
-        ASSERT_NE(nullptr, file);
+        ASSERT_TRUE(file && GetEntryFileSize(file) == 2);
         sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-        EXPECT_EQ(2u, GetEntryFileSize(file));
         ASSERT_TRUE(CheckMapInvariants());
     }
     EXPECT_EQ(7, GetBlockEntryCount(sub));
 }
 
 TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
-    gCurrentDrive = AddDriveRecord("C:\\");
-    ASSERT_NE(nullptr, gCurrentDrive);
+    ASSERT_NE(nullptr, gCurrentDrive = AddDriveRecord("C:\\"));
     DirectoryBlock *last = EnsureDirectoryPath("C:\\One\\Two\\Three");
-    ASSERT_NE(nullptr, last);
-    ASSERT_TRUE(CheckMapInvariants());
+    ASSERT_TRUE(last && CheckMapInvariants());
     EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
-
     // Down from the root by name, up again by pParent: the same blocks.
     DirectoryBlock *block = GetDriveRoot(gCurrentDrive);
     for (const char *name : {"one", "TWO", "three"}) {
         EntryRecord *record = FindEntryByName(block, name, TRUE);
-        ASSERT_NE(nullptr, record) << name;
-        EXPECT_EQ(block, GetBlockParent(GetChildBlock(record)));
+        ASSERT_TRUE(record && GetBlockParent(GetChildBlock(record)) == block) << name;
         block = GetChildBlock(record);
     }
     EXPECT_EQ(last, block);
-
     EXPECT_EQ(last, EnsureDirectoryPath("C:\\one\\two\\three\\"));
     EXPECT_EQ(GetDriveRoot(gCurrentDrive), EnsureDirectoryPath("C:\\"));
     EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
-
     const std::string tooLong = "C:\\One\\" + std::string(400, 'x') + "\\y";
     EXPECT_EQ(nullptr, EnsureDirectoryPath(tooLong.c_str()));
     HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
     EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One\\New"));
     HostMachine_LimitAllocations(0);
-    EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
-    EXPECT_TRUE(CheckMapInvariants());
+    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 4 && CheckMapInvariants());
     gCurrentDrive = nullptr;
     EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One"));
-}
-
-TEST_F(AddEntryTest, ReferenceBufferFailureIsErrorThree) {
-    FreeReferenceBuffer();
-    HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
-    EXPECT_EQ(DRIVEMAP_NO_MEMORY, EnsureReferenceBuffer());
-    EXPECT_EQ(nullptr, gReferenceBuffer);
-    HostMachine_LimitAllocations(0);
-    EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
 }
 
 }  // namespace
