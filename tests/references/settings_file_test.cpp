@@ -11,10 +11,7 @@
 #include "support/limits.h"
 #include "support/path_utils.h"
 
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
 
 using namespace std::string_literals;
 using Strings = std::vector<std::string>;
@@ -33,11 +30,7 @@ protected:
         FreeLockedBuffer(list);
         return strings;
     }
-    void TearDown() override {
-        FreeNeverScannedList();
-        FreeSystemFilesList();
-    }
-
+    void TearDown() override { FreeNeverScannedList(), FreeSystemFilesList(); }
     SettingsMachine machine_;
 };
 
@@ -65,12 +58,10 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
         {"[" + std::string(PATH_BUFFER_SIZE, 'N') + "]\nx\n", std::string(PATH_BUFFER_SIZE - 1, 'N'), {}},
     };
     for (const auto &c : cases) EXPECT_EQ(Section(c.bytes, c.name.c_str()), c.expected) << c.bytes;
-
     LPSTR list = nullptr;
     EXPECT_TRUE(machine_.Tree().AddDir("Empty"));
     HostMachine_SetModuleFileName("C:\\Empty\\HOST.EXE");
-    EXPECT_FALSE(ReadSettingsSection("A", &list));
-    EXPECT_EQ(list, nullptr);
+    EXPECT_TRUE(!ReadSettingsSection("A", &list) && list == nullptr);
 }
 
 TEST_F(SettingsFile, ProgramDirectoryAsStored) {
@@ -78,7 +69,6 @@ TEST_F(SettingsFile, ProgramDirectoryAsStored) {
     CHAR directory[PATH_BUFFER_SIZE];
     GetProgramDirectory(directory);
     EXPECT_STREQ(directory, "C:\\App");
-
     // A program path that does not fit a path buffer gives no directory, never a cut one.
     HostMachine_SetModuleFileName(("C:\\" + std::string(PATH_BUFFER_SIZE, 'a') + "\\X.EXE").c_str());
     GetProgramDirectory(directory);
@@ -127,7 +117,6 @@ TEST_F(SettingsFile, NeverScannedList) {
     // Loading is the library's attach; no file, no list: everything is scanned.
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     ExpectNeverScanned({{"C:\\A\\NOEXT", 0}, {"C:\\A\\X.TXT", 0}});
-
     ASSERT_TRUE(machine_.WriteSettings("[Other]\ntxt\n[NonNEPEFiles]\r\nbak\r\nDOC\r\nexe\r\ntxt\r\nzip \r\n"));
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     ExpectNeverScanned({{"C:\\A\\Report.TXT", 1}, {"C:\\A\\b.Doc", 1}, {"C:\\A\\c.bak", 1},
@@ -135,13 +124,11 @@ TEST_F(SettingsFile, NeverScannedList) {
                         {"C:\\A\\P.EXE", 0}, {"C:\\A\\L.Dll", 0}, {"C:\\A\\X.BMP", 0}, {"C:\\A\\X.ZIP", 0}});
     DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
     ExpectNeverScanned({{"C:\\A\\NOEXT", 0}});
-
     // The loader does not sort: an unsorted list misses entries.
     ASSERT_TRUE(machine_.WriteSettings("[NonNEPEFiles]\nzip\ntxt\nbak\ndoc\nmid\n"));
     LoadNeverScannedList();
     ExpectNeverScanned({{"C:\\X.MID", 1}, {"C:\\X.ZIP", 0}});
     FreeNeverScannedList();
-
     // A header line alone: only files without an extension are spared.
     ASSERT_TRUE(machine_.WriteSettings("[NonNEPEFiles]\n; none\n"));
     LoadNeverScannedList();
@@ -152,7 +139,6 @@ TEST_F(SettingsFile, SystemFilesList) {
     ASSERT_TRUE(machine_.WriteSettings("[Other]\nx\n"));
     EXPECT_FALSE(LoadSystemFilesList());
     EXPECT_FALSE(IsSystemFilesListLoaded() || IsInSystemFilesList("user"));
-
     // A missing section is looked for again at the next need; the list then comes sorted and lower case.
     ASSERT_TRUE(machine_.WriteSettings("[SystemFiles]\nUSER\nkernel\nGdi\nmmsystem.drv\nComm.DRV\n"));
     ASSERT_TRUE(LoadSystemFilesList());
@@ -172,7 +158,9 @@ LPSTR GlobalCopy(const std::string &bytes) {
     return copy;
 }
 
-TEST(ListSort, SortStringList) {
+int WINAPI CompareBytes(void *a, void *b, DWORD) { return *(BYTE *)a - *(BYTE *)b; }
+
+TEST(ListSort, SortStringListShellSortAndComparers) {
     const struct { std::string list; DWORD cbGap; std::string sorted; } cases[] = {
         {"pear\0Apple\0banana\0apple2\0\0"s, 0, "Apple\0apple2\0banana\0pear\0\0"s},
         {"b\0\x01\x02" "A\0\x03\x04" "c\0\x05\x06\0"s, 2, "A\0\x03\x04" "b\0\x01\x02" "c\0\x05\x06\0"s},
@@ -186,17 +174,12 @@ TEST(ListSort, SortStringList) {
         FreeLockedBuffer(list);
     }
     SortStringList(nullptr, 0);
-}
 
-int WINAPI CompareBytes(void *a, void *b, DWORD) { return *(BYTE *)a - *(BYTE *)b; }
-
-TEST(ListSort, ShellSortAndComparers) {
     BYTE records[] = {9, 3, 7, 1, 8, 2, 6, 4, 5, 0};
     ShellSort(records, 1, 1, CompareBytes, 0);
     EXPECT_EQ(records[0], 9);
     ShellSort(records, sizeof records, 1, CompareBytes, 0);
     EXPECT_EQ(std::string((char *)records, sizeof records), std::string("\0\1\2\3\4\5\6\7\10\11", 10));
-
     LPSTR list = GlobalCopy("abc\0ABC\0ABD\0"s);
     const DWORD base = (DWORD)(uintptr_t)list;
     DWORD lower = 0, upper = 4, other = 8, null = 0 - base;
