@@ -7,7 +7,6 @@
 
 #include <string.h>
 
-#include <string>
 #include <vector>
 
 namespace {
@@ -53,14 +52,12 @@ TEST(PathUtils, AppendPathComponent) {
         {"C:", "B", "C:\\B"}, {"C:\\", "\\B", "C:\\B"}, {"", "\\B", "B"},
         {"C:\\A", "\\\\B\\C", "C:\\A\\\\B\\C"}, {"C:\\A", "", "C:\\A"}, {"C:\\A", nullptr, "C:\\A"}};
     for (const auto &j : joins) EXPECT_STREQ(AppendPathComponent(strcpy(path, j.dir), j.name), j.joined) << j.dir;
-
     // Too long: cut at 299 characters, the separator and the start of the name kept.
     std::string dir = "C:\\" + std::string(280, 'd');
     AppendPathComponent(strcpy(path, dir.c_str()), std::string(40, 'n').c_str());
     EXPECT_EQ(std::string(path), dir + "\\" + std::string(PATH_BUFFER_SIZE - 2 - dir.size(), 'n'));
     EXPECT_EQ(strlen(AppendPathComponent(path, "more")), PATH_BUFFER_SIZE - 1u);
     EXPECT_EQ(strlen(AppendChar(path, 'x')), PATH_BUFFER_SIZE - 1u);  // full: refused
-
     EXPECT_STREQ(RemoveTrailingBackslash(strcpy(path, "C:\\")), "C:");
     EXPECT_EQ(LastCharOf(""), nullptr);
 }
@@ -74,9 +71,7 @@ TEST(PathUtils, WalkingComponentsAndItems) {
         parts.push_back(part);
     } while (part[0] != '\0');
     EXPECT_EQ(parts, (std::vector<std::string>{"C:\\", "A", "B", ""}));
-    EXPECT_STREQ(NextPathComponent(part, "\\\\server\\share"), "\\server\\share");
-    EXPECT_STREQ(part, "");
-
+    EXPECT_TRUE(!strcmp(NextPathComponent(part, "\\\\server\\share"), "\\server\\share") && part[0] == '\0');
     // Longer than the buffer: cut at 299 characters, and the walk still moves past all of it.
     std::string longPart(400, 'x');
     std::string longPath = "C:\\" + longPart + "\\tail";
@@ -88,7 +83,6 @@ TEST(PathUtils, WalkingComponentsAndItems) {
     EXPECT_STREQ(part, "C:\\DOS");
     EXPECT_EQ(*NextSemicolonItem(part, NextSemicolonItem(part, pos)), '\0');
     EXPECT_STREQ(part, "D:\\BIN");
-
     EXPECT_EQ(std::string(GetParentDirectory(part, longPath.c_str())),
               ("C:\\" + longPart).substr(0, PATH_BUFFER_SIZE - 1));
     EXPECT_EQ(std::string(GetPathRoot(part, longPart.c_str())),
@@ -98,18 +92,13 @@ TEST(PathUtils, WalkingComponentsAndItems) {
 TEST(PathUtils, Predicates) {
     EXPECT_TRUE(IsFullPath("\\\\server\\share") && IsRootPath("C:\\"));
     EXPECT_FALSE(IsFullPath("C:A") || IsFullPath("\\A") || IsRootPath("C:\\A"));
-
     EXPECT_TRUE(IsShortFileName("ABCDEFGH.TXT") && IsShortFileName("C:\\LONG NAME\\A B.E"));
     EXPECT_FALSE(IsShortFileName("ABCDEFGHI.TXT") || IsShortFileName("A.TEXT"));
-
     EXPECT_TRUE(IsAllUpperCase("README.TXT") && IsAllLowerCase("readme.txt"));
     EXPECT_FALSE(IsAllUpperCase("ReadMe.txt") || IsAllLowerCase("ReadMe.txt"));
     EXPECT_TRUE(IsAllUpperCase("1234_~.$") && IsAllLowerCase("1234_~.$"));
-    std::string upper(3000, 'A');  // longer than the 1024-byte copy: the whole text counts
-    EXPECT_TRUE(IsAllUpperCase(upper.c_str()));
-    upper.back() = 'a';
-    EXPECT_FALSE(IsAllUpperCase(upper.c_str()));
-
+    const std::string upper(3000, 'A');  // longer than the 1024-byte copy: the whole text counts
+    EXPECT_TRUE(IsAllUpperCase(upper.c_str()) && !IsAllUpperCase((upper + "a").c_str()));
     EXPECT_EQ(CompareText(nullptr, "a") + CompareTextNoCase("a", nullptr), -4);
 }
 
@@ -135,13 +124,9 @@ TEST(PathUtils, MeasureStringList) {
     }
 }
 
-struct PathUtilsMachine : ::testing::Test {
-    void SetUp() override { HostMachine_Reset(); }
-    void TearDown() override { HostMachine_Reset(); }
-};
-
-TEST_F(PathUtilsMachine, AllocLockedBufferFallsBack) {
-    unsigned long blocksBefore = HostMachine_GlobalBlockCount();
+TEST(PathUtilsMachine, AllocLockedBufferFallsBack) {
+    HostMachine_Reset();
+    const unsigned long blocksBefore = HostMachine_GlobalBlockCount();
     HostMachine_LimitAllocations(5000);
     DWORD cb = 10240;
     void *p = AllocLockedBuffer(&cb, 1024);
@@ -149,12 +134,13 @@ TEST_F(PathUtilsMachine, AllocLockedBufferFallsBack) {
     FreeLockedBuffer(p);
     HostMachine_LimitAllocations(1000);
     cb = 10240;
-    EXPECT_EQ(AllocLockedBuffer(&cb, 1024), nullptr);
-    EXPECT_EQ(cb, 1024u);
+    EXPECT_TRUE(AllocLockedBuffer(&cb, 1024) == nullptr && cb == 1024);
     EXPECT_EQ(HostMachine_GlobalBlockCount(), blocksBefore);
+    HostMachine_Reset();
 }
 
-TEST_F(PathUtilsMachine, DirectoriesInPath) {
+TEST(PathUtilsMachine, DirectoriesInPath) {
+    HostMachine_Reset();
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", "C:\\WINDOWS;;C:\\Tools\\;D:\\Bin"));
     EXPECT_TRUE(IsDirectoryInPath("c:\\tools\\") && IsDirectoryInPath("d:\\bin"));
     EXPECT_FALSE(IsDirectoryInPath("C:\\Tools"));  // textual: the trailing backslash counts
@@ -162,22 +148,20 @@ TEST_F(PathUtilsMachine, DirectoriesInPath) {
     HostMachine_SetSystemDirectory("C:\\WINNT\\SYSTEM32");
     EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32") && IsWindowsSystemOrPathDirectory("D:\\BIN"));
     EXPECT_FALSE(IsWindowsSystemOrPathDirectory("C:\\WINDOWS\\SYSTEM32"));
-
     // Longer than the 10240-byte buffer: the buffer grows and the last item is still seen; when it
     // cannot grow, a partial value is never searched.
     std::string value;
-    while (value.size() < 12000)
-        value += "C:\\Some\\Directory\\In\\The\\Path;";
+    while (value.size() < 12000) value += "C:\\Some\\Directory\\In\\The\\Path;";
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", (value + "C:\\Last").c_str()));
     EXPECT_TRUE(IsDirectoryInPath("C:\\Last"));
     HostMachine_LimitAllocations(11000);
     EXPECT_FALSE(IsDirectoryInPath("C:\\Some\\Directory\\In\\The\\Path"));
     HostMachine_LimitAllocations(0);
-
     // An item too long for the item buffer never matches its own first 299 characters.
     std::string longItem = "C:\\" + std::string(400, 'x');
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", longItem.c_str()));
     EXPECT_FALSE(IsDirectoryInPath(longItem.substr(0, PATH_BUFFER_SIZE - 1).c_str()));
+    HostMachine_Reset();
 }
 
 }  // namespace
