@@ -18,14 +18,12 @@ class DriveClassTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetDriveClassState(), HostMachine_Reset(); }
     void TearDown() override { ResetDriveClassState(), HostMachine_Reset(); }
-    void Map(char letter, unsigned type, bool medium = true)
-    {
+    void Map(char letter, unsigned type, bool medium = true) {
         ASSERT_EQ(1, HostMachine_MapDrive(letter, type, medium ? ::testing::TempDir().c_str() : NULL));
     }
 };
 
-TEST_F(DriveClassTest, ClassByDriveTypeFromAnyPath)
-{
+TEST_F(DriveClassTest, ClassByDriveTypeFromAnyPath) {
     Map('A', DRIVE_REMOVABLE, /*medium=*/false); // classifying never touches the medium
     Map('C', DRIVE_FIXED), Map('E', DRIVE_CDROM), Map('F', DRIVE_REMOTE), Map('R', DRIVE_RAMDISK);
     const struct { const char *path; DWORD driveClass; } cases[] = {
@@ -37,8 +35,7 @@ TEST_F(DriveClassTest, ClassByDriveTypeFromAnyPath)
 }
 
 // A substituted drive S and a drive C locked at level 1, on each platform the DOS layer matters to.
-TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice)
-{
+TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
     const struct {
         unsigned long version;
         int vwin32;
@@ -56,27 +53,21 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice)
         Map('C', DRIVE_FIXED), Map('D', DRIVE_FIXED);
         ASSERT_EQ(1, HostMachine_SubstDrive('S', "C:\\DATA"));
         HostMachine_SetDriveLocked('C', 1);
-
         EXPECT_EQ(c.substClass, ClassifyDrive("s:\\dir\\file.txt"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_SUBST, IsSubstDrive("S:\\"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_FIXED, IsLocalHardDrive("S:\\"));
-        EXPECT_EQ(DRIVE_CLASS_FIXED, ClassifyDrive("C:\\"));
+        EXPECT_TRUE(ClassifyDrive("C:\\") == DRIVE_CLASS_FIXED && !IsDriveLocked("D:\\"));
         EXPECT_EQ(c.locked, IsDriveLocked("c:\\windows"));
-        EXPECT_FALSE(IsDriveLocked("D:\\"));
-
         WORD level = 0, permissions = 7;
         EXPECT_EQ(c.locked, GetDriveLockState("C:\\", &level, &permissions));
-        EXPECT_EQ(c.locked ? 1 : 0xFFFF, level);
-        EXPECT_EQ(0, permissions);
-
+        EXPECT_TRUE(level == (c.locked ? 1 : 0xFFFF) && permissions == 0) << level << " " << permissions;
         HostMachine_SetVwin32(1); // a failed open is not retried
         EXPECT_EQ(c.substClass, ClassifyDrive("S:\\"));
         EXPECT_EQ(c.deviceOpened, ResetDriveClassState());
     }
 }
 
-TEST_F(DriveClassTest, FirstHardOrNetworkRoot)
-{
+TEST_F(DriveClassTest, FirstHardOrNetworkRoot) {
     char root[4];
     Map('A', DRIVE_REMOVABLE, false), Map('E', DRIVE_CDROM);
     EXPECT_EQ(root, FindFirstHardOrNetworkRoot(root));
@@ -90,8 +81,7 @@ TEST_F(DriveClassTest, FirstHardOrNetworkRoot)
     EXPECT_STREQ("B:\\", FindFirstHardOrNetworkRoot(root));
 }
 
-TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall)
-{
+TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall) {
     const struct { unsigned long version; DWORD platform; } cases[] = {
         {VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};
     for (const auto &c : cases) {
@@ -102,13 +92,11 @@ TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall)
     EXPECT_EQ(PLATFORM_WIN32S, GetPlatform());
 }
 
-TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong)
-{
+TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong) {
     Map('C', DRIVE_FIXED);
     ASSERT_EQ(1, HostMachine_SubstDrive('S', "C:\\DATA"));
     char buffer[700];
     EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT") && std::string(buffer) == "C:\\DATA\\SUB\\FILE.TXT");
-
     // 299 characters fit in 300 bytes; longer results are refused and nothing lands past 300.
     for (size_t length : {299u, 300u, 650u}) {
         std::string path = "C:\\" + std::string(length - 3, 'a');
