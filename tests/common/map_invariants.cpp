@@ -40,7 +40,6 @@ bool MeasureRecord(const EntryRecord *e, DWORD cbAvailable, DWORD *pcbContent, s
 struct Checker {
     std::set<const DirectoryBlock *> treeBlocks;
     std::ostringstream why;
-
     // Checks `block` and its subtree; counts blocks into *pcBlocks.
     bool CheckBlock(const DirectoryBlock *block, const std::string &path, unsigned long *pcBlocks) {
         if (!treeBlocks.insert(block).second) FAIL_BECAUSE(path << ": block reached twice");
@@ -50,7 +49,6 @@ struct Checker {
         const HGLOBAL handle = GlobalHandle(block);
         if (handle != nullptr && GlobalSize(handle) < cbUsed)
             FAIL_BECAUSE(path << ": dwUsed " << cbUsed << " exceeds the block's memory " << GlobalSize(handle));
-
         DWORD offset = BLOCK_HEADER_SIZE;
         const WORD count = GetBlockEntryCount(block);
         for (WORD i = 0; i < count; ++i) {
@@ -105,7 +103,6 @@ unsigned long CountChainBlocks() {
         if (cBlocks != GetDriveBlockCount(drive))
             return failure() << letter << ": wBlockCount " << GetDriveBlockCount(drive) << ", blocks in its tree " << cBlocks;
     }
-
     std::set<const DirectoryBlock *> chain;
     const DirectoryBlock *last = nullptr;
     for (const DirectoryBlock *b = GetChainHead(); b != nullptr; last = b, b = GetBlockNext(b)) {

@@ -11,16 +11,13 @@ public:
     ~TempTree();
     TempTree(const TempTree &) = delete;
     TempTree &operator=(const TempTree &) = delete;
-
     const std::string &Root() const { return root_; }
     std::string Path(const std::string &relative) const;  // host path below the root
-
     // Each returns true on success; missing parent directories are created.
     bool AddFile(const std::string &relative, const std::string &content = std::string());
     bool AddDir(const std::string &relative);
     bool AddSymlink(const std::string &relative, const std::string &target);
     bool AddFifo(const std::string &relative);
-
     std::string ReadFile(const std::string &relative) const;  // "" when unreadable
     bool Exists(const std::string &relative) const;            // lstat: links count themselves
 

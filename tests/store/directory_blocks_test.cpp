@@ -26,7 +26,6 @@ TEST_F(StoreTest, CreatedBlocksAreEmptyChainedCountedAndRooted) {
     EXPECT_TRUE(GetBlockUsed(root) == BLOCK_HEADER_SIZE && GetBlockEntryCount(root) == 0);
     EXPECT_EQ(nullptr, FindEntryByName(root, "x", 0));
     EXPECT_EQ(nullptr, FindEntryByChildId(root, 0));
-
     DirectoryBlock *child = CreateDirectoryBlock(root);
     ASSERT_NE(nullptr, child);
     EXPECT_TRUE(GetBlockParent(child) == root && GetBlockParentId(child) == GetBlockId(root));
@@ -35,7 +34,6 @@ TEST_F(StoreTest, CreatedBlocksAreEmptyChainedCountedAndRooted) {
     EXPECT_EQ(root, GetDriveRoot(gCurrentDrive));
     FreeBlockTree(child, /*unlink=*/1);  // no record names it yet
     EXPECT_TRUE(CheckMapInvariants());
-
     // No memory, or no current drive: no block and nothing changed.
     HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
     EXPECT_EQ(nullptr, CreateDirectoryBlock(root));
@@ -52,7 +50,6 @@ TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
     DirectoryBlock *one = BuildDirectory(&root, "one"), *two = BuildDirectory(&root, "two");
     EXPECT_TRUE(GetBlockId(root) == 0 && GetBlockId(two) == 2);
     EXPECT_EQ(3, AllocateBlockId());  // untested: a duplicate would come out as well
-
     gOperationMode = MODE_UPDATE;
     SetBlockId(one, 10), SetBlockId(two, 11);
     gNextBlockId = 10;
@@ -72,7 +69,6 @@ TEST_F(StoreTest, BlocksAreFoundByIdAndUnlinkedFromTheChain) {
     SampleMap m = BuildSample();
     EXPECT_EQ(m.d1, FindBlockById(GetBlockId(m.d1)));
     EXPECT_EQ(nullptr, FindBlockById(999));
-
     UnlinkBlock(m.c);  // the head stays
     EXPECT_EQ(7ul, CountChainBlocks());
     UnlinkBlock(m.d1);  // the tail: its predecessor becomes the last block
@@ -99,7 +95,6 @@ TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
         EXPECT_TRUE(CheckMapInvariants()) << "after appending " << k.name;
     }
     EXPECT_TRUE(GetChainHead() == m.c && gLastBlock == m.d1 && GetDriveRoot(&gDriveTable.records[1]) == m.d);
-
     // Cutting back a block with slack moves it too, and only while a shrink is pending.
     SelectDriveOf(m.a);
     ASSERT_NE(nullptr, m.a = GrowBlock(m.a, 16384));

@@ -27,7 +27,6 @@ TEST_F(StoreTest, FileRecordBytesAndHelpers) {
     EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 18, GetFileTail(file));
     EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 26, GetReferencePart(file));
     EXPECT_EQ(0x01020304u, GetEntryFileSize(file));
-
     EntryRecord *plain = BuildFile(&root, "a.txt"), *dir = FirstEntry(root);
     EXPECT_TRUE(GetEntryLength(plain) == FILE_RECORD_SIZE(5) && GetReferencePart(plain) == nullptr);
     EXPECT_TRUE(GetEntryLength(dir) == DIR_RECORD_SIZE(3) && !IsFile(dir));
@@ -41,7 +40,6 @@ TEST_F(StoreTest, EntriesAreFoundByNameIgnoringCaseAndByChildId) {
     DirectoryBlock *same = BuildDirectory(&root, "same");
     DirectoryBlock *other = BuildDirectory(&root, "Other");
     SetBlockId(other, 5), SetChildId(FindEntryByName(root, "other", 1), 5);
-
     EXPECT_STREQ("Same", GetEntryName(FindEntryByName(root, "SAME", 0)));  // first match: the file
     EntryRecord *dir = FindEntryByName(root, "sAmE", 1);
     ASSERT_NE(nullptr, dir);
@@ -61,7 +59,6 @@ TEST_F(StoreTest, CopiesFromTheSameBlockSurviveForcedMoves) {
     BuildFile(&root, "first.exe", 7, {"a.dll"});
     BuildFile(&sub, "elsewhere.txt", 9);
     HostMachine_MoveEveryReallocation(1);
-
     for (int round = 0; round < 3; ++round) {
         EntryRecord *source = NextEntry(FirstEntry(root));
         const std::string bytes(reinterpret_cast<char *>(source), GetEntryLength(source));
@@ -76,13 +73,11 @@ TEST_F(StoreTest, CopiesFromTheSameBlockSurviveForcedMoves) {
         EXPECT_TRUE(CheckMapInvariants());
     }
     EXPECT_EQ(5, GetBlockEntryCount(root));
-
     EntryPosition fromSub = PositionOf(sub, FirstEntry(sub));  // from another block
     EntryRecord *copy = AppendEntryCopy(root, &fromSub, &root);
     ASSERT_NE(nullptr, copy);
     EXPECT_STREQ("elsewhere.txt", GetEntryName(copy));
     EXPECT_TRUE(CheckMapInvariants());
-
     StorePtr32(&fromSub.pEntry, nullptr);
     EXPECT_EQ(nullptr, AppendEntryCopy(root, &fromSub));
     EXPECT_EQ(nullptr, AppendEntryCopy(nullptr, &fromSub));
@@ -97,7 +92,6 @@ TEST_F(StoreTest, RemovingADirectoryFreesItsSubtree) {
     DirectoryBlock *kept = BuildDirectory(&root, "kept");
     BuildFile(&kept, "k.txt");
     const unsigned long globalsBefore = HostMachine_GlobalBlockCount();
-
     EntryPosition position = PositionOf(root, FindEntryByName(root, "gone", 1));
     gDirtyFlag = 0;
     EXPECT_EQ(1, RemoveEntry(&position));
@@ -106,7 +100,6 @@ TEST_F(StoreTest, RemovingADirectoryFreesItsSubtree) {
     EXPECT_TRUE(gDirtyFlag == 1 && GetBlockEntryCount(root) == 2);
     EXPECT_STREQ("after.txt", GetEntryName(LoadPtr32<EntryRecord>(&position.pEntry)));
     EXPECT_TRUE(CheckMapInvariants());
-
     // The last record: nothing slides, dwUsed falls back to its offset and the position to the end.
     EntryRecord *last = FindEntryByName(root, "kept", 1);
     const DWORD offset = EntryOffset(root, last);
@@ -115,7 +108,6 @@ TEST_F(StoreTest, RemovingADirectoryFreesItsSubtree) {
     EXPECT_TRUE(GetBlockUsed(root) == offset && gLastBlock == root);
     EXPECT_EQ(BlockEnd(root), LoadPtr32<BYTE>(&position.pEntry));
     EXPECT_TRUE(CheckMapInvariants());
-
     StorePtr32(&position.pEntry, nullptr);
     EXPECT_EQ(0, RemoveEntry(&position));
 }

@@ -32,7 +32,6 @@ protected:
         ASSERT_TRUE(BuildFile(&drivers, "Deep File.SYS"));
     }
     void TearDown() override { ReleaseMap(), ResetDriveClassState(), HostMachine_Reset(); }
-
     // The export's result; its error code and the cleared critical flag are checked on the way.
     BOOL GetEntry(const char *path, EntryPosition *position, DWORD expectedError) {
         gErrorCode = 99, gOperationMode = MODE_UPDATE;
@@ -41,7 +40,6 @@ protected:
         EXPECT_TRUE(gCriticalFlag == 0 && gOperationMode == MODE_QUERY);
         return result;
     }
-
     TempTree disk;
     DirectoryBlock *root, *data, *windows, *system, *drivers;
 };
@@ -64,7 +62,6 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
     EntryPosition position;
     ASSERT_TRUE(ResolvePath("C:\\Data", &position) && IsFile(EntryOf(position)));  // the first of the name
     ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1) && GetChildBlock(EntryOf(position)) == data);
-
     // A longer component (cut at 299 when copied) must not find the name that it begins with.
     const std::string name(299, 'N');
     ASSERT_TRUE(BuildFile(&system, name.c_str()));
@@ -137,7 +134,6 @@ TEST_F(PathLookupTest, LinkBlockToPathLinksBothWays) {
     EXPECT_TRUE(GetBlockParent(root) == nullptr && GetBlockParentId(root) == 0);
     EXPECT_EQ(20u, GetEntryFileSize(file));  // the file of the same name is left alone
     EXPECT_TRUE(CheckMapInvariants());
-
     SetBlockParentId(drivers, 0x5555);
     LinkBlockToPath(drivers, "C:\\WINDOWS\\nowhere");  // not in the map: nothing changes
     EXPECT_EQ(0x5555, GetBlockParentId(drivers));
