@@ -54,7 +54,6 @@ std::string BuildPeFile(const PeFileSpec &spec) {
     PutLe16(bytes, pe + 0x18, 0x10B);   // PE32 magic
     PutLe16(bytes, pe + 0x5C, spec.subsystem);
     PutLe32(bytes, pe + 0x74, 16);      // NumberOfRvaAndSizes
-
     size_t raw = AlignUp(bytes.size(), 0x200);
     for (size_t i = 0; i < spec.sections.size(); i++) {
         const uint32_t rva = 0x1000 * (uint32_t)(i + 1);

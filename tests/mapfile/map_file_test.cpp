@@ -104,7 +104,6 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
     const size_t root = MapFileBlockOffset(sample, 0), last = MapFileBlockOffset(sample, 3);
     auto patched = [&](size_t offset, std::string bytes) { return std::string(good).replace(offset, bytes.size(), bytes); };
     auto with = [&](auto change) { MapFileDescription m = sample; change(m); return BuildMapFile(m); };
-
     struct Case { const char *what; std::string bytes; DWORD code; } cases[] = {
         {"empty file", "", DRIVEMAP_OLD_VERSION},
         {"version 2", patched(4, "\x02"), DRIVEMAP_OLD_VERSION},
@@ -141,7 +140,6 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
     ASSERT_TRUE(tree.Exists("PROG/PWDRVMAP.DAT"));
     std::remove(tree.Path("PROG/PWDRVMAP.DAT").c_str());
     ExpectReadFails(DRIVEMAP_NOT_FOUND);
-
     PutMapFile(patched(4, "\x04"));  // a later version is read like 3
     ExpectReadSucceeds();
 }

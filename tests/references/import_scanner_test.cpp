@@ -37,7 +37,6 @@ protected:
         gWindowsDirectory[0] = gSystemDirectory[0] = '\0';
         EXPECT_EQ(baseline_, HostMachine_GlobalBlockCount()) << "global memory leaked";
     }
-
     // Scans `bytes` as C:\<name> into a list of cbList bytes followed by guard bytes. Checks that
     // nothing is written on failure, and on success that the list is closed by two NULs within
     // cbList and that the guard survives.
@@ -62,7 +61,6 @@ protected:
         EXPECT_TRUE(pos + 2 <= cbList && list[pos + 1] == '\0') << name << ": list not closed";
         return scan;
     }
-
     SettingsMachine machine_;
     unsigned long baseline_ = 0;
 };
@@ -223,7 +221,6 @@ TEST_F(ImportScannerTest, MinGwDllsMatchObjdump) {
     std::sort(dlls.begin(), dlls.end());
     if (dlls.size() > 6) dlls.resize(6);
     if (dlls.empty()) GTEST_SKIP() << "no MinGW DLLs";
-
     const std::regex dllName("DLL Name: (.*)");
     for (const auto &dll : dlls) {
         const std::string file = dll.filename().string(), own = dll.stem().string();
