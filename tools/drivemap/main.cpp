@@ -186,9 +186,13 @@ int RunScan(const drivemap::DriveMapLibrary &library, const char *exportName, co
             ReportLibraryError(code, "nothing was saved; the previous map file, if any, is unchanged");
             return drivemap::ScanInterrupted() ? kExitInterrupted : kExitLibraryError;
         }
-        return ReportLibraryError(code, code == DRIVEMAP_WRITE_FAILED || code == DRIVEMAP_CREATE_FAILED
-                                            ? "the map was not saved to " + MapFilePath(state)
-                                            : std::string());
+        std::string hint;
+        if (code == DRIVEMAP_CREATE_FAILED) hint = "the map was not saved to " + MapFilePath(state);
+        if (code == DRIVEMAP_WRITE_FAILED)
+            hint = "the map was not saved to " + MapFilePath(state) +
+                   ": the disk is full, or a drive holds more than 65,535 directories or a directory more "
+                   "than 65,535 entries, more than a map file can hold";
+        return ReportLibraryError(code, hint);
     }
     PrintStatistics(getEntry, state, options.json);
     return 0;
