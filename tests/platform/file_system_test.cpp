@@ -1,0 +1,137 @@
+// The emulated file system where nothing else reaches it: Windows paths resolved ignoring case and
+// through short names, links never followed, special files never opened, other file systems never
+// listed.
+#include "common/temp_tree.h"
+#include "host_machine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// A reset machine whose drive C is a fresh temporary tree.
+class FileSystem : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostMachine_Reset();
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+    }
+    void TearDown() override { HostMachine_Reset(); }
+    // Every record a search returns, in order; none when FindFirstFileA fails (error in lastError).
+    std::vector<WIN32_FIND_DATAA> Find(const std::string &pattern) {
+        std::vector<WIN32_FIND_DATAA> found;
+        WIN32_FIND_DATAA data;
+        HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+        if (h == INVALID_HANDLE_VALUE) return lastError = GetLastError(), found;
+        do found.push_back(data);
+        while (FindNextFileA(h, &data));
+        EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_FILES && FindClose(h));
+        return found;
+    }
+    Strings Names(const std::string &pattern) {
+        Strings names;
+        for (const WIN32_FIND_DATAA &data : Find(pattern)) names.push_back(data.cFileName);
+        return names;
+    }
+    // The host path a Windows path resolves to, "" when it does not.
+    std::string Resolve(const std::string &windowsPath) {
+        char host[4096];
+        return HostMachine_ResolvePath(windowsPath.c_str(), host, sizeof host) ? host : "";
+    }
+    TempTree tree;
+    DWORD lastError = 0;
+};
+
+TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
+    // "caf\xe9.txt" in code page 1252 bytes, as a Windows name would be.
+    for (const char *file : {"Readme.TXT", "caf\xe9.txt", "abc", "ABC", "Program Files/Long File Name.text"})
+        ASSERT_TRUE(tree.AddFile(file));
+    ASSERT_TRUE(tree.AddDir("data/deep") && HostMachine_SubstDrive('S', "C:\\DATA"));
+    const struct { const char *path, *host; } cases[] = {
+        {"C:\\README.txt", "Readme.TXT"}, {"C:\\CAF\xc9.TXT", "caf\xe9.txt"},
+        {"c:\\abc", "abc"}, {"C:\\ABC", "ABC"},  // an exact match wins over the other case
+        {"C:\\Abc", "ABC"},                     // no exact match: the first by bytes
+        {"C:\\PROGRA~1\\LONGFI~1.TEX", "Program Files/Long File Name.text"},
+        {"C:\\program files\\new.txt", "Program Files/new.txt"}, {"S:\\Deep", "data/deep"}, {"C:\\", ""},
+        {"C:\\missing\\x", nullptr}, {"C:\\Readme.TXT\\x", nullptr} /* a file is no directory */, {"Q:\\x", nullptr},
+    };
+    for (const auto &c : cases) EXPECT_EQ(Resolve(c.path), c.host ? tree.Path(c.host) : "") << c.path;
+    char host[8];
+    EXPECT_EQ(HostMachine_ResolvePath("C:\\Readme.TXT", host, sizeof host), 0);  // does not fit
+    std::string longPath = "C:";
+    while (longPath.size() < 300) longPath += "\\abcdefgh";
+    SetLastError(0);
+    EXPECT_EQ(_lopen(longPath.c_str(), OF_READ), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+}
+
+TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
+    // In creation order: Program Data gets ~1 though it comes second.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"Program Files", "PROGRA~2"}, {"Program Data", "PROGRA~1"}, {"readme.txt", ""},
+        {".profile", "PROFIL~1"},      {"a+b.text", "A_B~1.TEX"},    {"LONGNA~1.TXT", ""},
+        {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
+        {"x.y.z", "XY~1.Z"}};
+    for (const auto &[name, shortName] : names) ASSERT_TRUE(tree.AddFile("d/" + name));
+    const std::map<std::string, std::string> expected(names.begin(), names.end());
+    auto shortNames = [&] {
+        std::map<std::string, std::string> found;
+        for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*"))
+            if (expected.count(data.cFileName)) found[data.cFileName] = data.cAlternateFileName;
+        return found;
+    };
+    EXPECT_EQ(shortNames(), expected);
+    ASSERT_TRUE(tree.AddFile("d/unrelated file"));
+    EXPECT_EQ(shortNames(), expected);
+    EXPECT_EQ(Names("C:\\d\\LONGNA~2.TXT"), Strings{"longname1.txt"});
+}
+
+TEST_F(FileSystem, LinksAreListedNotFollowed) {
+    ASSERT_TRUE(tree.AddFile("d/target.txt", "data") && tree.AddDir("d/realdir"));
+    const char *links[][2] = {{"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
+    for (const auto &link : links) ASSERT_TRUE(tree.AddSymlink(std::string("d/") + link[0], link[1]));
+    std::map<std::string, DWORD> attributes;
+    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) attributes[data.cFileName] = data.dwFileAttributes;
+    for (const auto &link : links) EXPECT_EQ(attributes[link[0]], (DWORD)FILE_ATTRIBUTE_REPARSE_POINT) << link[0];
+    EXPECT_TRUE(Names("C:\\d\\dirlink\\*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(SetCurrentDirectoryA("C:\\d\\dirlink"));
+    EXPECT_TRUE(_lopen("C:\\d\\filelink", OF_READ) == HFILE_ERROR && _lopen("C:\\d\\loop", OF_READ) == HFILE_ERROR);
+    EXPECT_EQ(_lcreat("C:\\d\\dangling", 0), HFILE_ERROR);
+    EXPECT_FALSE(tree.Exists("nowhere"));
+    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree.Exists("d/filelink") && tree.ReadFile("d/target.txt") == "data");
+}
+
+TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {
+    ASSERT_TRUE(tree.AddFifo("d/fifo"));
+    const std::vector<WIN32_FIND_DATAA> found = Find("C:\\d\\fifo");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_NORMAL);
+    // Opening a FIFO without a writer would block; these must return at once.
+    SetLastError(0);
+    EXPECT_EQ(_lopen("C:\\d\\fifo", OF_READ), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(_lopen("C:\\d\\fifo", OF_WRITE) == HFILE_ERROR && _lcreat("C:\\d\\fifo", 0) == HFILE_ERROR);
+    ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
+    EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
+}
+
+TEST_F(FileSystem, OtherFileSystemsAreNotListed) {
+    struct stat root, proc;
+    if (stat("/", &root) != 0 || stat("/proc", &proc) != 0 || root.st_dev == proc.st_dev)
+        GTEST_SKIP() << "/proc is not a separate file system here";
+    ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
+    const Strings names = Names("Z:\\*.*");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "proc"), 0);
+    EXPECT_TRUE(Names("Z:\\proc\\*").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+}
+
+}  // namespace
