@@ -13,42 +13,12 @@ EntryPosition PositionOf(DirectoryBlock *block, EntryRecord *entry) {
 
 }  // namespace
 
-TEST_F(StoreTest, FileRecordBytesAndHelpers) {
-    DirectoryBlock *root = BuildDrive('C');
-    BuildDirectory(&root, "Dir");  // records after it start at odd offsets
-    EntryRecord *file = BuildFile(&root, "App.exe", 0x01020304, {"kernel32.dll", "user32.dll"}, ENTRY_PE);
-    ASSERT_NE(nullptr, file);
-    const unsigned char expected[] = {
-        51, 0, 0x2F, 0, 4, 3, 2, 1, 0, 0, 'A', 'p', 'p', '.', 'e', 'x', 'e', 0,
-        0x9F, 0x27, 0x7D, 0xBF, 0x21, 0x28, 0, 0,  // 1999-12-31 23:59:58, 2000-01-01 00:00:00
-        2, 'k', 'e', 'r', 'n', 'e', 'l', '3', '2', '.', 'd', 'l', 'l', 0, 'u', 's', 'e', 'r', '3', '2', '.', 'd', 'l', 'l', 0};
-    ASSERT_EQ(sizeof expected, GetEntryLength(file));
-    EXPECT_EQ(0, std::memcmp(expected, file, sizeof expected));
-    EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 18, GetFileTail(file));
-    EXPECT_EQ(reinterpret_cast<BYTE *>(file) + 26, GetReferencePart(file));
-    EXPECT_EQ(0x01020304u, GetEntryFileSize(file));
-    EntryRecord *plain = BuildFile(&root, "a.txt"), *dir = FirstEntry(root);
-    EXPECT_TRUE(GetEntryLength(plain) == FILE_RECORD_SIZE(5) && GetReferencePart(plain) == nullptr);
-    EXPECT_TRUE(GetEntryLength(dir) == DIR_RECORD_SIZE(3) && !IsFile(dir));
-    EXPECT_EQ(NextEntry(NextEntry(dir)), plain);
-    EXPECT_EQ(BlockEnd(root), reinterpret_cast<BYTE *>(NextEntry(plain)));
-}
-
-TEST_F(StoreTest, EntriesAreFoundByNameIgnoringCaseAndByChildId) {
+TEST_F(StoreTest, AFilesUsageCountIsNoChildId) {
     DirectoryBlock *root = BuildDrive('C');
     SetUsageCount(BuildFile(&root, "Same"), 5);
-    DirectoryBlock *same = BuildDirectory(&root, "same");
     DirectoryBlock *other = BuildDirectory(&root, "Other");
     SetBlockId(other, 5), SetChildId(FindEntryByName(root, "other", 1), 5);
-    EXPECT_STREQ("Same", GetEntryName(FindEntryByName(root, "SAME", 0)));  // first match: the file
-    EntryRecord *dir = FindEntryByName(root, "sAmE", 1);
-    ASSERT_NE(nullptr, dir);
-    EXPECT_EQ(same, GetChildBlock(dir));
-    EXPECT_EQ(nullptr, FindEntryByName(root, "sam", 0));
-    EXPECT_EQ(nullptr, FindEntryByName(nullptr, "same", 0));
-    // A file's usage count of 5 is not a child id.
     EXPECT_STREQ("Other", GetEntryName(FindEntryByChildId(root, 5)));
-    EXPECT_EQ(dir, FindEntryByChildId(root, GetBlockId(same)));
     EXPECT_EQ(nullptr, FindEntryByChildId(root, 77));
     EXPECT_TRUE(CheckMapInvariants());
 }

@@ -5,7 +5,6 @@
 #include "common/map_invariants.h"
 #include "exports/dll_main.h"
 #include "host_machine.h"
-#include "pwdvmp32_errors.h"
 #include "store/directory_blocks.h"
 #include "store/export_frame.h"
 #include "support/message_pump.h"
@@ -15,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <set>
 #include <string>
 
 namespace {
@@ -150,13 +148,6 @@ TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
         ResetTestMap();
         EXPECT_EQ(before, HostMachine_GlobalBlockCount());
     });
-}
-
-TEST(ErrorTexts, OneDistinctTextPerCodeAndNoneReadPastTheTable) {
-    std::set<std::string> texts;
-    for (DWORD code = 0; code < DRIVEMAP_ERROR_COUNT; ++code)
-        EXPECT_TRUE(texts.insert(DriveMapErrorText(code)).second && *DriveMapErrorText(code)) << code;
-    EXPECT_STREQ("unknown error", DriveMapErrorText(DRIVEMAP_ERROR_COUNT));
 }
 
 }  // namespace

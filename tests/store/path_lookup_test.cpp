@@ -1,7 +1,6 @@
 #include "store/path_lookup.h"
 
 #include "common/map_builder.h"
-#include "common/map_invariants.h"
 #include "common/temp_tree.h"
 #include "host_machine.h"
 #include "scan/drive_class.h"
@@ -120,23 +119,6 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     memset(buffer, 'Z', sizeof buffer);
     EXPECT_FALSE(DriveMap_GetFullPath(buffer, &position));  // refused, not cut
     EXPECT_EQ('\0' + std::string(sizeof buffer - 1, 'Z'), std::string(buffer, sizeof buffer));
-}
-
-TEST_F(PathLookupTest, LinkBlockToPathLinksBothWays) {
-    // Undo the links of the directory Data and of the root, as the builder meets fresh blocks.
-    EntryRecord *record = FindEntryByName(root, "Data", /*directoriesOnly=*/1);
-    EntryRecord *file = FindEntryByName(root, "Data", 0);
-    SetChildBlock(record, nullptr), SetChildId(record, 0x1234);
-    SetBlockParent(data, nullptr), SetBlockParentId(data, 0x4321), SetBlockParentId(root, 7);
-    LinkBlockToPath(data, "c:\\DATA"), LinkBlockToPath(root, "C:\\");
-    EXPECT_TRUE(GetChildBlock(record) == data && GetChildId(record) == GetBlockId(data));
-    EXPECT_TRUE(GetBlockParent(data) == root && GetBlockParentId(data) == GetBlockId(root));
-    EXPECT_TRUE(GetBlockParent(root) == nullptr && GetBlockParentId(root) == 0);
-    EXPECT_EQ(20u, GetEntryFileSize(file));  // the file of the same name is left alone
-    EXPECT_TRUE(CheckMapInvariants());
-    SetBlockParentId(drivers, 0x5555);
-    LinkBlockToPath(drivers, "C:\\WINDOWS\\nowhere");  // not in the map: nothing changes
-    EXPECT_EQ(0x5555, GetBlockParentId(drivers));
 }
 
 }  // namespace
