@@ -1,5 +1,4 @@
-// The import scanner over built NE and PE files, their boundary cases, and real MinGW DLLs
-// against objdump's reading of their import tables.
+// The import scanner over built NE and PE files and their boundary cases.
 #include "common/exe_builder.h"
 #include "common/settings_machine.h"
 #include "host_machine.h"
@@ -10,10 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <regex>
 
 namespace {
 
@@ -205,41 +201,6 @@ TEST_F(ImportScannerTest, SystemModulesAreLeftOut) {
     EXPECT_EQ(Names({"gdi", "shell32"}),
               Scan("app.exe", BuildPeFile(Pe({"KERNEL32.DLL", "USER.dll", "gdi.exe", "shell32.dll"}))).names);
     EXPECT_EQ(Names({"gdi"}), Scan("app16.exe", BuildNeFile(Ne({"KERNEL32", "USER", "GDI"}))).names);
-}
-
-// The DLLs the MinGW cross compiler installs are console-subsystem PE32 files: refused as they
-// are, and read like objdump reads them once marked as GUI.
-TEST_F(ImportScannerTest, MinGwDllsMatchObjdump) {
-    const std::string objdump = MINGW_OBJDUMP;
-    if (objdump.empty() || objdump.find("NOTFOUND") != std::string::npos) GTEST_SKIP() << "no MinGW objdump";
-    std::vector<std::filesystem::path> dlls;
-    std::error_code ignored;
-    for (const char *dir : {"/usr/i686-w64-mingw32/lib", "/usr/lib/gcc/i686-w64-mingw32"})
-        for (auto it = std::filesystem::recursive_directory_iterator(dir, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-            if (it->path().extension() == ".dll") dlls.push_back(it->path());
-    std::sort(dlls.begin(), dlls.end());
-    if (dlls.size() > 6) dlls.resize(6);
-    if (dlls.empty()) GTEST_SKIP() << "no MinGW DLLs";
-    const std::regex dllName("DLL Name: (.*)");
-    for (const auto &dll : dlls) {
-        const std::string file = dll.filename().string(), own = dll.stem().string();
-        const std::string dump = RunCommand(objdump + " -p '" + dll.string() + "'");
-        std::string bytes = ReadHostFile(dll.string());
-        ASSERT_GT(bytes.size(), 0x40u) << dll;
-        EXPECT_EQ(0u, Scan(file, bytes).result) << file << ": console DLL scanned";
-        Names expected;
-        for (std::sregex_iterator m(dump.begin(), dump.end(), dllName), e; m != e; ++m) {
-            std::string name = (*m)[1];
-            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return (char)tolower(c); });
-            name = name.substr(0, name.rfind('.'));
-            if (strcasecmp(name.c_str(), own.c_str()) != 0) expected.push_back(name);
-        }
-        ASSERT_FALSE(expected.empty()) << file;
-        PutLe16(bytes, ((uint8_t)bytes[0x3C] | (uint8_t)bytes[0x3D] << 8) + 0x5C, 2);
-        const ScanResult scan = Scan(file, bytes);
-        EXPECT_TRUE(scan.kind == EXE_KIND_PE && expected == scan.names) << file;
-    }
 }
 
 }  // namespace

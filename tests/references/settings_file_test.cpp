@@ -64,17 +64,6 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
     EXPECT_TRUE(!ReadSettingsSection("A", &list) && list == nullptr);
 }
 
-TEST_F(SettingsFile, ProgramDirectoryAsStored) {
-    HostMachine_SetModuleFileName("C:\\APP\\host.exe");
-    CHAR directory[PATH_BUFFER_SIZE];
-    GetProgramDirectory(directory);
-    EXPECT_STREQ(directory, "C:\\App");
-    // A program path that does not fit a path buffer gives no directory, never a cut one.
-    HostMachine_SetModuleFileName(("C:\\" + std::string(PATH_BUFFER_SIZE, 'a') + "\\X.EXE").c_str());
-    GetProgramDirectory(directory);
-    EXPECT_STREQ(directory, "");
-}
-
 // A group longer than the list block is cut with its strings closed, and the groups after it are
 // still found. The rest of the long group is never taken for a group, even when the cut falls at a
 // line start and the next line would pass for a header.
