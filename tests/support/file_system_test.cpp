@@ -1,16 +1,13 @@
-// File system helpers, directory searches into FIND_DATA and changing directories, on a temporary
-// tree mapped as drive C.
+// File system helpers on a temporary tree mapped as drive C: existence tests and true-case paths.
 #include <gtest/gtest.h>
 
 #include "common/temp_tree.h"
 #include "host_machine.h"
 #include "support/file_system.h"
-#include "support/find_entry.h"
 #include "support/limits.h"
 
 #include <string.h>
 
-#include <set>
 #include <string>
 
 namespace {
@@ -21,22 +18,10 @@ protected:
         HostMachine_Reset();
         ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text") && tree_.AddDir("Dir/Sub"));
         ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile"));
-        ASSERT_TRUE(tree_.AddDir(".config") && tree_.AddFile("Files/README.TXT") && tree_.AddFile("Files/Long Name.TXT"));
-        ASSERT_TRUE(tree_.AddDir("Files/SUBDIR") && tree_.AddDir("OnlyDirs/A"));
+        ASSERT_TRUE(tree_.AddDir(".config"));
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
     }
     void TearDown() override { HostMachine_Reset(); }
-    static std::set<std::string> List(const char *pattern, DWORD mask) {
-        std::set<std::string> names;
-        FIND_DATA find;
-        HANDLE h = FindFirstEntry(pattern, mask, &find);
-        if (h == INVALID_HANDLE_VALUE) return names;
-        EXPECT_EQ(find.dwSearchAttributes, mask);
-        do names.insert(find.cFileName);
-        while (FindNextEntry(h, &find));
-        FindCloseEntry(h);
-        return names;
-    }
     TempTree tree_;
 };
 
@@ -83,45 +68,6 @@ TEST_F(FileSystemHelpers, GetTrueCasePath) {
     // Too long for a path buffer: cut at 299 characters.
     EXPECT_EQ(GetTrueCasePath(path, ("C:\\DIR\\" + std::string(400, 'n')).c_str()), 1);
     EXPECT_EQ(strlen(path), PATH_BUFFER_SIZE - 1u);
-}
-
-TEST_F(FileSystemHelpers, DeleteSingleFile) {
-    SetLastError(0);
-    EXPECT_FALSE(DeleteSingleFile("C:\\Dir\\*.TXT"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(tree_.Exists("Dir/README.TXT"));
-    EXPECT_TRUE(DeleteSingleFile("C:\\Dir\\Readme.txt"));
-    EXPECT_FALSE(tree_.Exists("Dir/README.TXT"));
-}
-
-TEST_F(FileSystemHelpers, RecasingAndDirectoryMask) {
-    // "Long Name.TXT" has a short form: a long name, never re-cased.
-    EXPECT_EQ(List("C:\\Files\\*.*", SEARCH_FILES_ONLY),
-              (std::set<std::string>{"Readme.txt", "Long Name.TXT"}));
-    EXPECT_EQ(List("C:\\Files\\*.*", SEARCH_FILES_AND_DIRS).count("Subdir"), 1u);
-    std::set<std::string> kept = List("C:\\Files\\*.*", SEARCH_FILES_AND_DIRS | SEARCH_KEEP_CASE);
-    EXPECT_TRUE(kept.count("SUBDIR") && kept.count("README.TXT"));
-    FIND_DATA find;
-    EXPECT_EQ(FindFirstEntry("C:\\OnlyDirs\\*.*", SEARCH_FILES_ONLY, &find), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(FindFirstEntry("C:\\Missing\\*", SEARCH_FILES_AND_DIRS, &find), INVALID_HANDLE_VALUE);
-}
-
-TEST_F(FileSystemHelpers, EnterDirectorySavesAndRestores) {
-    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Files"));
-    auto current = [] {
-        char text[PATH_BUFFER_SIZE] = "";
-        GetCurrentDirectoryA(sizeof(text), text);
-        return std::string(text);
-    };
-    char saved[PATH_BUFFER_SIZE];
-    ASSERT_TRUE(EnterDirectory("D:\\OnlyDirs\\A", saved));
-    EXPECT_TRUE(std::string(saved) == "C:\\Files" && current() == "D:\\OnlyDirs\\A");
-    ASSERT_TRUE(EnterDirectory(saved, nullptr));
-    // A failure leaves the drive that was current before current.
-    EXPECT_FALSE(EnterDirectory("D:\\Missing", nullptr));
-    EXPECT_EQ(current(), "C:\\Files");
-    EXPECT_FALSE(EnterDirectory("Q:\\", nullptr) || EnterDirectory("", nullptr));
 }
 
 }  // namespace

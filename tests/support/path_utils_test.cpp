@@ -1,5 +1,5 @@
-// Path and string utilities: the path table, joining and splitting, case tests, string lists,
-// the fall-back allocator and the PATH directory tests.
+// Path and string utilities: the path table, joining and splitting, case tests, the fall-back
+// allocator and the PATH directory tests.
 #include <gtest/gtest.h>
 
 #include "host_machine.h"
@@ -111,17 +111,6 @@ TEST(PathUtils, ProperCase) {
                  "C:\\Windows\\Long name dir\\Mixed.txt\\Readme.txt");
     EXPECT_STREQ(ProperCasePath(strcpy(path, "\\\\SERVER\\SHARE")), "\\\\SERVER\\SHARE");
     EXPECT_STREQ(ProperCasePath(strcpy(path, "c:\\a\\\\B")), "C:\\A\\\\B");  // stops at the gap
-}
-
-TEST(PathUtils, MeasureStringList) {
-    // An absent list counts as empty; a gap byte may follow each NUL.
-    const struct { const char *list; DWORD gap, cbSize, cStrings; } lists[] = {
-        {"A\0BC\0", 0, 6, 2}, {nullptr, 0, 1, 0}, {"A\0gB\0g", 1, 7, 2}};
-    for (const auto &l : lists) {
-        DWORD cbSize = 0, cStrings = 99;
-        MeasureStringList(l.list, l.gap, &cbSize, &cStrings);
-        EXPECT_TRUE(cbSize == l.cbSize && cStrings == l.cStrings) << l.cbSize << " bytes, " << l.cStrings << " strings";
-    }
 }
 
 TEST(PathUtilsMachine, AllocLockedBufferFallsBack) {
