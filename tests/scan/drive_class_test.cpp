@@ -23,17 +23,6 @@ protected:
     }
 };
 
-TEST_F(DriveClassTest, ClassByDriveTypeFromAnyPath) {
-    Map('A', DRIVE_REMOVABLE, /*medium=*/false); // classifying never touches the medium
-    Map('C', DRIVE_FIXED), Map('E', DRIVE_CDROM), Map('F', DRIVE_REMOTE), Map('R', DRIVE_RAMDISK);
-    const struct { const char *path; DWORD driveClass; } cases[] = {
-        {"B:\\", DRIVE_CLASS_NONE}, {"A:\\", DRIVE_CLASS_REMOVABLE}, {"c:\\windows\\system", DRIVE_CLASS_FIXED},
-        {"f:\\no\\such\\file.txt", DRIVE_CLASS_REMOTE}, {"E:\\", DRIVE_CLASS_CDROM}, {"R:\\", DRIVE_CLASS_RAMDISK}};
-    for (const auto &c : cases) EXPECT_EQ(c.driveClass, ClassifyDrive(c.path)) << c.path;
-    EXPECT_TRUE(IsLocalHardDrive("c:\\windows") && IsNetworkDrive("f:\\share"));
-    EXPECT_FALSE(IsLocalHardDrive("F:\\") || IsLocalHardDrive("B:\\") || IsNetworkDrive("C:\\"));
-}
-
 // A substituted drive S and a drive C locked at level 1, on each platform the DOS layer matters to.
 TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
     const struct {
