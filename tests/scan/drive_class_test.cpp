@@ -56,20 +56,6 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
     }
 }
 
-TEST_F(DriveClassTest, FirstHardOrNetworkRoot) {
-    char root[4];
-    Map('A', DRIVE_REMOVABLE, false), Map('E', DRIVE_CDROM);
-    EXPECT_EQ(root, FindFirstHardOrNetworkRoot(root));
-    EXPECT_STREQ("C:\\", root);
-    Map('F', DRIVE_REMOTE);
-    EXPECT_STREQ("F:\\", FindFirstHardOrNetworkRoot(root));
-    Map('D', DRIVE_FIXED);
-    EXPECT_STREQ("D:\\", FindFirstHardOrNetworkRoot(root));
-    HostMachine_SetVersion(VERSION_WIN95), HostMachine_SetVwin32(1);
-    ASSERT_EQ(1, HostMachine_SubstDrive('B', "D:\\DATA"));
-    EXPECT_STREQ("B:\\", FindFirstHardOrNetworkRoot(root));
-}
-
 TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall) {
     const struct { unsigned long version; DWORD platform; } cases[] = {
         {VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};

@@ -20,18 +20,6 @@ SampleMap BuildSample() {
 
 }  // namespace
 
-TEST_F(StoreTest, NoBlockWithoutMemoryOrCurrentDrive) {
-    DirectoryBlock *root = BuildDrive('C');
-    ASSERT_NE(nullptr, root);
-    HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
-    EXPECT_EQ(nullptr, CreateDirectoryBlock(root));
-    HostMachine_LimitAllocations(0);
-    gCurrentDrive = nullptr;
-    EXPECT_EQ(nullptr, CreateDirectoryBlock(root));
-    EXPECT_EQ(1ul, CountChainBlocks());
-    EXPECT_TRUE(CheckMapInvariants());
-}
-
 TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
     gOperationMode = MODE_BUILD;
     DirectoryBlock *root = BuildDrive('C');
