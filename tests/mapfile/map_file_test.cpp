@@ -72,11 +72,7 @@ TEST_F(MapFileTest, SavesLoadsAndSavesTheSameBytes) {
     EXPECT_EQ(saved, BuildMapFile(SampleDescription()));
     ExpectReadSucceeds();
     EXPECT_TRUE(gLoadedFlag == 1 && gDirtyFlag == 0);
-    EntryPosition position;
-    ASSERT_TRUE(DriveMap_GetEntry(0, "C:\\SUB\\deep\\X.EXE", &position));
-    EXPECT_STREQ(GetEntryName(LoadPtr32<EntryRecord>(&position.pEntry)), "x.exe");
-    EXPECT_TRUE(DriveMap_GetEntry(0, "D:\\d.txt", &position));
-    gDirtyFlag = 1;
+    gDirtyFlag = 1;  // what was loaded is saved again byte for byte
     ASSERT_TRUE(DriveMap_WriteAll(0, 0));
     EXPECT_EQ(MapFile(), saved);
     // Loaded: a second read does not look at the file.
