@@ -136,7 +136,7 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     EXPECT_EQ(6, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, Docs
     EXPECT_TRUE(CheckMapInvariants());
     ExpectBlocksCutBack();
-    EXPECT_EQ(1u, gDriveTable.dwCount);  // P: is removable
+    EXPECT_EQ(1u, DWORD{gDriveTable.dwCount});  // P: is removable
     EXPECT_EQ(6, GetDriveBlockCount(&gDriveTable.records[0]));
 
     ASSERT_NE(nullptr, Find("C:\\Autoexec.bat"));
@@ -267,7 +267,7 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Bin"));
 
     ASSERT_TRUE(Build());
-    ASSERT_EQ(2u, gDriveTable.dwCount);
+    ASSERT_EQ(2u, DWORD{gDriveTable.dwCount});
     EXPECT_EQ('C', gDriveTable.records[0].chLetter);
     EXPECT_EQ('D', gDriveTable.records[1].chLetter);
     EXPECT_EQ(nullptr, GetDriveRoot(&gDriveTable.records[1]));
@@ -275,7 +275,7 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     EXPECT_TRUE(DriveMap_GetEntry(0, "S:\\app.exe", &position));  // through the substitution
     EXPECT_FALSE(DriveMap_GetEntry(0, "N:\\Bin\\app.exe", &position));
     ASSERT_TRUE(Sync());
-    EXPECT_EQ(2u, gDriveTable.dwCount);
+    EXPECT_EQ(2u, DWORD{gDriveTable.dwCount});
     EXPECT_TRUE(CheckMapInvariants());
 }
 
