@@ -30,6 +30,15 @@ struct MapRead {
 
 WORD GetBlocksLoaded(const DriveRecord *drive) { return LoadField<WORD>(&drive->wBlocksLoaded); }
 
+// The first attached block of the current drive carrying each id, so that a block finds its
+// parent in one step instead of a walk along the drive's chain. Cleared when a drive's root arrives.
+PTR32 gFirstBlockWithId[0x10000];
+
+void NoteAttachedBlock(const DirectoryBlock *block) {
+    PTR32 *slot = &gFirstBlockWithId[GetBlockId(block)];
+    if (*slot == 0) StorePtr32(slot, block);
+}
+
 DWORD DriveIndex(const DriveRecord *drive) { return static_cast<DWORD>(drive - gDriveTable.records); }
 
 // Blocks count to the current drive until it has wBlockCount of them; then the next record takes
@@ -64,16 +73,18 @@ BOOL AttachLoadedBlock(MapRead *read, DirectoryBlock *block) {
     if (loaded == 0) {
         SetDriveRoot(gCurrentDrive, block);
         SetBlockParentId(block, 0);
+        std::memset(gFirstBlockWithId, 0, sizeof gFirstBlockWithId);
+        NoteAttachedBlock(block);
         return 1;
     }
 
-    const WORD id = GetBlockId(block), parentId = GetBlockParentId(block);
-    for (DirectoryBlock *parent = GetDriveRoot(gCurrentDrive); parent != block; parent = GetBlockNext(parent)) {
-        if (GetBlockId(parent) != parentId) continue;
-        EntryRecord *record = FindEntryByChildId(parent, id);
-        if (record == nullptr || GetChildBlock(record) != nullptr) break;
+    const WORD id = GetBlockId(block);
+    DirectoryBlock *parent = LoadPtr32<DirectoryBlock>(&gFirstBlockWithId[GetBlockParentId(block)]);
+    EntryRecord *record = parent != nullptr ? FindEntryByChildId(parent, id) : nullptr;
+    if (record != nullptr && GetChildBlock(record) == nullptr) {
         SetBlockParent(block, parent);
         SetChildBlock(record, block);
+        NoteAttachedBlock(block);
         DWORD depth = 0;
         for (const DirectoryBlock *b = block; GetBlockParent(b) != nullptr; b = GetBlockParent(b)) ++depth;
         return depth <= MAP_MAX_TREE_DEPTH;

@@ -125,6 +125,7 @@ LRESULT CALLBACK CallBackIntoLibrary(HWND, UINT, WPARAM, LPARAM) {
 
 TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
     RunIsolated([] {
+        gErrorCode = 0;  // whatever an earlier test in this process left
         {
             ExportFrame frame(MODE_DELETE, FRAME_CLEARS_CRITICAL);
             frame.fStoresCode = FALSE;
