@@ -36,11 +36,10 @@ BOOL MakeDirectoryBlock(LPCSTR directory) {
     }
 
     gShrinkPending = 1;
-    if (gLastBlock != nullptr) SetBlockNext(gLastBlock, block);
-    gLastBlock = block;
-    gScanBlock = block;
     SetBlockUsed(block, BLOCK_HEADER_SIZE);
     SetBlockId(block, AllocateBlockId());
+    AppendToChain(block);
+    gScanBlock = block;
 
     if (cBlocks == 0)
         SetDriveRoot(gCurrentDrive, block);  // pParent none, wParentId 0 as allocated

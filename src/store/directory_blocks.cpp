@@ -5,12 +5,45 @@
 #include "store/module_state.h"
 #include "support/path_utils.h"
 
+#include <cstring>
+
 DirectoryBlock *GetChainHead() {
     if (gDriveTable.dwCount == 0) return nullptr;
     return GetDriveRoot(&gDriveTable.records[0]);
 }
 
-static BOOL IsBlockIdFree(WORD id) { return FindBlockById(id) == nullptr; }
+// Two things the chain operations remember so that adding n directories does not cost n times
+// the chain: how many blocks carry each id (outside MODE_BUILD every new block searches for a
+// free id), counted on first need and kept by AppendToChain and UnlinkBlock; and the block before
+// the tail, which the builder grows and cuts back all the time (a moved block's predecessor must
+// point at its new address). Both are forgotten with the map, when blocks come and go wholesale.
+static WORD gIdUse[0x10000];
+static BOOL gIdUseCounted = FALSE;
+static DirectoryBlock *gBeforeLastBlock = nullptr;
+static BOOL gBeforeLastKnown = FALSE;
+
+void ForgetChainCaches() {
+    gIdUseCounted = FALSE;
+    gBeforeLastKnown = FALSE;
+}
+
+static BOOL IsBlockIdFree(WORD id) {
+    if (!gIdUseCounted) {
+        std::memset(gIdUse, 0, sizeof gIdUse);
+        for (DirectoryBlock *block = GetChainHead(); block != nullptr; block = GetBlockNext(block))
+            ++gIdUse[GetBlockId(block)];
+        gIdUseCounted = TRUE;
+    }
+    return gIdUse[id] == 0;
+}
+
+void AppendToChain(DirectoryBlock *block) {
+    if (gLastBlock != nullptr) SetBlockNext(gLastBlock, block);
+    gBeforeLastBlock = gLastBlock;
+    gBeforeLastKnown = TRUE;
+    gLastBlock = block;
+    if (gIdUseCounted) ++gIdUse[GetBlockId(block)];
+}
 
 WORD AllocateBlockId() {
     if (gOperationMode == MODE_BUILD) return static_cast<WORD>(gNextBlockId++);
@@ -48,8 +81,7 @@ DirectoryBlock *CreateDirectoryBlock(DirectoryBlock *parent) {
         SetBlockParentId(block, GetBlockId(parent));
     }
 
-    if (gLastBlock != nullptr) SetBlockNext(gLastBlock, block);
-    gLastBlock = block;
+    AppendToChain(block);
 
     const WORD count = GetDriveBlockCount(gCurrentDrive);
     SetDriveBlockCount(gCurrentDrive, static_cast<WORD>(count + 1));
@@ -69,6 +101,8 @@ void UnlinkBlock(DirectoryBlock *block) {
         if (GetBlockNext(p) == block) {
             SetBlockNext(p, GetBlockNext(block));
             if (gLastBlock == block) gLastBlock = p;
+            if (gIdUseCounted && gIdUse[GetBlockId(block)] > 0) --gIdUse[GetBlockId(block)];
+            gBeforeLastKnown = FALSE;
             return;
         }
     }
@@ -106,7 +140,11 @@ void RelinkMovedBlock(DirectoryBlock *newAddress, DirectoryBlock *oldAddress) {
         if (child != nullptr) SetBlockParent(child, newAddress);
     }
 
-    if (GetChainHead() != newAddress) {
+    if (gBeforeLastKnown && gBeforeLastBlock == oldAddress) gBeforeLastBlock = newAddress;
+    if (gBeforeLastKnown && oldAddress == gLastBlock && gBeforeLastBlock != nullptr &&
+        GetBlockNext(gBeforeLastBlock) == oldAddress) {
+        SetBlockNext(gBeforeLastBlock, newAddress);
+    } else if (GetChainHead() != newAddress) {
         for (DirectoryBlock *p = GetChainHead(); p != nullptr; p = GetBlockNext(p)) {
             if (GetBlockNext(p) == oldAddress) {
                 SetBlockNext(p, newAddress);

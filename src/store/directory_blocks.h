@@ -38,6 +38,13 @@ DirectoryBlock *GetChainHead();
 // that is the answer when every id is taken (the counter then stays as it was).
 WORD AllocateBlockId();
 
+// Puts `block`, its id already set, at the end of the chain.
+void AppendToChain(DirectoryBlock *block);
+
+// Drops what the chain operations remember (ids in use, the tail's predecessor); for when the
+// map is freed or replaced.
+void ForgetChainCaches();
+
 // A new empty block (18 bytes) with a fresh id, child of `parent` (none for a drive's root),
 // appended to the chain and counted on the current drive; the current drive's first block becomes
 // its root. Returns none, changing nothing, when the memory cannot be had or no current drive is

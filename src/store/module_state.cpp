@@ -59,6 +59,7 @@ void ReleaseMap() {
         FreeBlockTree(root, /*unlink=*/FALSE);
     }
 
+    ForgetChainCaches();
     std::memset(&gDriveTable, 0, sizeof gDriveTable);
     gLoadedFlag = 0;
     gNextBlockId = 0;

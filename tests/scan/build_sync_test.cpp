@@ -191,7 +191,9 @@ TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
 
 TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
     MakeSampleTree();
+    HostMachine_MoveEveryReallocation(1);  // every growth and cut moves the block: links must follow
     ASSERT_TRUE(Build());
+    EXPECT_TRUE(CheckMapInvariants());
     const WORD appSize = static_cast<WORD>(GetEntryFileSize(Find("C:\\Bin\\app.exe")));
 
     ASSERT_TRUE(disk_.AddFile("new.txt", "new") && disk_.AddFile("NewDir/Deeper/n.txt"));
