@@ -268,7 +268,11 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     HostMachine_SetVwin32(1);
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Bin"));
 
+    // Neither blocks the scan: a FIFO named like an executable, a link back up the tree.
+    ASSERT_TRUE(disk_.AddFifo("Bin/pipe.exe") && disk_.AddSymlink("Bin/loop", ".."));
     ASSERT_TRUE(Build());
+    EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\pipe.exe")));
+    EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\loop")));
     ASSERT_EQ(2u, DWORD{gDriveTable.dwCount});
     EXPECT_EQ('C', gDriveTable.records[0].chLetter);
     EXPECT_EQ('D', gDriveTable.records[1].chLetter);
