@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <map>
+#include <unordered_set>
 
 namespace host {
 namespace {
@@ -171,9 +172,14 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             if (host::MatchesPattern(pattern, ".."))
                 found.push_back(host::FindDataOf(parentPath, "..", "", parent));
         }
+        // A Windows directory holds one entry per name ignoring case. Of host names that differ
+        // only in case the listing shows the first in byte order (upper case first); an exact
+        // path still reaches the others.
+        std::unordered_set<std::string> listed;
         for (const host::ListedEntry &entry : entries)
-            if (host::MatchesPattern(pattern, entry.name) ||
-                (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName)))
+            if (listed.insert(host::UpperAnsi(entry.name)).second &&
+                (host::MatchesPattern(pattern, entry.name) ||
+                 (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
                 found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name),
                                                  entry.name, entry.shortName, entry.st));
     }

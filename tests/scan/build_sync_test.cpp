@@ -107,6 +107,8 @@ protected:
         ASSERT_TRUE(disk_.AddFile("Bin/old.exe", BuildNeFile({.modules = {"LEGACY"}})));
         ASSERT_TRUE(disk_.AddFile("grow.txt", "12") && disk_.AddFile("Turn", "a file, then a directory"));
         ASSERT_TRUE(disk_.AddFile("Gone/Sub/x.txt") && disk_.AddFile("Mixed.txt") && disk_.AddDir("Empty"));
+        // Names that differ only in case: the map, like Windows, holds one of them.
+        ASSERT_TRUE(disk_.AddFile("Case/hidden.txt") && disk_.AddFile("CASE/shown.txt"));
         // 700 records of 49 bytes: the block grows twice past 16 KB.
         for (int i = 0; i < 700; ++i) ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
     }
@@ -132,12 +134,13 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     ASSERT_TRUE(Build(&log));
     EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
     EXPECT_TRUE(gLoadedFlag == 1 && gDirtyFlag == 0 && gCriticalFlag == 0);
-    EXPECT_EQ(13 + 700, log.files);
-    EXPECT_EQ(6, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, Docs
+    EXPECT_EQ(15 + 700, log.files);
+    EXPECT_EQ(7, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, CASE, Docs
     EXPECT_TRUE(CheckMapInvariants());
     ExpectBlocksCutBack();
     EXPECT_EQ(1u, DWORD{gDriveTable.dwCount});  // P: is removable
-    EXPECT_EQ(6, GetDriveBlockCount(&gDriveTable.records[0]));
+    EXPECT_EQ(7, GetDriveBlockCount(&gDriveTable.records[0]));
+    EXPECT_NE(nullptr, Find("C:\\case\\shown.txt"));
 
     ASSERT_NE(nullptr, Find("C:\\Autoexec.bat"));
     EXPECT_STREQ("Autoexec.bat", GetEntryName(Find("C:\\AUTOEXEC.BAT")));
@@ -167,7 +170,7 @@ TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
     EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
     EXPECT_EQ(built, DumpMap());  // same records, same order, no mark left
     EXPECT_EQ(0, log.files);      // the client hears only of additions
-    EXPECT_EQ(6, log.enters);
+    EXPECT_EQ(7, log.enters);
     EXPECT_FALSE(MapFile().empty());
     ExpectBlocksCutBack();
 
