@@ -1,7 +1,7 @@
 // The emulated file system where nothing else reaches it: Windows paths resolved ignoring case and
 // through short names, links never followed, special files never opened, other file systems never
 // listed.
-#include "common/temp_tree.h"
+#include "common/drive_c_test.h"
 #include "host_machine.h"
 
 #include <gtest/gtest.h>
@@ -16,14 +16,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// A reset machine whose drive C is a fresh temporary tree.
-class FileSystem : public ::testing::Test {
+class FileSystem : public DriveCTest {
 protected:
-    void SetUp() override {
-        HostMachine_Reset();
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
-    }
-    void TearDown() override { HostMachine_Reset(); }
     // Every record a search returns, in order; none when FindFirstFileA fails (error in lastError).
     std::vector<WIN32_FIND_DATAA> Find(const std::string &pattern) {
         std::vector<WIN32_FIND_DATAA> found;
@@ -45,15 +39,14 @@ protected:
         char host[4096];
         return HostMachine_ResolvePath(windowsPath.c_str(), host, sizeof host) ? host : "";
     }
-    TempTree tree;
     DWORD lastError = 0;
 };
 
 TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
     // "caf\xe9.txt" in code page 1252 bytes, as a Windows name would be.
     for (const char *file : {"Readme.TXT", "caf\xe9.txt", "abc", "ABC", "Program Files/Long File Name.text"})
-        ASSERT_TRUE(tree.AddFile(file));
-    ASSERT_TRUE(tree.AddDir("data/deep") && HostMachine_SubstDrive('S', "C:\\DATA"));
+        ASSERT_TRUE(tree_.AddFile(file));
+    ASSERT_TRUE(tree_.AddDir("data/deep") && HostMachine_SubstDrive('S', "C:\\DATA"));
     const struct { const char *path, *host; } cases[] = {
         {"C:\\README.txt", "Readme.TXT"}, {"C:\\CAF\xc9.TXT", "caf\xe9.txt"},
         {"c:\\abc", "abc"}, {"C:\\ABC", "ABC"},  // an exact match wins over the other case
@@ -62,7 +55,7 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
         {"C:\\program files\\new.txt", "Program Files/new.txt"}, {"S:\\Deep", "data/deep"}, {"C:\\", ""},
         {"C:\\missing\\x", nullptr}, {"C:\\Readme.TXT\\x", nullptr} /* a file is no directory */, {"Q:\\x", nullptr},
     };
-    for (const auto &c : cases) EXPECT_EQ(Resolve(c.path), c.host ? tree.Path(c.host) : "") << c.path;
+    for (const auto &c : cases) EXPECT_EQ(Resolve(c.path), c.host ? tree_.Path(c.host) : "") << c.path;
     char host[8];
     EXPECT_EQ(HostMachine_ResolvePath("C:\\Readme.TXT", host, sizeof host), 0);  // does not fit
     std::string longPath = "C:";
@@ -79,7 +72,7 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
         {".profile", "PROFIL~1"},      {"a+b.text", "A_B~1.TEX"},    {"LONGNA~1.TXT", ""},
         {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
         {"x.y.z", "XY~1.Z"}};
-    for (const auto &[name, shortName] : names) ASSERT_TRUE(tree.AddFile("d/" + name));
+    for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
     const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
         std::map<std::string, std::string> found;
@@ -88,15 +81,15 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
         return found;
     };
     EXPECT_EQ(shortNames(), expected);
-    ASSERT_TRUE(tree.AddFile("d/unrelated file"));
+    ASSERT_TRUE(tree_.AddFile("d/unrelated file"));
     EXPECT_EQ(shortNames(), expected);
     EXPECT_EQ(Names("C:\\d\\LONGNA~2.TXT"), Strings{"longname1.txt"});
 }
 
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
-    ASSERT_TRUE(tree.AddFile("d/target.txt", "data") && tree.AddDir("d/realdir"));
+    ASSERT_TRUE(tree_.AddFile("d/target.txt", "data") && tree_.AddDir("d/realdir"));
     const char *links[][2] = {{"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
-    for (const auto &link : links) ASSERT_TRUE(tree.AddSymlink(std::string("d/") + link[0], link[1]));
+    for (const auto &link : links) ASSERT_TRUE(tree_.AddSymlink(std::string("d/") + link[0], link[1]));
     std::map<std::string, DWORD> attributes;
     for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) attributes[data.cFileName] = data.dwFileAttributes;
     for (const auto &link : links) EXPECT_EQ(attributes[link[0]], (DWORD)FILE_ATTRIBUTE_REPARSE_POINT) << link[0];
@@ -105,12 +98,12 @@ TEST_F(FileSystem, LinksAreListedNotFollowed) {
     EXPECT_FALSE(SetCurrentDirectoryA("C:\\d\\dirlink"));
     EXPECT_TRUE(_lopen("C:\\d\\filelink", OF_READ) == HFILE_ERROR && _lopen("C:\\d\\loop", OF_READ) == HFILE_ERROR);
     EXPECT_EQ(_lcreat("C:\\d\\dangling", 0), HFILE_ERROR);
-    EXPECT_FALSE(tree.Exists("nowhere"));
-    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree.Exists("d/filelink") && tree.ReadFile("d/target.txt") == "data");
+    EXPECT_FALSE(tree_.Exists("nowhere"));
+    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") && tree_.ReadFile("d/target.txt") == "data");
 }
 
 TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {
-    ASSERT_TRUE(tree.AddFifo("d/fifo"));
+    ASSERT_TRUE(tree_.AddFifo("d/fifo"));
     const std::vector<WIN32_FIND_DATAA> found = Find("C:\\d\\fifo");
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_NORMAL);

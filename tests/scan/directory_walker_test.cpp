@@ -2,8 +2,7 @@
 // second listing, and the current directory.
 #include <gtest/gtest.h>
 
-#include "common/temp_tree.h"
-#include "host_machine.h"
+#include "common/drive_c_test.h"
 #include "scan/directory_walker.h"
 #include "support/message_pump.h"
 
@@ -73,15 +72,7 @@ void ExpectWellNested(const Recorder &r) {
     }
 }
 
-class DirectoryWalker : public ::testing::Test {
-protected:
-    void SetUp() override {
-        HostMachine_Reset();
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
-    }
-    void TearDown() override { HostMachine_Reset(); }
-    TempTree tree_;
-};
+using DirectoryWalker = DriveCTest;
 
 TEST_F(DirectoryWalker, ReportsEveryEntryNestedAndPassesOverDotDirectories) {
     for (const char *file : {"a.txt", "Sub/x.txt", "Sub/Deep/y.txt", ".cfg/hidden.txt", ".profile"})

@@ -1,8 +1,7 @@
 // File system helpers on a temporary tree mapped as drive C: existence tests and true-case paths.
 #include <gtest/gtest.h>
 
-#include "common/temp_tree.h"
-#include "host_machine.h"
+#include "common/drive_c_test.h"
 #include "support/file_system.h"
 #include "support/limits.h"
 
@@ -12,17 +11,13 @@
 
 namespace {
 
-class FileSystemHelpers : public ::testing::Test {
+class FileSystemHelpers : public DriveCTest {
 protected:
     void SetUp() override {
-        HostMachine_Reset();
+        DriveCTest::SetUp();
         ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text") && tree_.AddDir("Dir/Sub"));
-        ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile"));
-        ASSERT_TRUE(tree_.AddDir(".config"));
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
+        ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile") && tree_.AddDir(".config"));
     }
-    void TearDown() override { HostMachine_Reset(); }
-    TempTree tree_;
 };
 
 // DirectoryExists modifies its argument during the call: on a copy, which must end as it began.
