@@ -10,8 +10,7 @@ size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) 
 
 std::string DosHeader(uint16_t relocationTable, uint32_t newHeader) {
     std::string bytes(0x40, '\0');
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
+    bytes.replace(0, 2, "MZ");
     PutLe16(bytes, 0x18, relocationTable);
     PutLe32(bytes, 0x3C, newHeader);
     if (bytes.size() < newHeader) bytes.resize(newHeader, '\0');
@@ -34,8 +33,7 @@ std::string ImportData(const std::vector<std::string> &imports, uint32_t rva) {
 
 void PutLe16(std::string &bytes, size_t offset, uint16_t value) {
     if (bytes.size() < offset + 2) bytes.resize(offset + 2, '\0');
-    bytes[offset] = (char)(value & 0xFF);
-    bytes[offset + 1] = (char)(value >> 8);
+    bytes[offset] = (char)(value & 0xFF), bytes[offset + 1] = (char)(value >> 8);
 }
 
 void PutLe32(std::string &bytes, size_t offset, uint32_t value) {
@@ -80,11 +78,9 @@ std::string BuildPeFile(const PeFileSpec &spec) {
 std::string BuildNeFile(const NeFileSpec &spec) {
     std::string bytes = DosHeader(spec.relocationTable, spec.newHeader);
     const size_t ne = spec.newHeader;
-    const size_t moduleTable = 0x40;
-    const size_t importedNames = moduleTable + 2 * spec.modules.size();
+    const size_t moduleTable = 0x40, importedNames = moduleTable + 2 * spec.modules.size();
     bytes.resize(ne + importedNames, '\0');
-    bytes[ne] = 'N';
-    bytes[ne + 1] = 'E';
+    bytes.replace(ne, 2, "NE");
     bytes[ne + 0x0D] = (char)spec.appType;
     PutLe16(bytes, ne + kNeModuleCountField, (uint16_t)spec.modules.size());
     PutLe16(bytes, ne + 0x28, (uint16_t)moduleTable);

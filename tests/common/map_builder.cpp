@@ -1,5 +1,7 @@
 #include "common/map_builder.h"
 
+#include "common/exe_builder.h"
+
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"
@@ -29,14 +31,11 @@ EntryRecord *AppendRecord(DirectoryBlock **block, const std::string &bytes) {
     return copy;
 }
 
-std::string RecordHeader(WORD cbLength, WORD flags, DWORD field1, WORD field2, const char *name) {
-    std::string bytes(ENTRY_FIXED_SIZE, '\0');
-    std::memcpy(&bytes[0], &cbLength, 2);
-    std::memcpy(&bytes[2], &flags, 2);
-    std::memcpy(&bytes[4], &field1, 4);
-    std::memcpy(&bytes[8], &field2, 2);
-    bytes.append(name, std::strlen(name) + 1);
-    return bytes;
+// wLength, wFlags, the file size (0 for a directory) and a zero wChildId, then the name.
+std::string RecordHeader(WORD cbLength, WORD flags, DWORD cbSize, const char *name) {
+    std::string bytes;
+    PutLe16(bytes, 0, cbLength), PutLe16(bytes, 2, flags), PutLe32(bytes, 4, cbSize), PutLe16(bytes, 8, 0);
+    return bytes + name + '\0';
 }
 
 }  // namespace
@@ -65,7 +64,7 @@ void SelectDriveOf(const DirectoryBlock *block) {
 
 DirectoryBlock *BuildDirectory(DirectoryBlock **block, const char *name) {
     const WORD cbLength = static_cast<WORD>(DIR_RECORD_SIZE(std::strlen(name)));
-    EntryRecord *record = AppendRecord(block, RecordHeader(cbLength, 0, 0, 0, name));
+    EntryRecord *record = AppendRecord(block, RecordHeader(cbLength, 0, 0, name));
     if (record == nullptr) return nullptr;
     SelectDriveOf(*block);
     DirectoryBlock *child = CreateDirectoryBlock(*block);
@@ -88,7 +87,7 @@ EntryRecord *BuildFile(DirectoryBlock **block, const char *name, DWORD cbSize,
         for (const char *reference : references) refs.append(reference, std::strlen(reference) + 1);
     }
     const WORD cbLength = static_cast<WORD>(FILE_RECORD_SIZE(std::strlen(name)) + refs.size());
-    return AppendRecord(block, RecordHeader(cbLength, flags, cbSize, 0, name) + tail + refs);
+    return AppendRecord(block, RecordHeader(cbLength, flags, cbSize, name) + tail + refs);
 }
 
 EntryRecord *FindTestEntry(const DirectoryBlock *block, const char *path) {

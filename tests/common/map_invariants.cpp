@@ -82,12 +82,6 @@ struct Checker {
 
 }  // namespace
 
-unsigned long CountChainBlocks() {
-    unsigned long count = 0;
-    for (const DirectoryBlock *b = GetChainHead(); b != nullptr && count < 1000000; b = GetBlockNext(b)) ++count;
-    return count;
-}
-
 ::testing::AssertionResult CheckMapInvariants() {
     Checker checker;
     auto failure = [] { return ::testing::AssertionFailure(); };

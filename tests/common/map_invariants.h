@@ -13,6 +13,3 @@
 // - the chain from the first drive's root holds every block of every tree exactly once and ends
 //   at gLastBlock.
 ::testing::AssertionResult CheckMapInvariants();
-
-// Number of blocks on the chain (0 for no map); stops at a bound if the chain loops.
-unsigned long CountChainBlocks();

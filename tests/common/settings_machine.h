@@ -14,7 +14,6 @@ public:
     SettingsMachine();   // resets the host machine, maps C, names the program; no settings file yet
     ~SettingsMachine();  // resets the host machine; the lists are the test's to free
     bool WriteSettings(const std::string &bytes);  // PURGWELL.DAT, byte for byte
-    std::string SettingsPath() const { return "C:\\App\\PURGWELL.DAT"; }
     TempTree &Tree() { return tree_; }
 
 private:

@@ -35,11 +35,8 @@ std::string TempTree::Path(const std::string &relative) const {
 }
 
 bool TempTree::MakeParents(const std::string &relative) {
-    size_t slash = relative.rfind('/');
-    if (slash == std::string::npos) return !root_.empty();
-    std::error_code error;
-    std::filesystem::create_directories(Path(relative.substr(0, slash)), error);
-    return !error;
+    const size_t slash = relative.rfind('/');
+    return slash == std::string::npos ? !root_.empty() : AddDir(relative.substr(0, slash));
 }
 
 bool TempTree::AddFile(const std::string &relative, const std::string &content) {
