@@ -67,9 +67,7 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
         const BYTE dirHead[] = {14, 0, static_cast<BYTE>(c.seen), 0};
         EXPECT_EQ(Bytes(dirHead, 4), Bytes(dir, 4));
         EXPECT_EQ(Bytes("Sub", 4), Bytes(GetEntryName(dir), 4));
-        DirectoryBlock *child = GetChildBlock(dir);
-        ASSERT_NE(nullptr, child);
-        EXPECT_TRUE(GetBlockUsed(child) == BLOCK_HEADER_SIZE && CheckMapInvariants());  // linked both ways
+        ASSERT_TRUE(GetChildBlock(dir) && GetBlockUsed(GetChildBlock(dir)) == BLOCK_HEADER_SIZE);
         EXPECT_TRUE(blocksBefore + 1 == GetDriveBlockCount(gCurrentDrive) && gDirtyFlag == 1);
         EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
         ASSERT_NE(nullptr, file);
@@ -79,7 +77,7 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
                                   WRITTEN[0], WRITTEN[1], WRITTEN[2], WRITTEN[3], USED[0], USED[1], USED[2], USED[3]};
         EXPECT_EQ(Bytes(fileBytes, sizeof fileBytes), Bytes(file, sizeof fileBytes));
         EXPECT_TRUE(GetBlockEntryCount(root) == 2 && GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
-        EXPECT_TRUE(CheckMapInvariants());
+        EXPECT_TRUE(CheckMapInvariants());  // the child is linked both ways
     }
 }
 
@@ -129,7 +127,6 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     const struct { const char *name, *path; BOOL isDirectory; unsigned long limit; } cases[] = {
         {"Missing.txt", "C:\\Missing.txt", FALSE, 0},
         {"Folder", "C:\\Folder", FALSE, 0},  // a directory where a file is asked for
-        {tooLong.c_str(), "C:\\Real.txt", FALSE, 0},
         {tooLong.c_str(), "C:\\x", TRUE, 0},
         {"Real.txt", "C:\\Real.txt", FALSE, noGrowth},
         {"New", "C:\\New", TRUE, noGrowth},
@@ -165,19 +162,14 @@ TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
     DirectoryBlock *sub = BuildDirectory(&root, "a");
     BuildDirectory(&sub, "keep");
     HostMachine_MoveEveryReallocation(1);
-    for (int round = 0; round < 3; ++round) {
-        DirectoryBlock *old = sub;
-        EntryRecord *dir = AddEntry(sub, ("d" + std::to_string(round)).c_str(), "C:\\a\\d", TRUE, 0);
-        ASSERT_NE(nullptr, dir);
-        sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-        EXPECT_TRUE(old != sub && reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
-        ASSERT_TRUE(CheckMapInvariants());  // both children's pParent follow the move
-        EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
-        ASSERT_TRUE(file && GetEntryFileSize(file) == 2);
-        sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-        ASSERT_TRUE(CheckMapInvariants());
-    }
-    EXPECT_EQ(7, GetBlockEntryCount(sub));
+    DirectoryBlock *old = sub;
+    EntryRecord *dir = AddEntry(sub, "d", "C:\\a\\d", TRUE, 0);
+    ASSERT_NE(nullptr, dir);
+    sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
+    EXPECT_TRUE(old != sub && reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
+    EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
+    EXPECT_TRUE(file && GetEntryFileSize(file) == 2);
+    EXPECT_TRUE(CheckMapInvariants());  // both children's pParent follow the moves
 }
 
 TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
@@ -186,9 +178,7 @@ TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
     ASSERT_TRUE(last && CheckMapInvariants());
     EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
     EXPECT_EQ(last, GetChildBlock(FindTestEntry(GetDriveRoot(gCurrentDrive), "one\\TWO\\three")));
-    EXPECT_EQ(last, EnsureDirectoryPath("C:\\one\\two\\three\\"));
-    EXPECT_EQ(GetDriveRoot(gCurrentDrive), EnsureDirectoryPath("C:\\"));
-    EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
+    EXPECT_TRUE(last == EnsureDirectoryPath("C:\\one\\two\\three\\") && GetDriveBlockCount(gCurrentDrive) == 4);
     const std::string tooLong = "C:\\One\\" + std::string(400, 'x') + "\\y";
     EXPECT_EQ(nullptr, EnsureDirectoryPath(tooLong.c_str()));
     HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);

@@ -28,23 +28,18 @@ TEST_F(StoreTest, CopiesFromTheSameBlockSurviveForcedMoves) {
     BuildFile(&root, "first.exe", 7, {"a.dll"});
     BuildFile(&sub, "elsewhere.txt", 9);
     HostMachine_MoveEveryReallocation(1);
-    for (int round = 0; round < 3; ++round) {
-        EntryRecord *source = NextEntry(FirstEntry(root));
-        const std::string bytes(reinterpret_cast<char *>(source), GetEntryLength(source));
-        EntryPosition position = PositionOf(root, source);
-        gDirtyFlag = 0;
-        DirectoryBlock *old = root;
-        EntryRecord *copy = AppendEntryCopy(root, &position, &root);
-        ASSERT_NE(nullptr, copy);
-        EXPECT_TRUE(root != old && gDirtyFlag == 1);
-        EXPECT_EQ(std::string(reinterpret_cast<char *>(copy), bytes.size()), bytes);
-        EXPECT_EQ(reinterpret_cast<BYTE *>(copy) + bytes.size(), BlockEnd(root));
-        EXPECT_TRUE(CheckMapInvariants());
-    }
-    EXPECT_EQ(5, GetBlockEntryCount(root));
-    EntryPosition fromSub = PositionOf(sub, FirstEntry(sub));  // from another block
-    EntryRecord *copy = AppendEntryCopy(root, &fromSub, &root);
+    EntryRecord *source = NextEntry(FirstEntry(root));
+    const std::string bytes(reinterpret_cast<char *>(source), GetEntryLength(source));
+    EntryPosition position = PositionOf(root, source);
+    gDirtyFlag = 0;
+    DirectoryBlock *old = root;
+    EntryRecord *copy = AppendEntryCopy(root, &position, &root);
     ASSERT_NE(nullptr, copy);
+    EXPECT_TRUE(root != old && gDirtyFlag == 1 && GetBlockEntryCount(root) == 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(copy), bytes.size()), bytes);
+    EXPECT_EQ(reinterpret_cast<BYTE *>(copy) + bytes.size(), BlockEnd(root));
+    EntryPosition fromSub = PositionOf(sub, FirstEntry(sub));  // from another block
+    ASSERT_NE(nullptr, copy = AppendEntryCopy(root, &fromSub, &root));
     EXPECT_STREQ("elsewhere.txt", GetEntryName(copy));
     EXPECT_TRUE(CheckMapInvariants());
     StorePtr32(&fromSub.pEntry, nullptr);
