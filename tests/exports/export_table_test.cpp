@@ -36,18 +36,11 @@ struct DefExport {
 std::vector<DefExport> ReadDefFile() {
     std::istringstream in(ReadHostFile(std::string(PWDVMP32_SOURCE_DIR) + "/src/exports/PWDVMP32.def"));
     std::vector<DefExport> exports;
-    const std::regex line(R"(^\s*(\S+?)\s*=\s*(\S+)\s+@(\d+)\s*$)");
-    bool inExports = false;
+    const std::regex line(R"(^\s*(\S+?)\s*=\s*(\S+)\s+@(\d+)\s*$)"), other(R"(^(LIBRARY .*|EXPORTS|;.*|\s*)\r?$)");
     std::smatch m;
     for (std::string text; std::getline(in, text);) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos || text[0] == ';' || text.rfind("LIBRARY", 0) == 0) continue;
-        if (text.rfind("EXPORTS", 0) == 0) {
-            inExports = true;
-        } else if (inExports && std::regex_match(text, m, line)) {
-            exports.push_back({m[1], m[2], std::stoi(m[3])});
-        } else {
-            ADD_FAILURE() << "malformed .def line: " << text;
-        }
+        if (std::regex_match(text, m, line)) exports.push_back({m[1], m[2], std::stoi(m[3])});
+        else if (!std::regex_match(text, other)) ADD_FAILURE() << "malformed .def line: " << text;
     }
     EXPECT_FALSE(exports.empty()) << "no exports read from the .def file";
     return exports;
