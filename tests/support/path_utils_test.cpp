@@ -102,7 +102,6 @@ TEST(PathUtils, ProperCase) {
                  "C:\\Windows\\Long Name Dir\\MIXED.Txt\\Readme.txt");
     EXPECT_STREQ(ProperCasePath(strcpy(path, mixed)),
                  "C:\\Windows\\Long name dir\\Mixed.txt\\Readme.txt");
-    EXPECT_STREQ(ProperCasePath(strcpy(path, "\\\\SERVER\\SHARE")), "\\\\SERVER\\SHARE");
     EXPECT_STREQ(ProperCasePath(strcpy(path, "c:\\a\\\\B")), "C:\\A\\\\B");  // stops at the gap
 }
 
