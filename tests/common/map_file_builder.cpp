@@ -23,12 +23,9 @@ std::string MapFileRecordBytes(const MapFileRecord &r) {
     PutDword(bytes, r.fFile ? r.dwFileSize : 0);
     PutWord(bytes, r.fFile ? 0 : r.wChildId);
     bytes += r.name + '\0';
-    if (r.fFile) {
-        PutWord(bytes, (1999 - 1980) * 512 + 12 * 32 + 31);
-        PutWord(bytes, 23 * 2048 + 59 * 32 + 29);
-        PutWord(bytes, (2000 - 1980) * 512 + 1 * 32 + 1);
-        PutWord(bytes, 0);
-    }
+    if (r.fFile)  // the tail's DOS words: written 1999-12-31 23:59:58, used 2000-01-01 00:00:00
+        for (int w : {(1999 - 1980) * 512 + 12 * 32 + 31, 23 * 2048 + 59 * 32 + 29, (2000 - 1980) * 512 + 32 + 1, 0})
+            PutWord(bytes, static_cast<uint16_t>(w));
     if (refs) bytes.push_back(static_cast<char>(r.references.size()));
     for (const std::string &ref : refs ? r.references : std::vector<std::string>{}) bytes += ref + '\0';
     PutLe16(bytes, 0, static_cast<uint16_t>(bytes.size()));
