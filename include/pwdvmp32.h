@@ -36,17 +36,17 @@ typedef struct FIND_DATA {
 #define SEARCH_KEEP_CASE 0x8000
 
 /* Error codes, as DriveMap_GetError returns them. */
-#define DRIVEMAP_OK 0              /* success */
-#define DRIVEMAP_BAD_PATH 1        /* path missing, not full, a root where a file is needed, or not added/updated/moved */
-#define DRIVEMAP_NOT_FOUND 2       /* map file cannot be opened, or the path names nothing in the map */
-#define DRIVEMAP_NO_MEMORY 3       /* out of memory */
-#define DRIVEMAP_FILE_DAMAGED 4    /* the map file cannot be read or is damaged */
-#define DRIVEMAP_WRITE_FAILED 5    /* writing the map file failed */
-#define DRIVEMAP_CREATE_FAILED 6   /* the map file cannot be created */
-#define DRIVEMAP_STOPPED 7         /* the drive scan was stopped before it finished */
+#define DRIVEMAP_OK 0            /* success */
+#define DRIVEMAP_BAD_PATH 1      /* path missing, not full, a root where a file is needed, or not added/updated/moved */
+#define DRIVEMAP_NOT_FOUND 2     /* map file cannot be opened, or the path names nothing in the map */
+#define DRIVEMAP_NO_MEMORY 3     /* out of memory */
+#define DRIVEMAP_FILE_DAMAGED 4  /* the map file cannot be read or is damaged */
+#define DRIVEMAP_WRITE_FAILED 5  /* writing the map file failed */
+#define DRIVEMAP_CREATE_FAILED 6 /* the map file cannot be created */
+#define DRIVEMAP_STOPPED 7       /* the drive scan was stopped before it finished */
 #define DRIVEMAP_DRIVE_NOT_MAPPED 8 /* the path lies on a kind of drive the map does not cover */
-#define DRIVEMAP_OLD_VERSION 9     /* the map file is of a version older than 3 */
-#define DRIVEMAP_VOLUME_LOCKED 10  /* the volume that holds the map file is locked */
+#define DRIVEMAP_OLD_VERSION 9      /* the map file is of a version older than 3 */
+#define DRIVEMAP_VOLUME_LOCKED 10   /* the volume that holds the map file is locked */
 #define DRIVEMAP_ERROR_COUNT 11
 
 /* Operation modes: which export is running. */
@@ -123,11 +123,11 @@ typedef struct DriveRecord {
 
 /* Header of a directory's block; wEntryCount EntryRecords follow it back to back. 18 bytes. */
 typedef struct DirectoryBlock {
-    PTR32 pParent;      /* block holding this directory's own record; 0 for a root block */
-    PTR32 pNext;        /* next block of the block chain; 0 for the last */
+    PTR32 pParent; /* block holding this directory's own record; 0 for a root block */
+    PTR32 pNext;   /* next block of the block chain; 0 for the last */
     WORD wBlockId;
-    WORD wParentId;     /* wBlockId of pParent; 0 for a root block */
-    DWORD dwUsed;       /* bytes in use, header included */
+    WORD wParentId; /* wBlockId of pParent; 0 for a root block */
+    DWORD dwUsed;   /* bytes in use, header included */
     WORD wEntryCount;
 } DirectoryBlock;
 
@@ -136,17 +136,17 @@ typedef struct DirectoryBlock {
  * the name), then, with ENTRY_SCANNED and ENTRY_HAS_REFS, bRefCount and that many lower-case
  * NUL-terminated module names. */
 typedef struct EntryRecord {
-    WORD wLength;           /* the whole record, this field included */
-    WORD wFlags;            /* ENTRY_* */
+    WORD wLength; /* the whole record, this field included */
+    WORD wFlags;  /* ENTRY_* */
     union {
-        PTR32 pChildBlock;  /* directory: its own DirectoryBlock, 0 until linked */
-        DWORD dwFileSize;   /* file: low 32 bits of its size */
+        PTR32 pChildBlock; /* directory: its own DirectoryBlock, 0 until linked */
+        DWORD dwFileSize;  /* file: low 32 bits of its size */
     } u1;
     union {
-        WORD wChildId;      /* directory: block id of the child block */
-        WORD wUsageCount;   /* file: usage count */
+        WORD wChildId;    /* directory: block id of the child block */
+        WORD wUsageCount; /* file: usage count */
     } u2;
-    CHAR szName[1];         /* NUL-terminated, as found on disk */
+    CHAR szName[1]; /* NUL-terminated, as found on disk */
 } EntryRecord;
 
 /* Where a record lies: its block and the record (0: the directory of pBlock itself). 8 bytes. */
@@ -164,10 +164,10 @@ typedef struct ReferenceResultBlock {
 
 /* SearchAllDirForMyFiles: one element per name sought. 16 bytes. */
 typedef struct MyFileQuery {
-    PTR32 pszName;      /* the file name sought (global memory on a 64-bit host) */
-    DWORD dwCaller1;    /* the caller's: not read or written by the library */
+    PTR32 pszName;   /* the file name sought (global memory on a 64-bit host) */
+    DWORD dwCaller1; /* the caller's: not read or written by the library */
     DWORD dwCaller2;
-    PTR32 pFound;       /* head of the MyFileFound list; 0 before the first search */
+    PTR32 pFound; /* head of the MyFileFound list; 0 before the first search */
 } MyFileQuery;
 
 /* One directory that holds a record of the name sought. 16 bytes. */
@@ -183,8 +183,7 @@ typedef struct MyFileFound {
 /* Callbacks of the directory walker, the scans and the map walk. The long is the caller's 32-bit
  * value. */
 typedef int(WINAPI *FileCallback)(void *context, char *path, FIND_DATA *findData, LONG userValue);
-typedef int(WINAPI *DirCallback)(void *context, unsigned int event, char *directory, char *unused,
-                                 LONG userValue);
+typedef int(WINAPI *DirCallback)(void *context, unsigned int event, char *directory, char *unused, LONG userValue);
 
 /* The exports. The first argument of most of them is a 32-bit value of the caller's. */
 DWORD WINAPI DriveMap_GetCritical(void);
@@ -243,8 +242,8 @@ static_assert(sizeof(DirectoryBlock) == 18, "DirectoryBlock header is 18 bytes")
 static_assert(offsetof(DirectoryBlock, wBlockId) == 8 && offsetof(DirectoryBlock, wParentId) == 10 &&
                   offsetof(DirectoryBlock, dwUsed) == 12 && offsetof(DirectoryBlock, wEntryCount) == 16,
               "DirectoryBlock fields");
-static_assert(offsetof(EntryRecord, u1) == 4 && offsetof(EntryRecord, u2) == 8 &&
-                  offsetof(EntryRecord, szName) == 10, "EntryRecord fields");
+static_assert(offsetof(EntryRecord, u1) == 4 && offsetof(EntryRecord, u2) == 8 && offsetof(EntryRecord, szName) == 10,
+              "EntryRecord fields");
 static_assert(sizeof(EntryPosition) == 8, "EntryPosition is 8 bytes");
 static_assert(offsetof(ReferenceResultBlock, aPositions) == 2, "pairs follow the count");
 static_assert(sizeof(MyFileQuery) == 16 && offsetof(MyFileQuery, pFound) == 12, "MyFileQuery");

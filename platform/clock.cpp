@@ -32,8 +32,7 @@ SYSTEMTIME g_frozenLocal{};
 
 // Ticks of a FILETIME; negative when the high bit is set, which Windows rejects.
 int64_t TicksOf(const FILETIME *pft) {
-    return static_cast<int64_t>((static_cast<uint64_t>(pft->dwHighDateTime) << 32) |
-                                pft->dwLowDateTime);
+    return static_cast<int64_t>((static_cast<uint64_t>(pft->dwHighDateTime) << 32) | pft->dwLowDateTime);
 }
 
 void StoreTicks(int64_t ticks, FILETIME *pft) {
@@ -68,17 +67,14 @@ void CivilFromDays(int64_t z, int64_t *pYear, unsigned *pMonth, unsigned *pDay) 
     *pYear = static_cast<int64_t>(yoe) + era * 400 + (*pMonth <= 2);
 }
 
-bool IsLeapYear(unsigned y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
+bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 bool IsValidSystemTime(const SYSTEMTIME &st) {
     static const unsigned char daysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12)
-        return false;
+    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12) return false;
     unsigned cDays = daysInMonth[st.wMonth - 1] + (st.wMonth == 2 && IsLeapYear(st.wYear));
-    return st.wDay >= 1 && st.wDay <= cDays && st.wHour < 24 && st.wMinute < 60 &&
-           st.wSecond < 60 && st.wMilliseconds < 1000;
+    return st.wDay >= 1 && st.wDay <= cDays && st.wHour < 24 && st.wMinute < 60 && st.wSecond < 60 &&
+           st.wMilliseconds < 1000;
 }
 
 int64_t TicksOfSystemTime(const SYSTEMTIME &st) {
@@ -106,12 +102,10 @@ void SystemTimeOfTicks(int64_t ticks, SYSTEMTIME *pst) {
 // The host's UTC offset, in seconds, in force at the Unix time t.
 bool LocalOffsetAt(int64_t t, long *pOffset) {
     time_t tt = static_cast<time_t>(t);
-    if (static_cast<int64_t>(tt) != t)
-        return false;
+    if (static_cast<int64_t>(tt) != t) return false;
     tm local{};
     tzset();  // follow changes of TZ made after start-up
-    if (!localtime_r(&tt, &local))
-        return false;
+    if (!localtime_r(&tt, &local)) return false;
     *pOffset = local.tm_gmtoff;
     return true;
 }
@@ -120,15 +114,12 @@ bool LocalTicksToUtc(int64_t localTicks, int64_t *pUtcTicks) {
     int64_t localSeconds = FloorDiv(localTicks - kUnixEpochTicks, kTicksPerSecond);
     int64_t fraction = localTicks - kUnixEpochTicks - localSeconds * kTicksPerSecond;
     time_t tt = static_cast<time_t>(localSeconds);
-    if (static_cast<int64_t>(tt) != localSeconds)
-        return false;
+    if (static_cast<int64_t>(tt) != localSeconds) return false;
     tm fields{};
-    if (!gmtime_r(&tt, &fields))
-        return false;
+    if (!gmtime_r(&tt, &fields)) return false;
     fields.tm_isdst = -1;  // the rules decide whether DST was in force then
     time_t utc = mktime(&fields);
-    if (utc == static_cast<time_t>(-1) && localSeconds != -1)
-        return false;
+    if (utc == static_cast<time_t>(-1) && localSeconds != -1) return false;
     int64_t utcTicks = 0;
     if (__builtin_mul_overflow(static_cast<int64_t>(utc), kTicksPerSecond, &utcTicks) ||
         __builtin_add_overflow(utcTicks, fraction + kUnixEpochTicks, &utcTicks) || utcTicks < 0)
@@ -141,10 +132,8 @@ void HostLocalTime(SYSTEMTIME *pst) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     long offset = 0;
-    if (!LocalOffsetAt(now.tv_sec, &offset))
-        offset = 0;
-    int64_t ticks = (static_cast<int64_t>(now.tv_sec) + offset) * kTicksPerSecond +
-                    now.tv_nsec / 100 + kUnixEpochTicks;
+    if (!LocalOffsetAt(now.tv_sec, &offset)) offset = 0;
+    int64_t ticks = (static_cast<int64_t>(now.tv_sec) + offset) * kTicksPerSecond + now.tv_nsec / 100 + kUnixEpochTicks;
     SystemTimeOfTicks(ticks, pst);
 }
 
@@ -169,13 +158,11 @@ extern "C" {
 void HostMachine_FreezeLocalTime(const SYSTEMTIME *time) {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_fFrozen = time != nullptr;
-    if (time)
-        g_frozenLocal = *time;
+    if (time) g_frozenLocal = *time;
 }
 
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
-    if (!lpSystemTime)
-        return;
+    if (!lpSystemTime) return;
     {
         std::lock_guard<std::mutex> guard(g_mutex);
         if (g_fFrozen) {
@@ -188,8 +175,7 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
 
 // A frozen local time stops this clock too: it is the frozen moment in UTC.
 void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
-    if (!lpSystemTime)
-        return;
+    if (!lpSystemTime) return;
     SYSTEMTIME frozen{};
     bool fFrozen;
     {
@@ -207,22 +193,18 @@ void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    SystemTimeOfTicks(static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100 +
-                          kUnixEpochTicks,
+    SystemTimeOfTicks(static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100 + kUnixEpochTicks,
                       lpSystemTime);
 }
 
 // Uses the host time zone's offset in force at that moment (DST included).
 BOOL WINAPI FileTimeToLocalFileTime(const FILETIME *lpFileTime, LPFILETIME lpLocalFileTime) {
-    if (!lpFileTime || !lpLocalFileTime || TicksOf(lpFileTime) < 0)
-        return SetFailed();
+    if (!lpFileTime || !lpLocalFileTime || TicksOf(lpFileTime) < 0) return SetFailed();
     int64_t ticks = TicksOf(lpFileTime);
     long offset = 0;
-    if (!LocalOffsetAt(FloorDiv(ticks - kUnixEpochTicks, kTicksPerSecond), &offset))
-        return SetFailed();
+    if (!LocalOffsetAt(FloorDiv(ticks - kUnixEpochTicks, kTicksPerSecond), &offset)) return SetFailed();
     int64_t localTicks = 0;
-    if (__builtin_add_overflow(ticks, static_cast<int64_t>(offset) * kTicksPerSecond, &localTicks) ||
-        localTicks < 0)
+    if (__builtin_add_overflow(ticks, static_cast<int64_t>(offset) * kTicksPerSecond, &localTicks) || localTicks < 0)
         return SetFailed();
     StoreTicks(localTicks, lpLocalFileTime);
     return TRUE;
@@ -230,25 +212,20 @@ BOOL WINAPI FileTimeToLocalFileTime(const FILETIME *lpFileTime, LPFILETIME lpLoc
 
 // Of a local time that occurs twice (the hour DST ends) the C library's choice is taken.
 BOOL WINAPI LocalFileTimeToFileTime(const FILETIME *lpLocalFileTime, LPFILETIME lpFileTime) {
-    if (!lpLocalFileTime || !lpFileTime || TicksOf(lpLocalFileTime) < 0)
-        return SetFailed();
+    if (!lpLocalFileTime || !lpFileTime || TicksOf(lpLocalFileTime) < 0) return SetFailed();
     int64_t utcTicks = 0;
-    if (!LocalTicksToUtc(TicksOf(lpLocalFileTime), &utcTicks))
-        return SetFailed();
+    if (!LocalTicksToUtc(TicksOf(lpLocalFileTime), &utcTicks)) return SetFailed();
     StoreTicks(utcTicks, lpFileTime);
     return TRUE;
 }
 
 // FAT date and time words (two-second resolution) of the FILETIME as given, without time-zone
 // conversion; FALSE outside 1980-2107, the years the date word can hold.
-BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
-                                  LPWORD lpFatTime) {
-    if (!lpFileTime || !lpFatDate || !lpFatTime || TicksOf(lpFileTime) < 0)
-        return SetFailed();
+BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate, LPWORD lpFatTime) {
+    if (!lpFileTime || !lpFatDate || !lpFatTime || TicksOf(lpFileTime) < 0) return SetFailed();
     SYSTEMTIME st;
     SystemTimeOfTicks(TicksOf(lpFileTime), &st);
-    if (st.wYear < 1980 || st.wYear > 2107)
-        return SetFailed();
+    if (st.wYear < 1980 || st.wYear > 2107) return SetFailed();
     *lpFatDate = static_cast<WORD>(((st.wYear - 1980) << 9) | (st.wMonth << 5) | st.wDay);
     *lpFatTime = static_cast<WORD>((st.wHour << 11) | (st.wMinute << 5) | (st.wSecond / 2));
     return TRUE;
@@ -256,15 +233,13 @@ BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate,
 
 // wDayOfWeek is ignored; any other field out of range fails.
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *lpSystemTime, LPFILETIME lpFileTime) {
-    if (!lpSystemTime || !lpFileTime || !IsValidSystemTime(*lpSystemTime))
-        return SetFailed();
+    if (!lpSystemTime || !lpFileTime || !IsValidSystemTime(*lpSystemTime)) return SetFailed();
     StoreTicks(TicksOfSystemTime(*lpSystemTime), lpFileTime);
     return TRUE;
 }
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime) {
-    if (!lpFileTime || !lpSystemTime || TicksOf(lpFileTime) < 0)
-        return SetFailed();
+    if (!lpFileTime || !lpSystemTime || TicksOf(lpFileTime) < 0) return SetFailed();
     SystemTimeOfTicks(TicksOf(lpFileTime), lpSystemTime);
     return TRUE;
 }

@@ -15,8 +15,7 @@ namespace {
 // Names Windows cannot hold are left out, and so are directories on another file system than the
 // drive's root (a drive is one file system, like find -xdev).
 bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveDev) {
-    if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos)
-        return false;
+    if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos) return false;
     return !(S_ISDIR(st.st_mode) && st.st_dev != driveDev);
 }
 
@@ -29,7 +28,8 @@ struct ShortNameCache {
     std::string hostDir;
     dev_t dev = 0;
     ino_t ino = 0;
-    struct timespec mtime {}, ctime {};
+    struct timespec mtime {
+    }, ctime{};
     std::vector<std::pair<std::string, std::string>> names;  // (long, short), sorted by long name
 };
 
@@ -52,8 +52,7 @@ bool ShortNameOf(const std::string &hostDir, dev_t driveDev, const std::string &
         std::vector<ListedEntry> entries;
         ListDirectory(hostDir, driveDev, &entries);
         cache = ShortNameCache();
-        for (ListedEntry &entry : entries)
-            cache.names.emplace_back(std::move(entry.name), std::move(entry.shortName));
+        for (ListedEntry &entry : entries) cache.names.emplace_back(std::move(entry.name), std::move(entry.shortName));
         if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
             time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
             cache.hostDir = hostDir;
@@ -92,8 +91,7 @@ bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<Liste
         out->push_back(std::move(entry));
     }
     closedir(dir);
-    std::sort(out->begin(), out->end(),
-              [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
+    std::sort(out->begin(), out->end(), [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
     std::vector<std::string> names;
     names.reserve(out->size());
     for (const ListedEntry &entry : *out) names.push_back(entry.name);
@@ -102,10 +100,9 @@ bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<Liste
     return true;
 }
 
-bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name,
-                   bool wantShortName, ListedEntry *found) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        return false;
+bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name, bool wantShortName,
+                   ListedEntry *found) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
     // The exact name costs one lstat; the listing is needed only for a case-insensitive match or
     // for the short name of a long name.
     struct stat st;

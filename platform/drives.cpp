@@ -85,9 +85,7 @@ extern "C" int HostMachine_MapDrive(char letter, unsigned type, const char *host
         // links above the root.
         char canonical[PATH_MAX];
         struct stat st;
-        if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 ||
-            !S_ISDIR(st.st_mode))
-            return 0;
+        if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
         slot.bHasMedium = true;
         slot.hostRoot = canonical;
         slot.rootDev = st.st_dev;
@@ -106,8 +104,7 @@ extern "C" int HostMachine_SubstDrive(char letter, const char *target) {
         (target[2] != '\\' && target[2] != '/') || host::LetterIndex(target[0]) == index)
         return 0;
     std::string normalised;
-    if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) !=
-        ERROR_SUCCESS)
+    if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
         return 0;
     host::DriveSlot slot;
     slot.bMapped = true;
@@ -130,8 +127,7 @@ extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
     } else {
         const char *p = lpRootPathName;
         if (host::LetterIndex(p[0]) < 0 || p[1] != ':') return DRIVE_NO_ROOT_DIR;
-        if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0')))
-            return DRIVE_NO_ROOT_DIR;
+        if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0'))) return DRIVE_NO_ROOT_DIR;
         letter = p[0];
     }
     host::DriveInfo drive;

@@ -24,11 +24,9 @@ std::vector<EnvironmentVariable> &Variables() {
 }
 
 bool SameName(const char *a, size_t cchA, const std::string &b) {
-    if (cchA != b.size())
-        return false;
+    if (cchA != b.size()) return false;
     for (size_t i = 0; i < cchA; ++i) {
-        if (host::ToUpperAnsi(static_cast<unsigned char>(a[i])) !=
-            host::ToUpperAnsi(static_cast<unsigned char>(b[i])))
+        if (host::ToUpperAnsi(static_cast<unsigned char>(a[i])) != host::ToUpperAnsi(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
@@ -36,8 +34,7 @@ bool SameName(const char *a, size_t cchA, const std::string &b) {
 
 EnvironmentVariable *Find(const char *pName, size_t cchName) {
     for (EnvironmentVariable &v : Variables()) {
-        if (SameName(pName, cchName, v.strName))
-            return &v;
+        if (SameName(pName, cchName, v.strName)) return &v;
     }
     return nullptr;
 }
@@ -69,11 +66,9 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
         return 0;
     }
     size_t cch = pVar->strValue.size();
-    if (!lpBuffer || cch >= nSize)
-        return static_cast<DWORD>(cch + 1);
+    if (!lpBuffer || cch >= nSize) return static_cast<DWORD>(cch + 1);
     memcpy(lpBuffer, pVar->strValue.c_str(), cch + 1);
-    if (cch == 0)
-        SetLastError(ERROR_SUCCESS);
+    if (cch == 0) SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(cch);
 }
 
@@ -89,8 +84,7 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
     EnvironmentVariable *pVar = Find(lpName, cchName);
     try {
         if (!lpValue) {
-            if (pVar)
-                Variables().erase(Variables().begin() + (pVar - Variables().data()));
+            if (pVar) Variables().erase(Variables().begin() + (pVar - Variables().data()));
         } else if (pVar) {
             pVar->strValue = lpValue;
         } else {
@@ -136,8 +130,7 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
         }
     }
     size_t cbNeeded = strResult.size() + 1;
-    if (lpDst && cbNeeded <= nSize)
-        memcpy(lpDst, strResult.c_str(), cbNeeded);
+    if (lpDst && cbNeeded <= nSize) memcpy(lpDst, strResult.c_str(), cbNeeded);
     return static_cast<DWORD>(cbNeeded);
 }
 

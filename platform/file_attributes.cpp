@@ -114,8 +114,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     host::ResolvedPath resolved;
     DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode)))
-        error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
         error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS && unlink(resolved.hostPath.c_str()) != 0) error = host::ErrorFromErrno(errno);

@@ -75,7 +75,7 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
         ssize_t put = write(hFile, static_cast<const char *>(buffer) + done, count - done);
         if (put < 0 && errno == EINTR) continue;
         if (put < 0)
-            return Fail(errno == EBADF ? ERROR_ACCESS_DENIED
+            return Fail(errno == EBADF                       ? ERROR_ACCESS_DENIED
                         : errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull
                                                              : ERROR_WRITE_FAULT,
                         -1L);

@@ -56,7 +56,7 @@ struct ResolvedPath {
     char chDrive = 0;
     dev_t driveDev = 0;
     bool bIsRoot = false;
-    bool bExists = false;     // the last component exists (st then holds its lstat)
+    bool bExists = false;  // the last component exists (st then holds its lstat)
     struct stat st {};
 };
 
@@ -92,8 +92,8 @@ bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<Liste
 // Looks `name` up in hostDir: the exact name first, then a case-insensitive match (the smallest by
 // bytes when several differ only by case), then a generated short name. wantShortName fills
 // found->shortName (which needs a full listing for a name that is not a valid short name).
-bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name,
-                   bool wantShortName, ListedEntry *found);
+bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name, bool wantShortName,
+                   ListedEntry *found);
 
 std::string JoinHostPath(const std::string &dir, const std::string &name);
 

@@ -36,8 +36,8 @@ FILETIME FileTimeOf(const struct timespec &ts) {
     return ft;
 }
 
-WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name,
-                            const std::string &shortName, const struct stat &st) {
+WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shortName,
+                            const struct stat &st) {
     WIN32_FIND_DATAA data;
     memset(&data, 0, sizeof data);
     data.dwFileAttributes = AttributesOf(hostPath, name, st);
@@ -152,13 +152,13 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
 
     std::vector<WIN32_FIND_DATAA> found;
     if (pattern.find_first_of("*?") == std::string::npos) {
-        while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') &&
-               pattern != "." && pattern != "..")
+        while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
+               pattern != "..")
             pattern.pop_back();
         host::ListedEntry entry;
         if (host::FindComponent(dir.hostPath, dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-            found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name,
-                                             entry.shortName, entry.st));
+            found.push_back(
+                host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name, entry.shortName, entry.st));
     } else {
         std::vector<host::ListedEntry> entries;
         if (host::ListDirectory(dir.hostPath, dir.driveDev, &entries) && !dir.bIsRoot) {
@@ -167,10 +167,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
             if (parentPath.empty()) parentPath = "/";
             if (lstat(parentPath.c_str(), &parent) != 0) parent = dir.st;
-            if (host::MatchesPattern(pattern, "."))
-                found.push_back(host::FindDataOf(dir.hostPath, ".", "", dir.st));
-            if (host::MatchesPattern(pattern, ".."))
-                found.push_back(host::FindDataOf(parentPath, "..", "", parent));
+            if (host::MatchesPattern(pattern, ".")) found.push_back(host::FindDataOf(dir.hostPath, ".", "", dir.st));
+            if (host::MatchesPattern(pattern, "..")) found.push_back(host::FindDataOf(parentPath, "..", "", parent));
         }
         // A Windows directory holds one entry per name ignoring case. Of host names that differ
         // only in case the listing shows the first in byte order (upper case first); an exact
@@ -180,8 +178,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             if (listed.insert(host::UpperAnsi(entry.name)).second &&
                 (host::MatchesPattern(pattern, entry.name) ||
                  (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
-                found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name),
-                                                 entry.name, entry.shortName, entry.st));
+                found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name,
+                                                 entry.shortName, entry.st));
     }
     if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
     return host::StartSearch(std::move(found), lpFindFileData);

@@ -55,7 +55,7 @@ constexpr DWORD ERROR_DISCARDED_CODE = 157;
 
 constexpr size_t MiB = size_t(1) << 20;
 constexpr size_t kHandleAreaBytes = 16 * MiB;  // 2M moveable handles of 8 bytes each
-constexpr size_t kMaxBlockBytes = 0x7FFF0000;   // keeps every size sum far from overflow
+constexpr size_t kMaxBlockBytes = 0x7FFF0000;  // keeps every size sum far from overflow
 
 #ifdef HOST_MEMORY_ASAN
 constexpr size_t kRedzoneBytes = 32;  // poisoned after each block's data
@@ -108,27 +108,21 @@ struct GlobalHeap {
     GlobalHeap(char *pHeap, size_t cbHeap) : segment(bip::create_only, pHeap, cbHeap) {}
 };
 
-std::mutex g_mutex;                  // guards everything below
-GlobalHeap *g_pHeap = nullptr;       // created on first use and never destroyed
+std::mutex g_mutex;             // guards everything below
+GlobalHeap *g_pHeap = nullptr;  // created on first use and never destroyed
 bool g_fHeapTried = false;
-unsigned long g_cbLimit = 0;         // 0: no limit
+unsigned long g_cbLimit = 0;  // 0: no limit
 bool g_fMoveEveryReallocation = false;
 
 uint32_t CheckWord(const BlockHeader *pHeader) {
     return kBlockMagic ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pHeader));
 }
 
-char *DataOf(BlockHeader *pHeader) {
-    return reinterpret_cast<char *>(pHeader + 1);
-}
+char *DataOf(BlockHeader *pHeader) { return reinterpret_cast<char *>(pHeader + 1); }
 
-size_t AlignUp16(size_t cb) {
-    return (cb + 15) & ~size_t(15);
-}
+size_t AlignUp16(size_t cb) { return (cb + 15) & ~size_t(15); }
 
-size_t TotalBytes(size_t cbData) {
-    return sizeof(BlockHeader) + AlignUp16(cbData) + kRedzoneBytes;
-}
+size_t TotalBytes(size_t cbData) { return sizeof(BlockHeader) + AlignUp16(cbData) + kRedzoneBytes; }
 
 // The bytes after the caller's data up to the end of the redzone; poisoned under ASan so that
 // overruns of a global block are reported. Unpoisoned before the allocator touches the block.
@@ -164,8 +158,7 @@ void FillUninitialised(char *p, size_t cb) {
 bool MapRegion(size_t cbTotal, uintptr_t uHint, int extraFlags, char **ppRegion) {
     void *p = mmap(reinterpret_cast<void *>(uHint), cbTotal, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extraFlags, -1, 0);
-    if (p == MAP_FAILED)
-        return false;
+    if (p == MAP_FAILED) return false;
     uint64_t uEnd = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)) + cbTotal;
     if (uEnd > kAddressLimit) {
         munmap(p, cbTotal);
@@ -177,23 +170,19 @@ bool MapRegion(size_t cbTotal, uintptr_t uHint, int extraFlags, char **ppRegion)
 
 // Reserves the region once; on failure every allocation fails with ERROR_NOT_ENOUGH_MEMORY.
 GlobalHeap *Heap() {
-    if (g_fHeapTried)
-        return g_pHeap;
+    if (g_fHeapTried) return g_pHeap;
     g_fHeapTried = true;
     for (size_t cbHeap : kHeapSizes) {
         size_t cbTotal = kHandleAreaBytes + cbHeap;
         char *pRegion = nullptr;
         bool fMapped = false;
         for (uintptr_t uHint : kRegionHints) {
-            if ((fMapped = MapRegion(cbTotal, uHint, 0, &pRegion)))
-                break;
+            if ((fMapped = MapRegion(cbTotal, uHint, 0, &pRegion))) break;
         }
 #if defined(__x86_64__) && defined(MAP_32BIT)
-        if (!fMapped)
-            fMapped = MapRegion(cbTotal, 0, MAP_32BIT, &pRegion);
+        if (!fMapped) fMapped = MapRegion(cbTotal, 0, MAP_32BIT, &pRegion);
 #endif
-        if (!fMapped)
-            continue;
+        if (!fMapped) continue;
         if (mprotect(pRegion, kHandleAreaBytes, PROT_NONE) != 0) {
             munmap(pRegion, cbTotal);
             continue;
@@ -219,27 +208,22 @@ HGLOBAL HandleOfSlot(const GlobalHeap *pHeap, uint32_t iSlot) {
 // The slot a moveable handle names, or nullptr when the value is not a live handle.
 HandleSlot *SlotOfHandle(GlobalHeap *pHeap, const void *hMem) {
     uintptr_t u = reinterpret_cast<uintptr_t>(hMem);
-    if (u < pHeap->uHandleBase || u >= pHeap->uHandleBase + kHandleAreaBytes)
-        return nullptr;
+    if (u < pHeap->uHandleBase || u >= pHeap->uHandleBase + kHandleAreaBytes) return nullptr;
     uintptr_t uOffset = u - pHeap->uHandleBase;
-    if (uOffset % 8 != 4)
-        return nullptr;
+    if (uOffset % 8 != 4) return nullptr;
     size_t iSlot = uOffset / 8;
-    if (iSlot >= pHeap->slots.size() || !pHeap->slots[iSlot].fInUse)
-        return nullptr;
+    if (iSlot >= pHeap->slots.size() || !pHeap->slots[iSlot].fInUse) return nullptr;
     return &pHeap->slots[iSlot];
 }
 
 // The header of the live block whose data starts at pData, or nullptr.
 BlockHeader *HeaderOfData(GlobalHeap *pHeap, const void *pData) {
     uintptr_t u = reinterpret_cast<uintptr_t>(pData);
-    if (u % 16 != 0 || u < pHeap->uHeapBase + sizeof(BlockHeader) || u >= pHeap->uHeapEnd)
-        return nullptr;
+    if (u % 16 != 0 || u < pHeap->uHeapBase + sizeof(BlockHeader) || u >= pHeap->uHeapEnd) return nullptr;
     BlockHeader *pHeader = reinterpret_cast<BlockHeader *>(u) - 1;
 #ifdef HOST_MEMORY_ASAN
     // A stray pointer may land just after another block's redzone.
-    if (__asan_region_is_poisoned(pHeader, sizeof(BlockHeader)))
-        return nullptr;
+    if (__asan_region_is_poisoned(pHeader, sizeof(BlockHeader))) return nullptr;
 #endif
     return pHeader->dwCheck == CheckWord(pHeader) ? pHeader : nullptr;
 }
@@ -252,8 +236,7 @@ BlockHeader *FixedHeader(GlobalHeap *pHeap, const void *hMem) {
 
 BlockHeader *AllocBlock(GlobalHeap *pHeap, size_t cbData, bool fZero) {
     void *p = pHeap->segment.allocate(TotalBytes(cbData), std::nothrow);
-    if (!p)
-        return nullptr;
+    if (!p) return nullptr;
     BlockHeader *pHeader = static_cast<BlockHeader *>(p);
     pHeader->dwCheck = CheckWord(pHeader);
     pHeader->iSlot = 0;
@@ -285,25 +268,24 @@ bool ResizeInPlace(GlobalHeap *pHeap, BlockHeader *pHeader, size_t cbNew) {
         if (cbHave - cbNeeded >= 256) {
             size_t cbReceived = cbNeeded;
             char *pReuse = reinterpret_cast<char *>(pHeader);
-            pManager->allocation_command<char>(bip::shrink_in_place | bip::nothrow_allocation,
-                                               cbHave, cbReceived, pReuse);
+            pManager->allocation_command<char>(bip::shrink_in_place | bip::nothrow_allocation, cbHave, cbReceived,
+                                               pReuse);
         }
     } else {
         size_t cbReceived = cbNeeded;
         char *pReuse = reinterpret_cast<char *>(pHeader);
-        fDone = pManager->allocation_command<char>(bip::expand_fwd | bip::nothrow_allocation,
-                                                   cbNeeded, cbReceived, pReuse) != nullptr;
+        fDone = pManager->allocation_command<char>(bip::expand_fwd | bip::nothrow_allocation, cbNeeded, cbReceived,
+                                                   pReuse) != nullptr;
     }
-    if (fDone)
-        pHeader->cbData = static_cast<uint32_t>(cbNew);
+    if (fDone) pHeader->cbData = static_cast<uint32_t>(cbNew);
     PoisonTail(pHeader);
     return fDone;
 }
 
 // Resizes a block, moving it when it cannot stay (or always, when fForceMove). Bytes beyond the
 // old size are zeroed when fZero. Returns the block's header, or nullptr with the block intact.
-BlockHeader *ResizeBlock(GlobalHeap *pHeap, BlockHeader *pHeader, size_t cbNew, bool fZero,
-                         bool fMayMove, bool fForceMove) {
+BlockHeader *ResizeBlock(GlobalHeap *pHeap, BlockHeader *pHeader, size_t cbNew, bool fZero, bool fMayMove,
+                         bool fForceMove) {
     size_t cbOld = pHeader->cbData;
     if (!fForceMove && ResizeInPlace(pHeap, pHeader, cbNew)) {
         if (cbNew > cbOld) {
@@ -314,23 +296,18 @@ BlockHeader *ResizeBlock(GlobalHeap *pHeap, BlockHeader *pHeader, size_t cbNew, 
         }
         return pHeader;
     }
-    if (!fMayMove)
-        return nullptr;
+    if (!fMayMove) return nullptr;
     BlockHeader *pNew = AllocBlock(pHeap, cbNew, false);
-    if (!pNew)
-        return nullptr;
+    if (!pNew) return nullptr;
     size_t cbKept = cbOld < cbNew ? cbOld : cbNew;
     memcpy(DataOf(pNew), DataOf(pHeader), cbKept);
-    if (cbNew > cbKept && fZero)
-        memset(DataOf(pNew) + cbKept, 0, cbNew - cbKept);
+    if (cbNew > cbKept && fZero) memset(DataOf(pNew) + cbKept, 0, cbNew - cbKept);
     pNew->iSlot = pHeader->iSlot;
     FreeBlock(pHeap, pHeader);
     return pNew;
 }
 
-bool OverLimit(SIZE_T cb) {
-    return cb > kMaxBlockBytes || (g_cbLimit != 0 && cb > g_cbLimit);
-}
+bool OverLimit(SIZE_T cb) { return cb > kMaxBlockBytes || (g_cbLimit != 0 && cb > g_cbLimit); }
 
 // Takes a free handle slot; UINT32_MAX when the handle area is full.
 uint32_t TakeSlot(GlobalHeap *pHeap) {
@@ -339,8 +316,7 @@ uint32_t TakeSlot(GlobalHeap *pHeap) {
         iSlot = pHeap->freeSlots.back();
         pHeap->freeSlots.pop_back();
     } else {
-        if (pHeap->slots.size() >= kHandleAreaBytes / 8)
-            return UINT32_MAX;
+        if (pHeap->slots.size() >= kHandleAreaBytes / 8) return UINT32_MAX;
         try {
             pHeap->slots.push_back(HandleSlot{});
             pHeap->freeSlots.reserve(pHeap->slots.size());
@@ -358,8 +334,7 @@ void ReleaseSlot(GlobalHeap *pHeap, HandleSlot *pSlot) {
     pHeap->freeSlots.push_back(static_cast<uint32_t>(pSlot - pHeap->slots.data()));
 }
 
-HGLOBAL ReAllocMoveable(GlobalHeap *pHeap, HGLOBAL hMem, HandleSlot *pSlot, SIZE_T dwBytes,
-                        UINT uFlags) {
+HGLOBAL ReAllocMoveable(GlobalHeap *pHeap, HGLOBAL hMem, HandleSlot *pSlot, SIZE_T dwBytes, UINT uFlags) {
     bool fZero = (uFlags & GMEM_ZEROINIT) != 0;
     if (dwBytes == 0) {
         // Zero bytes discard the block; a locked block cannot be discarded.
@@ -367,8 +342,7 @@ HGLOBAL ReAllocMoveable(GlobalHeap *pHeap, HGLOBAL hMem, HandleSlot *pSlot, SIZE
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        if (pSlot->pHeader)
-            FreeBlock(pHeap, pSlot->pHeader);
+        if (pSlot->pHeader) FreeBlock(pHeap, pSlot->pHeader);
         pSlot->pHeader = nullptr;
         return hMem;
     }
@@ -382,8 +356,8 @@ HGLOBAL ReAllocMoveable(GlobalHeap *pHeap, HGLOBAL hMem, HandleSlot *pSlot, SIZE
         pSlot->pHeader = pHeader;
         return hMem;
     }
-    BlockHeader *pHeader = ResizeBlock(pHeap, pSlot->pHeader, dwBytes, fZero, /*fMayMove=*/true,
-                                       g_fMoveEveryReallocation);
+    BlockHeader *pHeader =
+        ResizeBlock(pHeap, pSlot->pHeader, dwBytes, fZero, /*fMayMove=*/true, g_fMoveEveryReallocation);
     if (!pHeader) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -457,19 +431,17 @@ HGLOBAL WINAPI GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags) {
         return nullptr;
     }
     if (uFlags & GMEM_MODIFY) {
-        if (pSlot)
-            pSlot->fDiscardable = (uFlags & GMEM_DISCARDABLE_BIT) != 0;
+        if (pSlot) pSlot->fDiscardable = (uFlags & GMEM_DISCARDABLE_BIT) != 0;
         return hMem;
     }
     if (OverLimit(dwBytes)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    if (pSlot)
-        return ReAllocMoveable(pHeap, hMem, pSlot, dwBytes, uFlags);
+    if (pSlot) return ReAllocMoveable(pHeap, hMem, pSlot, dwBytes, uFlags);
     bool fMayMove = (uFlags & GMEM_MOVEABLE) != 0;
-    BlockHeader *pHeader = ResizeBlock(pHeap, pFixed, dwBytes, (uFlags & GMEM_ZEROINIT) != 0,
-                                       fMayMove, fMayMove && g_fMoveEveryReallocation);
+    BlockHeader *pHeader = ResizeBlock(pHeap, pFixed, dwBytes, (uFlags & GMEM_ZEROINIT) != 0, fMayMove,
+                                       fMayMove && g_fMoveEveryReallocation);
     if (!pHeader) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -490,12 +462,10 @@ LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
             SetLastError(ERROR_DISCARDED_CODE);
             return nullptr;
         }
-        if (pSlot->cLocks < GMEM_LOCKCOUNT_MASK)
-            ++pSlot->cLocks;
+        if (pSlot->cLocks < GMEM_LOCKCOUNT_MASK) ++pSlot->cLocks;
         return DataOf(pSlot->pHeader);
     }
-    if (FixedHeader(pHeap, hMem))
-        return hMem;
+    if (FixedHeader(pHeap, hMem)) return hMem;
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
 }
@@ -517,8 +487,7 @@ BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
             }
             return TRUE;
         }
-        if (FixedHeader(pHeap, hMem))
-            return TRUE;
+        if (FixedHeader(pHeap, hMem)) return TRUE;
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -529,11 +498,9 @@ HGLOBAL WINAPI GlobalHandle(LPCVOID pMem) {
     std::lock_guard<std::mutex> guard(g_mutex);
     GlobalHeap *pHeap = Heap();
     if (pHeap) {
-        if (SlotOfHandle(pHeap, pMem))
-            return const_cast<LPVOID>(pMem);
+        if (SlotOfHandle(pHeap, pMem)) return const_cast<LPVOID>(pMem);
         if (BlockHeader *pHeader = HeaderOfData(pHeap, pMem)) {
-            if (pHeader->iSlot != 0)
-                return HandleOfSlot(pHeap, pHeader->iSlot - 1);
+            if (pHeader->iSlot != 0) return HandleOfSlot(pHeap, pHeader->iSlot - 1);
             return const_cast<LPVOID>(pMem);
         }
     }
@@ -543,14 +510,12 @@ HGLOBAL WINAPI GlobalHandle(LPCVOID pMem) {
 
 // Frees locked blocks too, as Windows does. NULL on success, hMem itself on failure.
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
-    if (!hMem)
-        return nullptr;
+    if (!hMem) return nullptr;
     std::lock_guard<std::mutex> guard(g_mutex);
     GlobalHeap *pHeap = Heap();
     if (pHeap) {
         if (HandleSlot *pSlot = SlotOfHandle(pHeap, hMem)) {
-            if (pSlot->pHeader)
-                FreeBlock(pHeap, pSlot->pHeader);
+            if (pSlot->pHeader) FreeBlock(pHeap, pSlot->pHeader);
             ReleaseSlot(pHeap, pSlot);
             --pHeap->cBlocks;
             return nullptr;
@@ -570,10 +535,8 @@ SIZE_T WINAPI GlobalSize(HGLOBAL hMem) {
     std::lock_guard<std::mutex> guard(g_mutex);
     GlobalHeap *pHeap = Heap();
     if (pHeap) {
-        if (HandleSlot *pSlot = SlotOfHandle(pHeap, hMem))
-            return pSlot->pHeader ? pSlot->pHeader->cbData : 0;
-        if (BlockHeader *pHeader = FixedHeader(pHeap, hMem))
-            return pHeader->cbData;
+        if (HandleSlot *pSlot = SlotOfHandle(pHeap, hMem)) return pSlot->pHeader ? pSlot->pHeader->cbData : 0;
+        if (BlockHeader *pHeader = FixedHeader(pHeap, hMem)) return pHeader->cbData;
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
@@ -585,14 +548,11 @@ UINT WINAPI GlobalFlags(HGLOBAL hMem) {
     if (pHeap) {
         if (HandleSlot *pSlot = SlotOfHandle(pHeap, hMem)) {
             UINT uFlags = pSlot->cLocks;
-            if (pSlot->fDiscardable)
-                uFlags |= GMEM_DISCARDABLE_BIT;
-            if (!pSlot->pHeader)
-                uFlags |= GMEM_DISCARDED_BIT;
+            if (pSlot->fDiscardable) uFlags |= GMEM_DISCARDABLE_BIT;
+            if (!pSlot->pHeader) uFlags |= GMEM_DISCARDED_BIT;
             return uFlags;
         }
-        if (FixedHeader(pHeap, hMem))
-            return 0;
+        if (FixedHeader(pHeap, hMem)) return 0;
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return GMEM_INVALID_HANDLE_VALUE;
@@ -602,11 +562,9 @@ UINT WINAPI GlobalFlags(HGLOBAL hMem) {
 // an unreadable address instead of faulting, also under qemu-user. The raw system call keeps
 // sanitizer interceptors from inspecting the bytes. An empty range is readable.
 BOOL WINAPI IsBadReadPtr(LPCVOID lp, UINT_PTR ucb) {
-    if (ucb == 0)
-        return FALSE;
+    if (ucb == 0) return FALSE;
     uintptr_t uFirst = reinterpret_cast<uintptr_t>(lp);
-    if (uFirst == 0 || ucb - 1 > UINTPTR_MAX - uFirst)
-        return TRUE;
+    if (uFirst == 0 || ucb - 1 > UINTPTR_MAX - uFirst) return TRUE;
     uintptr_t uLast = uFirst + (ucb - 1);
     std::lock_guard<std::mutex> guard(g_probeMutex);
     if (g_pipeProbe[0] < 0 && pipe2(g_pipeProbe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -616,16 +574,13 @@ BOOL WINAPI IsBadReadPtr(LPCVOID lp, UINT_PTR ucb) {
     const uintptr_t uPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     for (uintptr_t u = uFirst;;) {
         long cbWritten = syscall(SYS_write, g_pipeProbe[1], reinterpret_cast<const void *>(u), 1);
-        if (cbWritten < 0 && errno == EFAULT)
-            return TRUE;
+        if (cbWritten < 0 && errno == EFAULT) return TRUE;
         if (cbWritten > 0) {
             char chDrain;
-            while (read(g_pipeProbe[0], &chDrain, 1) > 0) {
-            }
+            while (read(g_pipeProbe[0], &chDrain, 1) > 0) {}
         }
         uintptr_t uNext = (u & ~(uPage - 1)) + uPage;
-        if (uNext == 0 || uNext > uLast)
-            break;
+        if (uNext == 0 || uNext > uLast) break;
         u = uNext;
     }
     return FALSE;

@@ -34,8 +34,7 @@ MessageState &State() {
 
 WNDPROC FindProc(HWND hwnd) {
     for (const EmulatedWindow &w : State().windows) {
-        if (w.hwnd == hwnd)
-            return w.pfnProc;
+        if (w.hwnd == hwnd) return w.pfnProc;
     }
     return nullptr;
 }
@@ -43,20 +42,17 @@ WNDPROC FindProc(HWND hwnd) {
 DWORD MillisecondsSinceBoot() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000 +
-                              static_cast<uint64_t>(ts.tv_nsec) / 1000000);
+    return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000);
 }
 
 // hWnd NULL matches every message, (HWND)-1 only those posted to no window.
 bool Matches(const MSG &msg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     if (hWnd == INVALID_HANDLE_VALUE) {
-        if (msg.hwnd != nullptr)
-            return false;
+        if (msg.hwnd != nullptr) return false;
     } else if (hWnd != nullptr && msg.hwnd != hWnd) {
         return false;
     }
-    if (wMsgFilterMin == 0 && wMsgFilterMax == 0)
-        return true;
+    if (wMsgFilterMin == 0 && wMsgFilterMax == 0) return true;
     return msg.message >= wMsgFilterMin && msg.message <= wMsgFilterMax;
 }
 
@@ -76,8 +72,7 @@ extern "C" {
 
 // NULL when proc is NULL: a window without a procedure could never be dispatched to.
 HWND HostMachine_CreateWindow(WNDPROC proc) {
-    if (!proc)
-        return nullptr;
+    if (!proc) return nullptr;
     std::lock_guard<std::mutex> guard(g_mutex);
     MessageState &state = State();
     HWND hwnd = reinterpret_cast<HWND>(state.uNextWindow);
@@ -115,32 +110,25 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 // The oldest message that matches the window and the range (0, 0: every message); PM_REMOVE
 // takes it off the queue. Never waits.
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
-                         UINT wRemoveMsg) {
-    if (!lpMsg)
-        return FALSE;
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+    if (!lpMsg) return FALSE;
     std::lock_guard<std::mutex> guard(g_mutex);
     std::deque<MSG> &queue = State().queue;
     for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (!Matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax))
-            continue;
+        if (!Matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) continue;
         *lpMsg = *it;
-        if (wRemoveMsg & PM_REMOVE)
-            queue.erase(it);
+        if (wRemoveMsg & PM_REMOVE) queue.erase(it);
         return TRUE;
     }
     return FALSE;
 }
 
 // There is no keyboard input to translate.
-BOOL WINAPI TranslateMessage(const MSG *lpMsg) {
-    return FALSE;
-}
+BOOL WINAPI TranslateMessage(const MSG *lpMsg) { return FALSE; }
 
 // The window procedure's result; 0 for a thread message or an unknown window.
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {
-    if (!lpMsg || !lpMsg->hwnd)
-        return 0;
+    if (!lpMsg || !lpMsg->hwnd) return 0;
     WNDPROC pfnProc;
     {
         std::lock_guard<std::mutex> guard(g_mutex);

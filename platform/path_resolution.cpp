@@ -51,9 +51,7 @@ void AddComponents(const char *text, std::vector<std::string> *parts, bool trimL
     }
 }
 
-bool HasWildcards(const std::string &text) {
-    return text.find_first_of("*?") != std::string::npos;
-}
+bool HasWildcards(const std::string &text) { return text.find_first_of("*?") != std::string::npos; }
 
 }  // namespace
 
@@ -204,9 +202,8 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
         }
         host::ResolvedPath resolved;
         std::string &remembered = host::g_currentDirs[letter - 'A'];
-        if (!remembered.empty() &&
-            (host::ResolveWindowsPath(remembered.c_str(), &resolved) != ERROR_SUCCESS ||
-             !resolved.bExists || !S_ISDIR(resolved.st.st_mode)))
+        if (!remembered.empty() && (host::ResolveWindowsPath(remembered.c_str(), &resolved) != ERROR_SUCCESS ||
+                                    !resolved.bExists || !S_ISDIR(resolved.st.st_mode)))
             remembered.clear();
         host::g_currentDrive = letter;
         host::g_currentDriveChosen = true;
@@ -234,8 +231,7 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
 // Pure text: no component needs to exist. A path on a substituted drive comes back on its target.
 // A trailing separator is kept; *lpFilePart points at the last component, or is NULL when the path
 // ends with a separator. Results longer than 299 characters fail (ERROR_FILENAME_EXCED_RANGE).
-extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
-                                         LPSTR *lpFilePart) {
+extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     std::string full;
     DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);

@@ -34,8 +34,7 @@ SystemInfo &Info() {
 // size needed with the NUL and nothing written.
 UINT CopyDirectory(const std::string &strValue, LPSTR lpBuffer, UINT uSize) {
     size_t cch = strValue.size();
-    if (!lpBuffer || cch >= uSize)
-        return static_cast<UINT>(cch + 1);
+    if (!lpBuffer || cch >= uSize) return static_cast<UINT>(cch + 1);
     memcpy(lpBuffer, strValue.c_str(), cch + 1);
     return static_cast<UINT>(cch);
 }
@@ -44,8 +43,7 @@ void SetString(std::string &strTarget, const char *pValue) {
     std::lock_guard<std::mutex> guard(g_mutex);
     try {
         strTarget = pValue ? pValue : "";
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace
@@ -66,17 +64,11 @@ void ResetSystemInfo() {
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) {
-    return t_dwLastError;
-}
+DWORD WINAPI GetLastError(void) { return t_dwLastError; }
 
-void WINAPI SetLastError(DWORD dwErrCode) {
-    t_dwLastError = dwErrCode;
-}
+void WINAPI SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
 
-DWORD WINAPI GetVersion(void) {
-    return host::CurrentVersion();
-}
+DWORD WINAPI GetVersion(void) { return host::CurrentVersion(); }
 
 void HostMachine_SetVersion(unsigned long version) {
     std::lock_guard<std::mutex> guard(g_mutex);
@@ -93,17 +85,11 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return CopyDirectory(Info().strSystemDirectory, lpBuffer, uSize);
 }
 
-void HostMachine_SetWindowsDirectory(const char *path) {
-    SetString(Info().strWindowsDirectory, path);
-}
+void HostMachine_SetWindowsDirectory(const char *path) { SetString(Info().strWindowsDirectory, path); }
 
-void HostMachine_SetSystemDirectory(const char *path) {
-    SetString(Info().strSystemDirectory, path);
-}
+void HostMachine_SetSystemDirectory(const char *path) { SetString(Info().strSystemDirectory, path); }
 
-void HostMachine_SetModuleFileName(const char *path) {
-    SetString(Info().strModuleFileName, path);
-}
+void HostMachine_SetModuleFileName(const char *path) { SetString(Info().strModuleFileName, path); }
 
 // Only the program itself (hModule NULL) has a name here. A name longer than nSize - 1 is cut to
 // nSize - 1 characters and a NUL; the result is then nSize with ERROR_INSUFFICIENT_BUFFER, as on

@@ -19,7 +19,7 @@ struct CollationWeight {
     uint16_t wPrimary2;  // second letter of an expansion (æ = a e), 0 if none
     uint8_t bAccent;
     uint8_t bUpper;
-    uint8_t bHyphenRank; // order among the ignored characters, 0 for the others
+    uint8_t bHyphenRank;  // order among the ignored characters, 0 for the others
 };
 
 constexpr uint16_t kFirstSymbolWeight = 0x0100;
@@ -28,8 +28,7 @@ constexpr uint16_t kFirstLetterWeight = 0x2000;
 constexpr uint8_t kExpansionAccent = 0x40;  // "ae" < "æ" and "ss" < "ß"
 
 unsigned char UpperOf(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return static_cast<unsigned char>(c - 0x20);
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<unsigned char>(c - 0x20);
     switch (c) {
     case 0x9A: return 0x8A;  // š
     case 0x9C: return 0x8C;  // œ
@@ -40,8 +39,7 @@ unsigned char UpperOf(unsigned char c) {
 }
 
 unsigned char LowerOf(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-        return static_cast<unsigned char>(c + 0x20);
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<unsigned char>(c + 0x20);
     switch (c) {
     case 0x8A: return 0x9A;
     case 0x8C: return 0x9C;
@@ -53,11 +51,11 @@ unsigned char LowerOf(unsigned char c) {
 
 // Symbols in collation order; bytes listed nowhere (controls, unassigned) come before them.
 constexpr unsigned char kSymbolOrder[] = {
-    0x20, 0xA0, '!', '"', '#', '$', '%', '&', '(', ')', '*', ',', '.', '/', ':', ';', '?', '@',
-    '[', '\\', ']', '^', '_', '`', '{', '|', '}', '~', 0xA1, 0xA6, 0xA8, 0xAF, 0xB4, 0xB8, 0xBF,
-    0x88, 0x98, 0x91, 0x92, 0x82, 0x93, 0x94, 0x84, 0x8B, 0x9B, 0xAB, 0xBB, 0x96, 0x97, 0x85,
-    0x86, 0x87, 0x95, 0x89, 0xB6, 0xB7, 0xA7, 0xA9, 0xAE, 0xB0, 0x99, '+', 0xB1, '<', '=', '>',
-    0xD7, 0xF7, 0xAC, 0xA2, 0xA3, 0xA4, 0xA5, 0x80, 0xB5, 0xBC, 0xBD, 0xBE,
+    0x20, 0xA0, '!',  '"',  '#',  '$',  '%',  '&',  '(',  ')',  '*',  ',',  '.',  '/',  ':',  ';',
+    '?',  '@',  '[',  '\\', ']',  '^',  '_',  '`',  '{',  '|',  '}',  '~',  0xA1, 0xA6, 0xA8, 0xAF,
+    0xB4, 0xB8, 0xBF, 0x88, 0x98, 0x91, 0x92, 0x82, 0x93, 0x94, 0x84, 0x8B, 0x9B, 0xAB, 0xBB, 0x96,
+    0x97, 0x85, 0x86, 0x87, 0x95, 0x89, 0xB6, 0xB7, 0xA7, 0xA9, 0xAE, 0xB0, 0x99, '+',  0xB1, '<',
+    '=',  '>',  0xD7, 0xF7, 0xAC, 0xA2, 0xA3, 0xA4, 0xA5, 0x80, 0xB5, 0xBC, 0xBD, 0xBE,
 };
 
 // Characters word sort skips until its last level.
@@ -65,9 +63,33 @@ constexpr unsigned char kHyphenOrder[] = {'\'', '-', 0xAD};
 
 // Lower-case letters: each string is one base letter followed by its accented forms in order.
 constexpr const char *kLetterGroups[] = {
-    "a\xAA\xE1\xE0\xE2\xE4\xE3\xE5", "b", "c\xE7", "d\xF0", "e\xE9\xE8\xEA\xEB", "f\x83", "g",
-    "h", "i\xED\xEC\xEE\xEF", "j", "k", "l", "m", "n\xF1", "o\xBA\xF3\xF2\xF4\xF6\xF5\xF8", "p",
-    "q", "r", "s\x9A", "t", "u\xFA\xF9\xFB\xFC", "v", "w", "x", "y\xFD\xFF", "z\x9E", "\xFE",
+    "a\xAA\xE1\xE0\xE2\xE4\xE3\xE5",
+    "b",
+    "c\xE7",
+    "d\xF0",
+    "e\xE9\xE8\xEA\xEB",
+    "f\x83",
+    "g",
+    "h",
+    "i\xED\xEC\xEE\xEF",
+    "j",
+    "k",
+    "l",
+    "m",
+    "n\xF1",
+    "o\xBA\xF3\xF2\xF4\xF6\xF5\xF8",
+    "p",
+    "q",
+    "r",
+    "s\x9A",
+    "t",
+    "u\xFA\xF9\xFB\xFC",
+    "v",
+    "w",
+    "x",
+    "y\xFD\xFF",
+    "z\x9E",
+    "\xFE",
 };
 
 struct CollationTable {
@@ -75,20 +97,15 @@ struct CollationTable {
     unsigned char baseLetter[256];  // unaccented ASCII letter of a letter, 0 otherwise
 };
 
-uint16_t LetterWeight(char letter) {
-    return static_cast<uint16_t>(kFirstLetterWeight + (letter - 'a'));
-}
+uint16_t LetterWeight(char letter) { return static_cast<uint16_t>(kFirstLetterWeight + (letter - 'a')); }
 
 CollationTable BuildCollationTable() {
     CollationTable table{};
     uint16_t wNext = kFirstSymbolWeight;
     bool fListed[256] = {};
-    for (unsigned char c : kSymbolOrder)
-        fListed[c] = true;
-    for (unsigned char c : kHyphenOrder)
-        fListed[c] = true;
-    for (int d = '0'; d <= '9'; ++d)
-        fListed[d] = true;
+    for (unsigned char c : kSymbolOrder) fListed[c] = true;
+    for (unsigned char c : kHyphenOrder) fListed[c] = true;
+    for (int d = '0'; d <= '9'; ++d) fListed[d] = true;
     for (const char *group : kLetterGroups) {
         for (const char *p = group; *p; ++p) {
             fListed[static_cast<unsigned char>(*p)] = true;
@@ -98,16 +115,13 @@ CollationTable BuildCollationTable() {
     fListed[0xE6] = fListed[0xC6] = fListed[0x9C] = fListed[0x8C] = fListed[0xDF] = true;
 
     for (int c = 1; c < 256; ++c) {
-        if (!fListed[c])
-            table.weights[c].wPrimary = wNext++;
+        if (!fListed[c]) table.weights[c].wPrimary = wNext++;
     }
-    for (unsigned char c : kSymbolOrder)
-        table.weights[c].wPrimary = wNext++;
+    for (unsigned char c : kSymbolOrder) table.weights[c].wPrimary = wNext++;
     for (size_t i = 0; i < sizeof kHyphenOrder; ++i)
         table.weights[kHyphenOrder[i]].bHyphenRank = static_cast<uint8_t>(i + 1);
 
-    for (int d = 0; d <= 9; ++d)
-        table.weights['0' + d].wPrimary = static_cast<uint16_t>(kFirstDigitWeight + d);
+    for (int d = 0; d <= 9; ++d) table.weights['0' + d].wPrimary = static_cast<uint16_t>(kFirstDigitWeight + d);
     const unsigned char superscripts[] = {0xB9, 0xB2, 0xB3};  // ¹ ² ³
     for (int d = 1; d <= 3; ++d) {
         table.weights[superscripts[d - 1]].wPrimary = static_cast<uint16_t>(kFirstDigitWeight + d);
@@ -122,8 +136,7 @@ CollationTable BuildCollationTable() {
             unsigned char lower = static_cast<unsigned char>(*p);
             unsigned char upper = UpperOf(lower);
             table.weights[lower] = CollationWeight{wLetter, 0, bAccent, 0, 0};
-            if (upper != lower)
-                table.weights[upper] = CollationWeight{wLetter, 0, bAccent, 1, 0};
+            if (upper != lower) table.weights[upper] = CollationWeight{wLetter, 0, bAccent, 1, 0};
             if (base >= 'a' && base <= 'z') {
                 table.baseLetter[lower] = static_cast<unsigned char>(base);
                 table.baseLetter[upper] = static_cast<unsigned char>(base - 0x20);
@@ -135,8 +148,7 @@ CollationTable BuildCollationTable() {
         unsigned char lower, upper;
         char first, second;
     };
-    const Expansion expansions[] = {{0xE6, 0xC6, 'a', 'e'}, {0x9C, 0x8C, 'o', 'e'},
-                                    {0xDF, 0xDF, 's', 's'}};
+    const Expansion expansions[] = {{0xE6, 0xC6, 'a', 'e'}, {0x9C, 0x8C, 'o', 'e'}, {0xDF, 0xDF, 's', 's'}};
     for (const Expansion &e : expansions) {
         CollationWeight w{LetterWeight(e.first), LetterWeight(e.second), kExpansionAccent, 0, 0};
         table.weights[e.lower] = w;
@@ -166,8 +178,7 @@ struct CollationCursor {
     bool Next(int level, unsigned *pWeight) {
         const CollationTable &table = Collation();
         for (;;) {
-            if (*p == 0)
-                return false;
+            if (*p == 0) return false;
             const CollationWeight &w = table.weights[*p];
             if (w.wPrimary == 0) {
                 ++p;
@@ -186,9 +197,7 @@ struct CollationCursor {
     }
 };
 
-int Sign(long v) {
-    return v < 0 ? -1 : v > 0 ? 1 : 0;
-}
+int Sign(long v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 int CompareLevel(const char *a, const char *b, int level) {
     CollationCursor ca(a), cb(b);
@@ -196,10 +205,8 @@ int CompareLevel(const char *a, const char *b, int level) {
         unsigned wa = 0, wb = 0;
         bool fa = ca.Next(level, &wa);
         bool fb = cb.Next(level, &wb);
-        if (!fa || !fb)
-            return fa ? 1 : fb ? -1 : 0;
-        if (wa != wb)
-            return wa < wb ? -1 : 1;
+        if (!fa || !fb) return fa ? 1 : fb ? -1 : 0;
+        if (wa != wb) return wa < wb ? -1 : 1;
     }
 }
 
@@ -226,12 +233,9 @@ int CompareHyphens(const char *a, const char *b) {
         unsigned rankA = 0, rankB = 0;
         bool fa = next(pa, &posA, &rankA);
         bool fb = next(pb, &posB, &rankB);
-        if (!fa || !fb)
-            return fa ? 1 : fb ? -1 : 0;
-        if (posA != posB)
-            return posA < posB ? -1 : 1;
-        if (rankA != rankB)
-            return rankA < rankB ? -1 : 1;
+        if (!fa || !fb) return fa ? 1 : fb ? -1 : 0;
+        if (posA != posB) return posA < posB ? -1 : 1;
+        if (rankA != rankB) return rankA < rankB ? -1 : 1;
     }
 }
 
@@ -241,57 +245,57 @@ int CompareBytes(const char *a, const char *b, bool fIgnoreCase) {
     for (;; ++pa, ++pb) {
         unsigned ca = fIgnoreCase ? UpperOf(*pa) : *pa;
         unsigned cb = fIgnoreCase ? UpperOf(*pb) : *pb;
-        if (ca != cb || ca == 0)
-            return Sign(static_cast<long>(ca) - static_cast<long>(cb));
+        if (ca != cb || ca == 0) return Sign(static_cast<long>(ca) - static_cast<long>(cb));
     }
 }
 
 int CompareAnsi(const char *a, const char *b, bool fIgnoreCase) {
-    if (!a || !b)
-        return a ? 1 : b ? -1 : 0;
+    if (!a || !b) return a ? 1 : b ? -1 : 0;
     int result = CompareLevel(a, b, 0);
-    if (result == 0)
-        result = CompareLevel(a, b, 1);
-    if (result == 0 && !fIgnoreCase)
-        result = CompareLevel(a, b, 2);
-    if (result == 0)
-        result = CompareHyphens(a, b);
-    if (result == 0)
-        result = CompareBytes(a, b, fIgnoreCase);
+    if (result == 0) result = CompareLevel(a, b, 1);
+    if (result == 0 && !fIgnoreCase) result = CompareLevel(a, b, 2);
+    if (result == 0) result = CompareHyphens(a, b);
+    if (result == 0) result = CompareBytes(a, b, fIgnoreCase);
     return result;
 }
 
 // Code page 437 bytes 0x80-0xFF in code page 1252. Characters 1252 lacks get the substitute
 // Windows' best fit would choose: box drawing to + - = |, Greek to Latin look-alikes.
 constexpr unsigned char kOemToAnsiHigh[128] = {
-    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
-    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 'P',  0x83,
-    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0xAC, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
-    '#',  '#',  '#',  '|',  '+',  '+',  '+',  '+',  '+',  '+',  '|',  '+',  '+',  '+',  '+',  '+',
-    '+',  '+',  '+',  '+',  '-',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '=',  '+',  '+',
-    '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '#',  '_',  '|',  '|',  0xAF,
-    'a',  0xDF, 'G',  'p',  'S',  's',  0xB5, 't',  'F',  'T',  'O',  'd',  '8',  'f',  'e',  'n',
-    '=',  0xB1, '=',  '=',  '(',  ')',  0xF7, '~',  0xB0, 0xB7, 0xB7, 'v',  'n',  0xB2, '#',  0xA0,
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5, 0xC9, 0xE6, 0xC6,
+    0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 'P',  0x83, 0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1,
+    0xAA, 0xBA, 0xBF, 0xAC, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB, '#',  '#',  '#',  '|',  '+',  '+',  '+',  '+',  '+',
+    '+',  '|',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '-',  '+',  '+',  '+',  '+',  '+',  '+',  '+',
+    '+',  '=',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '+',  '#',  '_',  '|',  '|',
+    0xAF, 'a',  0xDF, 'G',  'p',  'S',  's',  0xB5, 't',  'F',  'T',  'O',  'd',  '8',  'f',  'e',  'n',  '=',  0xB1,
+    '=',  '=',  '(',  ')',  0xF7, '~',  0xB0, 0xB7, 0xB7, 'v',  'n',  0xB2, '#',  0xA0,
 };
 
-unsigned char OemToAnsi(unsigned char c) {
-    return c < 0x80 ? c : kOemToAnsiHigh[c - 0x80];
-}
+unsigned char OemToAnsi(unsigned char c) { return c < 0x80 ? c : kOemToAnsiHigh[c - 0x80]; }
 
 // Best-fit substitutes for 1252 symbols that code page 437 lacks.
 unsigned char AnsiSymbolSubstitute(unsigned char c) {
     switch (c) {
     case 0x80: return 'E';
-    case 0x82: case 0xB8: return ',';
-    case 0x84: case 0x93: case 0x94: case 0xA8: return '"';
+    case 0x82:
+    case 0xB8: return ',';
+    case 0x84:
+    case 0x93:
+    case 0x94:
+    case 0xA8: return '"';
     case 0x85: return '.';
     case 0x86: return '+';
     case 0x88: return '^';
     case 0x8B: return '<';
     case 0x9B: return '>';
-    case 0x91: case 0x92: case 0xB4: return '\'';
+    case 0x91:
+    case 0x92:
+    case 0xB4: return '\'';
     case 0x95: return 0xF9;
-    case 0x96: case 0x97: case 0xAD: case 0xAF: return '-';
+    case 0x96:
+    case 0x97:
+    case 0xAD:
+    case 0xAF: return '-';
     case 0x98: return '~';
     case 0x99: return 'T';
     case 0xA6: return '|';
@@ -310,20 +314,16 @@ struct AnsiToOemTable {
 
 AnsiToOemTable BuildAnsiToOem() {
     AnsiToOemTable table{};
-    for (int c = 0; c < 0x80; ++c)
-        table.map[c] = static_cast<unsigned char>(c);
+    for (int c = 0; c < 0x80; ++c) table.map[c] = static_cast<unsigned char>(c);
     for (int c = 0x80; c < 256; ++c) {
         unsigned char oem = 0;
         // Searching downwards finds ¬ (0xAA) before ⌐ (0xA9) and · (0xFA) before ∙ (0xF9),
         // the two 437 characters that share a 1252 character with an exact one.
         for (int o = 0xFF; o >= 0x80 && !oem; --o) {
-            if (kOemToAnsiHigh[o - 0x80] == c)
-                oem = static_cast<unsigned char>(o);
+            if (kOemToAnsiHigh[o - 0x80] == c) oem = static_cast<unsigned char>(o);
         }
-        if (!oem)
-            oem = Collation().baseLetter[c];
-        if (!oem)
-            oem = AnsiSymbolSubstitute(static_cast<unsigned char>(c));
+        if (!oem) oem = Collation().baseLetter[c];
+        if (!oem) oem = AnsiSymbolSubstitute(static_cast<unsigned char>(c));
         table.map[c] = oem;
     }
     return table;
@@ -335,21 +335,15 @@ unsigned char AnsiToOem(unsigned char c) {
 }
 
 // A pointer argument whose high bits are zero carries a single character in its low word.
-bool IsSingleCharacter(LPCSTR p) {
-    return (reinterpret_cast<uintptr_t>(p) >> 16) == 0;
-}
+bool IsSingleCharacter(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
 
 }  // namespace
 
 namespace host {
 
-unsigned char ToUpperAnsi(unsigned char c) {
-    return UpperOf(c);
-}
+unsigned char ToUpperAnsi(unsigned char c) { return UpperOf(c); }
 
-unsigned char ToLowerAnsi(unsigned char c) {
-    return LowerOf(c);
-}
+unsigned char ToLowerAnsi(unsigned char c) { return LowerOf(c); }
 
 }  // namespace host
 
@@ -360,8 +354,7 @@ LPSTR WINAPI CharUpperA(LPSTR lpsz) {
         auto c = static_cast<unsigned char>(reinterpret_cast<uintptr_t>(lpsz) & 0xFF);
         return reinterpret_cast<LPSTR>(static_cast<uintptr_t>(UpperOf(c)));
     }
-    for (char *p = lpsz; *p; ++p)
-        *p = static_cast<char>(UpperOf(static_cast<unsigned char>(*p)));
+    for (char *p = lpsz; *p; ++p) *p = static_cast<char>(UpperOf(static_cast<unsigned char>(*p)));
     return lpsz;
 }
 
@@ -370,25 +363,20 @@ LPSTR WINAPI CharLowerA(LPSTR lpsz) {
         auto c = static_cast<unsigned char>(reinterpret_cast<uintptr_t>(lpsz) & 0xFF);
         return reinterpret_cast<LPSTR>(static_cast<uintptr_t>(LowerOf(c)));
     }
-    for (char *p = lpsz; *p; ++p)
-        *p = static_cast<char>(LowerOf(static_cast<unsigned char>(*p)));
+    for (char *p = lpsz; *p; ++p) *p = static_cast<char>(LowerOf(static_cast<unsigned char>(*p)));
     return lpsz;
 }
 
 // Converts exactly cchLength bytes, NULs included; returns the count converted.
 DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength) {
-    if (!lpsz)
-        return 0;
-    for (DWORD i = 0; i < cchLength; ++i)
-        lpsz[i] = static_cast<char>(UpperOf(static_cast<unsigned char>(lpsz[i])));
+    if (!lpsz) return 0;
+    for (DWORD i = 0; i < cchLength; ++i) lpsz[i] = static_cast<char>(UpperOf(static_cast<unsigned char>(lpsz[i])));
     return cchLength;
 }
 
 DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength) {
-    if (!lpsz)
-        return 0;
-    for (DWORD i = 0; i < cchLength; ++i)
-        lpsz[i] = static_cast<char>(LowerOf(static_cast<unsigned char>(lpsz[i])));
+    if (!lpsz) return 0;
+    for (DWORD i = 0; i < cchLength; ++i) lpsz[i] = static_cast<char>(LowerOf(static_cast<unsigned char>(lpsz[i])));
     return cchLength;
 }
 
@@ -399,8 +387,7 @@ BOOL WINAPI OemToCharA(LPCSTR pSrc, LPSTR pDst) {
         return FALSE;
     }
     size_t i = 0;
-    for (; pSrc[i]; ++i)
-        pDst[i] = static_cast<char>(OemToAnsi(static_cast<unsigned char>(pSrc[i])));
+    for (; pSrc[i]; ++i) pDst[i] = static_cast<char>(OemToAnsi(static_cast<unsigned char>(pSrc[i])));
     pDst[i] = 0;
     return TRUE;
 }
@@ -422,8 +409,7 @@ BOOL WINAPI CharToOemA(LPCSTR pSrc, LPSTR pDst) {
         return FALSE;
     }
     size_t i = 0;
-    for (; pSrc[i]; ++i)
-        pDst[i] = static_cast<char>(AnsiToOem(static_cast<unsigned char>(pSrc[i])));
+    for (; pSrc[i]; ++i) pDst[i] = static_cast<char>(AnsiToOem(static_cast<unsigned char>(pSrc[i])));
     pDst[i] = 0;
     return TRUE;
 }
@@ -438,11 +424,9 @@ int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
 }
 
 int WINAPI lstrlenA(LPCSTR lpString) {
-    if (!lpString)
-        return 0;
+    if (!lpString) return 0;
     size_t n = 0;
-    while (lpString[n])
-        ++n;
+    while (lpString[n]) ++n;
     return static_cast<int>(n);
 }
 

@@ -41,8 +41,7 @@ struct DeviceState {
 
     DeviceState() { ClearLocks(); }
     void ClearLocks() {
-        for (unsigned &level : lockLevel)
-            level = kNotLocked;
+        for (unsigned &level : lockLevel) level = kNotLocked;
     }
 };
 
@@ -56,16 +55,14 @@ DeviceState &State() {
 
 bool IsOpenHandle(HANDLE h) {
     for (HANDLE open : State().openHandles) {
-        if (open == h)
-            return true;
+        if (open == h) return true;
     }
     return false;
 }
 
 bool SameTextNoCase(const char *a, const char *b) {
     for (; *a && *b; ++a, ++b) {
-        if (host::ToUpperAnsi(static_cast<unsigned char>(*a)) !=
-            host::ToUpperAnsi(static_cast<unsigned char>(*b)))
+        if (host::ToUpperAnsi(static_cast<unsigned char>(*a)) != host::ToUpperAnsi(static_cast<unsigned char>(*b)))
             return false;
     }
     return *a == *b;
@@ -95,7 +92,7 @@ void DosIoctl(DiocRegisters *pRegs) {
         }
         pRegs->reg_EDX = host::IsSubstitutedDrive(letter) ? kDeviceAttrSubstituted : 0;
         return;
-    case 0x440D:  // generic block device request
+    case 0x440D:                                    // generic block device request
         if ((pRegs->reg_ECX & 0xFFFF) != 0x0870) {  // only "get lock state"
             Fail(pRegs, kDosInvalidFunction);
             return;
@@ -110,9 +107,7 @@ void DosIoctl(DiocRegisters *pRegs) {
         }
         pRegs->reg_ECX = 0;
         return;
-    default:
-        Fail(pRegs, kDosInvalidFunction);
-        return;
+    default: Fail(pRegs, kDosInvalidFunction); return;
     }
 }
 
@@ -132,8 +127,7 @@ extern "C" {
 
 void HostMachine_SetDriveLocked(char letter, unsigned level) {
     unsigned char upper = host::ToUpperAnsi(static_cast<unsigned char>(letter));
-    if (upper < 'A' || upper > 'Z')
-        return;
+    if (upper < 'A' || upper > 'Z') return;
     std::lock_guard<std::mutex> guard(g_mutex);
     State().lockLevel[upper - 'A'] = level & 0xFFFF;
 }
@@ -171,9 +165,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 // Code 1 with 28-byte register blocks in and out. The call itself succeeds whenever the block
 // arrived; whether DOS did is the carry flag of the output block.
-BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped) {
     {
         std::lock_guard<std::mutex> guard(g_mutex);
         if (!IsOpenHandle(hDevice)) {
@@ -190,8 +184,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     memcpy(&regs, lpInBuffer, sizeof regs);
     DosIoctl(&regs);
     memcpy(lpOutBuffer, &regs, sizeof regs);
-    if (lpBytesReturned)
-        *lpBytesReturned = sizeof regs;
+    if (lpBytesReturned) *lpBytesReturned = sizeof regs;
     return TRUE;
 }
 

@@ -25,8 +25,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         FreeNeverScannedList();
         FreeSystemFilesList();
         break;
-    default:
-        break;
+    default: break;
     }
     return TRUE;
 }

@@ -20,10 +20,10 @@
 
 #pragma pack(push, 1)
 struct MapFileHeader {
-    CHAR achMagic[4];    // "NRPS", no terminator
-    BYTE bVersion;       // MAP_FILE_VERSION; readers take anything from 3 up
-    BYTE bDriveCount;    // drive records that follow, at most 26
-    WORD wNextBlockId;   // low 16 bits of the next block id counter
+    CHAR achMagic[4];   // "NRPS", no terminator
+    BYTE bVersion;      // MAP_FILE_VERSION; readers take anything from 3 up
+    BYTE bDriveCount;   // drive records that follow, at most 26
+    WORD wNextBlockId;  // low 16 bits of the next block id counter
 };
 #pragma pack(pop)
 static_assert(sizeof(MapFileHeader) == 8, "the header is 8 bytes");

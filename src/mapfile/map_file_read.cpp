@@ -21,10 +21,10 @@
 namespace {
 
 struct MapRead {
-    BYTE *pbBuffer;             // MAP_READ_CHUNK_SIZE bytes
+    BYTE *pbBuffer;  // MAP_READ_CHUNK_SIZE bytes
     LONG lFileSize;
-    LONG lChunkStart;           // file offset of pbBuffer[0]
-    DWORD dwError;              // DRIVEMAP_OK while the read goes well
+    LONG lChunkStart;                     // file offset of pbBuffer[0]
+    DWORD dwError;                        // DRIVEMAP_OK while the read goes well
     WORD awOrphans[MAP_FILE_MAX_DRIVES];  // blocks dropped per drive, counted in wBlocksLoaded
 };
 

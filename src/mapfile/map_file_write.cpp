@@ -32,8 +32,8 @@ struct MapWriter {
     DWORD cbBuffer;
     DWORD cbPending;
     BOOL fFailed;
-    DWORD cBlocks;                  // blocks of the current drive written so far
-    BYTE abIdsSeen[0x10000 / 8];    // block ids met on the current drive
+    DWORD cBlocks;                // blocks of the current drive written so far
+    BYTE abIdsSeen[0x10000 / 8];  // block ids met on the current drive
 };
 
 void Flush(MapWriter *w) {

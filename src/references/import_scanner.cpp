@@ -18,17 +18,17 @@ LPSTR gNameBuffer = NULL;
 BYTE *gHeaderBuffer = NULL;
 
 // IMAGE_DOS_HEADER.
-constexpr WORD kDosMagic = 0x5A4D;             // "MZ"
-constexpr uint64_t kDosRelocationTable = 0x18; // e_lfarlc: at least 0x40 in a new-format file
+constexpr WORD kDosMagic = 0x5A4D;              // "MZ"
+constexpr uint64_t kDosRelocationTable = 0x18;  // e_lfarlc: at least 0x40 in a new-format file
 constexpr WORD kMinRelocationTable = 0x40;
-constexpr uint64_t kDosNewHeader = 0x3C;       // e_lfanew
+constexpr uint64_t kDosNewHeader = 0x3C;  // e_lfanew
 
 // A new header beyond this offset is read again from its start; at or below it, its signature is
 // tested in the first block.
 constexpr DWORD kLastNewHeaderInFirstBlock = 0x4FF0;
 
-constexpr WORD kNeSignature = 0x454E;    // "NE"
-constexpr DWORD kPeSignature = 0x4550;   // "PE\0\0"
+constexpr WORD kNeSignature = 0x454E;   // "NE"
+constexpr DWORD kPeSignature = 0x4550;  // "PE\0\0"
 
 BOOL EnsureScanBuffers() {
     if (gNameBuffer == NULL) {
@@ -47,21 +47,19 @@ BOOL EnsureScanBuffers() {
 BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
     LPSTR end = gNameBuffer + SCAN_NAME_BUFFER_SIZE;
     DWORD cbRead = ReadScanFileAt(file, 0, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
-    if (cbRead == 0)
-        return 0;
+    if (cbRead == 0) return 0;
     ScanBytes dos = {gHeaderBuffer, cbRead};
     WORD magic = 0, relocationTable = 0;
     DWORD newHeader = 0;
     if (!LoadScanWord(&dos, 0, &magic) || magic != kDosMagic ||
-        !LoadScanWord(&dos, kDosRelocationTable, &relocationTable) ||
-        relocationTable < kMinRelocationTable || !LoadScanDword(&dos, kDosNewHeader, &newHeader))
+        !LoadScanWord(&dos, kDosRelocationTable, &relocationTable) || relocationTable < kMinRelocationTable ||
+        !LoadScanDword(&dos, kDosNewHeader, &newHeader))
         return 0;
 
     ScanBytes header = {};
     if (newHeader > kLastNewHeaderInFirstBlock) {
         cbRead = ReadScanFileAt(file, newHeader, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
-        if (cbRead == 0)
-            return 0;
+        if (cbRead == 0) return 0;
         header = {gHeaderBuffer, cbRead};
     } else if (!SliceScanBytes(&dos, newHeader, &header)) {
         return 0;
@@ -70,16 +68,13 @@ BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
     WORD signature16 = 0;
     DWORD signature32 = 0;
     if (LoadScanWord(&header, 0, &signature16) && signature16 == kNeSignature) {
-        if (!ReadNeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE,
-                               &header, newHeader))
+        if (!ReadNeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header, newHeader))
             return 0;
         *pdwKind = EXE_KIND_NE;
         return 1;
     }
     if (LoadScanDword(&header, 0, &signature32) && signature32 == kPeSignature) {
-        if (!ReadPeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE,
-                               newHeader))
-            return 0;
+        if (!ReadPeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader)) return 0;
         *pdwKind = EXE_KIND_PE;
         return 1;
     }
@@ -104,11 +99,9 @@ void GetSystemModuleKey(LPSTR key, LPCSTR name, DWORD kind) {
 BOOL IsInSystemDirectory(LPCSTR path) {
     CHAR directory[PATH_BUFFER_SIZE];
     GetParentDirectory(directory, path);
-    if (CompareTextNoCase(directory, gWindowsDirectory) == 0 ||
-        CompareTextNoCase(directory, gSystemDirectory) == 0)
+    if (CompareTextNoCase(directory, gWindowsDirectory) == 0 || CompareTextNoCase(directory, gSystemDirectory) == 0)
         return 1;
-    if (GetPlatform() != PLATFORM_NT)
-        return 0;
+    if (GetPlatform() != PLATFORM_NT) return 0;
     CHAR system16[PATH_BUFFER_SIZE];
     static_assert(sizeof system16 == sizeof gWindowsDirectory);
     memcpy(system16, gWindowsDirectory, sizeof system16);
@@ -120,26 +113,21 @@ BOOL IsInSystemDirectory(LPCSTR path) {
 }  // namespace
 
 DWORD ReadScanFileAt(HFILE file, int64_t offset, void *buffer, DWORD cb) {
-    if (offset < 0 || offset > 0x7FFFFFFF)
-        return 0;
-    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset)
-        return 0;
+    if (offset < 0 || offset > 0x7FFFFFFF) return 0;
+    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset) return 0;
     UINT cbRead = _lread(file, buffer, cb);
-    if (cbRead == (UINT)HFILE_ERROR || cbRead > cb)
-        return 0;
+    if (cbRead == (UINT)HFILE_ERROR || cbRead > cb) return 0;
     return cbRead;
 }
 
 LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind) {
     *pdwKind = EXE_KIND_NONE;
     HFILE file = _lopen(path, OF_READ);
-    if (file == HFILE_ERROR)
-        return NULL;
+    if (file == HFILE_ERROR) return NULL;
     LPSTR result = NULL;
     if (EnsureScanBuffers()) {
         gNameBuffer[0] = gNameBuffer[1] = '\0';
-        if (ReadExecutable(file, pdwKind))
-            result = gNameBuffer;
+        if (ReadExecutable(file, pdwKind)) result = gNameBuffer;
     }
     _lclose(file);
     if (result != NULL && result[0] != '\0') {
@@ -151,25 +139,21 @@ LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind) {
 }
 
 DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList) {
-    if (list == NULL || cbList < 2 || IsNeverScannedFile(path))
-        return 0;
+    if (list == NULL || cbList < 2 || IsNeverScannedFile(path)) return 0;
     PumpMessages();
     DWORD kind = EXE_KIND_NONE;
     LPCSTR names = ReadModuleReferences(path, &kind);
-    if (names == NULL)
-        return 0;
+    if (names == NULL) return 0;
 
     CHAR ownName[PATH_BUFFER_SIZE];
     GetFileBaseName(ownName, path);
     LPSTR pos = list;
     LPSTR end = list + cbList;
     for (LPCSTR name = names; *name != '\0'; name = NextListString(name)) {
-        if (IsSystemModule(name, kind) || CompareTextNoCase(name, ownName) == 0)
-            continue;
+        if (IsSystemModule(name, kind) || CompareTextNoCase(name, ownName) == 0) continue;
         // Room for the name, its NUL and the two closing NULs.
         size_t cb = strlen(name) + 1;
-        if ((size_t)(end - pos) < cb + 2)
-            break;
+        if ((size_t)(end - pos) < cb + 2) break;
         memcpy(pos, name, cb);
         pos += cb;
     }
@@ -179,12 +163,9 @@ DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList) {
 }
 
 BOOL IsSystemModule(LPCSTR name, DWORD kind) {
-    if (IsFullPath(name) && !IsInSystemDirectory(name))
-        return 0;
-    if (!LoadSystemFilesList())
-        return 0;
-    if (GetSystemFilesCount() == 0)
-        return 0;
+    if (IsFullPath(name) && !IsInSystemDirectory(name)) return 0;
+    if (!LoadSystemFilesList()) return 0;
+    if (GetSystemFilesCount() == 0) return 0;
     CHAR key[PATH_BUFFER_SIZE];
     GetSystemModuleKey(key, name, kind);
     CharLowerA(key);

@@ -47,8 +47,7 @@ struct ScanBytes {
 // without an ".idata" section, with an import directory address of 0 or outside ".idata", or
 // when the descriptors cannot be read. Names come without extension; a name with no NUL in its
 // first 100 bytes is cut at 99 characters.
-LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                        const ScanBytes *pe);
+LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *pe);
 
 // The first 40-byte section header, in the section table behind a PE32 optional header of the
 // standard 224 bytes, whose 8-byte name equals `name` ignoring ASCII case; NULL when none does.

@@ -25,56 +25,45 @@ constexpr DWORD kNameRead = 300;
 
 }  // namespace
 
-BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                       const ScanBytes *ne, uint64_t neOffset) {
+BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *ne,
+                       uint64_t neOffset) {
     *pos = '\0';
     BYTE flagsHigh = 0;
     WORD cModules = 0, moduleTable = 0, importedNames = 0;
     // A header whose fields lie past the bytes read is not scanned.
     if (!LoadScanByte(ne, kNeFlagsHigh, &flagsHigh) || !LoadScanWord(ne, kNeModuleCount, &cModules) ||
-        !LoadScanWord(ne, kNeModuleTable, &moduleTable) ||
-        !LoadScanWord(ne, kNeImportedNames, &importedNames))
+        !LoadScanWord(ne, kNeModuleTable, &moduleTable) || !LoadScanWord(ne, kNeImportedNames, &importedNames))
         return 0;
     BYTE appType = flagsHigh & 7;
-    if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible)
-        return 0;
+    if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible) return 0;
 
     // The table read overwrites the header, whose fields are all taken by now.
     DWORD cbTable = ReadScanFileAt(file, (int64_t)(neOffset + moduleTable), header,
                                    cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
-    if (cbTable == 0)
-        return 0;
+    if (cbTable == 0) return 0;
     ScanBytes table = {header, cbTable};
 
     for (DWORD i = 0; i < cModules; i++) {
         WORD nameOffset = 0;
-        if (!LoadScanWord(&table, (uint64_t)i * 2, &nameOffset))
-            break;
+        if (!LoadScanWord(&table, (uint64_t)i * 2, &nameOffset)) break;
         BYTE raw[kNameRead];
-        DWORD cbRaw = ReadScanFileAt(file, (int64_t)(neOffset + importedNames + nameOffset), raw,
-                                     sizeof raw);
+        DWORD cbRaw = ReadScanFileAt(file, (int64_t)(neOffset + importedNames + nameOffset), raw, sizeof raw);
         // A failed read ends the list; the names read so far count.
-        if (cbRaw == 0)
-            break;
+        if (cbRaw == 0) break;
         ScanBytes name = {raw, cbRaw};
         BYTE cch = 0;
-        if (!LoadScanByte(&name, 0, &cch))
-            break;
+        if (!LoadScanByte(&name, 0, &cch)) break;
         // A name cut off by the end of the file keeps what was read.
-        if (cch > cbRaw - 1)
-            cch = (BYTE)(cbRaw - 1);
+        if (cch > cbRaw - 1) cch = (BYTE)(cbRaw - 1);
         const BYTE *text = ScanBytesAt(&name, 1, cch);
-        if (text == NULL)
-            break;
+        if (text == NULL) break;
         // A NUL inside the name ends it, so that one table entry never yields two names; an empty
         // name ends the list, as it would close it anyway.
         size_t len = strnlen((const char *)text, cch);
-        if (len == 0)
-            break;
+        if (len == 0) break;
         // Room for the name, its NUL and the list's closing NUL; a name that does not fit is
         // dropped with all after it.
-        if ((size_t)(end - pos) < len + 2)
-            break;
+        if ((size_t)(end - pos) < len + 2) break;
         memcpy(pos, text, len);
         pos[len] = '\0';
         OemToCharA(pos, pos);

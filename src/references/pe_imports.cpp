@@ -8,9 +8,9 @@
 namespace {
 
 // IMAGE_NT_HEADERS fields, relative to the "PE\0\0" signature.
-constexpr uint64_t kPeSectionCount = 0x06;      // FileHeader.NumberOfSections
-constexpr uint64_t kPeSubsystem = 0x5C;         // OptionalHeader.Subsystem
-constexpr uint64_t kPeImportDirectory = 0x80;   // OptionalHeader.DataDirectory[1].VirtualAddress
+constexpr uint64_t kPeSectionCount = 0x06;     // FileHeader.NumberOfSections
+constexpr uint64_t kPeSubsystem = 0x5C;        // OptionalHeader.Subsystem
+constexpr uint64_t kPeImportDirectory = 0x80;  // OptionalHeader.DataDirectory[1].VirtualAddress
 // Behind a standard 224-byte PE32 optional header; SizeOfOptionalHeader is not consulted.
 constexpr uint64_t kPeSectionTable = 0xF8;
 
@@ -35,19 +35,15 @@ constexpr WORD kSubsystemPosixCui = 7;
 // One read per import name.
 constexpr DWORD kNameRead = 100;
 
-CHAR FoldAscii(CHAR ch) {
-    return (ch >= 'A' && ch <= 'Z') ? (CHAR)(ch - 'A' + 'a') : ch;
-}
+CHAR FoldAscii(CHAR ch) { return (ch >= 'A' && ch <= 'Z') ? (CHAR)(ch - 'A' + 'a') : ch; }
 
 // The section name field compared as _strnicmp with a limit of 8 would: the field need not end
 // in a NUL.
 BOOL SectionNameEquals(const BYTE *field, LPCSTR name) {
     for (DWORD i = 0; i < kSectionNameSize; i++) {
         CHAR a = FoldAscii((CHAR)field[i]), b = FoldAscii(name[i]);
-        if (a != b)
-            return 0;
-        if (a == '\0')
-            return 1;
+        if (a != b) return 0;
+        if (a == '\0') return 1;
     }
     return 1;
 }
@@ -56,41 +52,33 @@ BOOL SectionNameEquals(const BYTE *field, LPCSTR name) {
 
 const BYTE *FindPeSection(LPCSTR name, const ScanBytes *pe) {
     WORD cSections = 0;
-    if (!LoadScanWord(pe, kPeSectionCount, &cSections))
-        return NULL;
+    if (!LoadScanWord(pe, kPeSectionCount, &cSections)) return NULL;
     for (DWORD i = 0; i < cSections; i++) {
         // A table that runs past the bytes read ends there.
         const BYTE *record = ScanBytesAt(pe, kPeSectionTable + i * kSectionHeaderSize, kSectionHeaderSize);
-        if (record == NULL)
-            return NULL;
-        if (SectionNameEquals(record, name))
-            return record;
+        if (record == NULL) return NULL;
+        if (SectionNameEquals(record, name)) return record;
     }
     return NULL;
 }
 
-LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                        const ScanBytes *pe) {
+LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *pe) {
     *pos = '\0';
     DWORD importRva = 0;
-    if (!LoadScanDword(pe, kPeImportDirectory, &importRva) || importRva == 0)
-        return pos;
+    if (!LoadScanDword(pe, kPeImportDirectory, &importRva) || importRva == 0) return pos;
     const BYTE *section = FindPeSection(".idata", pe);
-    if (section == NULL)
-        return pos;
+    if (section == NULL) return pos;
     ScanBytes record = {section, (DWORD)kSectionHeaderSize};
     DWORD virtualSize = 0, virtualAddress = 0, rawSize = 0, rawPointer = 0;
     if (!LoadScanDword(&record, kSectionVirtualSize, &virtualSize) ||
         !LoadScanDword(&record, kSectionVirtualAddress, &virtualAddress) ||
-        !LoadScanDword(&record, kSectionRawSize, &rawSize) ||
-        !LoadScanDword(&record, kSectionRawPointer, &rawPointer))
+        !LoadScanDword(&record, kSectionRawSize, &rawSize) || !LoadScanDword(&record, kSectionRawPointer, &rawPointer))
         return pos;
     // The section's delta maps relative virtual addresses to file offsets only inside it, so an
     // import directory elsewhere is not followed. Linkers leave either size 0 at times: the larger
     // one bounds the section.
     uint64_t extent = virtualSize > rawSize ? virtualSize : rawSize;
-    if (importRva < virtualAddress || importRva >= (uint64_t)virtualAddress + extent)
-        return pos;
+    if (importRva < virtualAddress || importRva >= (uint64_t)virtualAddress + extent) return pos;
     // Names are mapped with the same delta wherever they lie, as the linker puts them in ".idata".
     int64_t delta = (int64_t)virtualAddress - (int64_t)rawPointer;
 
@@ -104,25 +92,20 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
             !LoadScanDword(&table, offset + kDescriptorTimeDateStamp, &timeDateStamp) ||
             !LoadScanDword(&table, offset + kDescriptorName, &nameRva))
             break;
-        if (timeDateStamp == 0 && nameRva == 0)
-            break;
+        if (timeDateStamp == 0 && nameRva == 0) break;
         CHAR name[kNameRead];
         DWORD cbName = ReadScanFileAt(file, (int64_t)nameRva - delta, name, sizeof name);
-        if (cbName == 0)
-            break;
+        if (cbName == 0) break;
         // A name without a NUL in the bytes read is cut at 99 characters.
         size_t len = strnlen(name, cbName);
-        if (len == cbName)
-            name[len < kNameRead ? len : kNameRead - 1] = '\0';
+        if (len == cbName) name[len < kNameRead ? len : kNameRead - 1] = '\0';
         RemoveFileExtension(name);
         len = strlen(name);
         // An empty name would close the list here anyway.
-        if (len == 0)
-            break;
+        if (len == 0) break;
         // Room for the name, its NUL and the list's closing NUL; a name that does not fit is
         // dropped with all after it.
-        if ((size_t)(end - pos) < len + 2)
-            break;
+        if ((size_t)(end - pos) < len + 2) break;
         memcpy(pos, name, len + 1);
         pos += len + 1;
         *pos = '\0';
@@ -130,19 +113,15 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
     return pos;
 }
 
-BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                       uint64_t peOffset) {
+BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, uint64_t peOffset) {
     *pos = '\0';
     // Read again from the signature, so that the whole PE header and section table start the
     // buffer.
     DWORD cbPe = ReadScanFileAt(file, (int64_t)peOffset, header, cbHeader);
     ScanBytes pe = {header, cbPe};
     WORD subsystem = 0;
-    if (!LoadScanWord(&pe, kPeSubsystem, &subsystem))
-        return 0;
-    if (subsystem == kSubsystemWindowsCui || subsystem == kSubsystemOs2Cui ||
-        subsystem == kSubsystemPosixCui)
-        return 0;
+    if (!LoadScanWord(&pe, kPeSubsystem, &subsystem)) return 0;
+    if (subsystem == kSubsystemWindowsCui || subsystem == kSubsystemOs2Cui || subsystem == kSubsystemPosixCui) return 0;
     ReadPeImportNames(pos, end, file, header, cbHeader, &pe);
     return 1;
 }

@@ -9,32 +9,28 @@
 
 // Pointer to `cb` bytes at `offset` of `bytes`, or NULL when any of them lies outside.
 [[nodiscard]] inline const BYTE *ScanBytesAt(const ScanBytes *bytes, uint64_t offset, uint64_t cb) {
-    if (bytes == NULL || bytes->pb == NULL || offset > bytes->cb || cb > bytes->cb - offset)
-        return NULL;
+    if (bytes == NULL || bytes->pb == NULL || offset > bytes->cb || cb > bytes->cb - offset) return NULL;
     return bytes->pb + offset;
 }
 
 // Little-endian fields; 0 when the field does not lie wholly within `bytes`.
 [[nodiscard]] inline BOOL LoadScanByte(const ScanBytes *bytes, uint64_t offset, BYTE *value) {
     const BYTE *p = ScanBytesAt(bytes, offset, 1);
-    if (p == NULL)
-        return 0;
+    if (p == NULL) return 0;
     *value = p[0];
     return 1;
 }
 
 [[nodiscard]] inline BOOL LoadScanWord(const ScanBytes *bytes, uint64_t offset, WORD *value) {
     const BYTE *p = ScanBytesAt(bytes, offset, 2);
-    if (p == NULL)
-        return 0;
+    if (p == NULL) return 0;
     *value = (WORD)(p[0] | (p[1] << 8));
     return 1;
 }
 
 [[nodiscard]] inline BOOL LoadScanDword(const ScanBytes *bytes, uint64_t offset, DWORD *value) {
     const BYTE *p = ScanBytesAt(bytes, offset, 4);
-    if (p == NULL)
-        return 0;
+    if (p == NULL) return 0;
     *value = (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
     return 1;
 }
@@ -42,8 +38,7 @@
 // The bytes of `bytes` from `offset` on (possibly none); 0 when the offset lies beyond them.
 [[nodiscard]] inline BOOL SliceScanBytes(const ScanBytes *bytes, uint64_t offset, ScanBytes *slice) {
     const BYTE *p = ScanBytesAt(bytes, offset, 0);
-    if (p == NULL)
-        return 0;
+    if (p == NULL) return 0;
     slice->pb = p;
     slice->cb = (DWORD)(bytes->cb - offset);
     return 1;
@@ -65,5 +60,4 @@
 // header read buffer), refuses character-mode subsystems, then reads the import names into
 // [pos, end) (at least one byte) with ReadPeImportNames. Returns 0, with the list closed, when the
 // file is not scanned.
-[[nodiscard]] BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                                     uint64_t peOffset);
+[[nodiscard]] BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, uint64_t peOffset);

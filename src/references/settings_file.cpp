@@ -110,8 +110,8 @@ void ExtractSectionName(LPSTR name, LPCSTR header) {
 // Reads the groups of one chunk into `list` until one has the wanted name (1, the list holding
 // it) or the text ends (0). *groupStart receives the offset of the last group begun, where the
 // next chunk must start so that this group is read whole.
-BOOL FindSectionInText(LPSTR list, DWORD cbList, const BYTE *text, DWORD cbText, LPCSTR wanted,
-                       BOOL convertOem, DWORD *groupStart) {
+BOOL FindSectionInText(LPSTR list, DWORD cbList, const BYTE *text, DWORD cbText, LPCSTR wanted, BOOL convertOem,
+                       DWORD *groupStart) {
     TextCursor cursor = {text, cbText > 0 ? cbText - 1 : 0, 0};
     for (;;) {
         *groupStart = cursor.pos;
@@ -196,8 +196,7 @@ BOOL ReadSettingsSection(LPCSTR name, LPSTR *list) {
     CHAR path[PATH_BUFFER_SIZE];
     GetProgramDirectory(path);
     // A directory too long for the file name to follow whole would name some other file.
-    if (path[0] == '\0' || std::strlen(path) + 1 + sizeof SETTINGS_FILE_NAME > PATH_BUFFER_SIZE)
-        return 0;
+    if (path[0] == '\0' || std::strlen(path) + 1 + sizeof SETTINGS_FILE_NAME > PATH_BUFFER_SIZE) return 0;
     AppendPathComponent(path, SETTINGS_FILE_NAME);
     *list = ReadDataFileSection(path, name, /*convertOem=*/1);
     return *list != nullptr;

@@ -25,8 +25,8 @@ BOOL IsInSystemFilesList(LPCSTR key);
 // A list read from the settings data file and the 32-bit addresses of its entries, in the order
 // the lookups search them.
 struct LookupList {
-    LPSTR pList;       // the multi-string list; none while not loaded
-    DWORD *pEntries;   // entry addresses; none when there are no entries
+    LPSTR pList;      // the multi-string list; none while not loaded
+    DWORD *pEntries;  // entry addresses; none when there are no entries
     LONG cEntries;
 };
 

@@ -63,17 +63,15 @@ BOOL MakeRoomForRecord(DWORD cbRecord) {
 
 }  // namespace
 
-extern "C" int WINAPI BuildDirCallback(void *context, unsigned int event, char *directory, char *unused, LONG userValue) {
+extern "C" int WINAPI BuildDirCallback(void *context, unsigned int event, char *directory, char *unused,
+                                       LONG userValue) {
     switch (event) {
     case DIR_EVENT_ENTER:
         if (gClientDirCallback != nullptr && !gClientDirCallback(context, event, directory, unused, userValue))
             return 0;
         return MakeDirectoryBlock(directory);
-    case DIR_EVENT_LISTED:
-        gScanBlock = ShrinkBlock(gScanBlock);
-        return 1;
-    default:
-        return 1;
+    case DIR_EVENT_LISTED: gScanBlock = ShrinkBlock(gScanBlock); return 1;
+    default: return 1;
     }
 }
 

@@ -146,8 +146,8 @@ void WalkDirectory(LPSTR recordAt) {
 
 }  // namespace
 
-DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD flags,
-                        FileCallback fileCallback, DirCallback dirCallback, LONG userValue) {
+DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD flags, FileCallback fileCallback,
+                        DirCallback dirCallback, LONG userValue) {
     // A start path or pattern the path buffers cannot hold names no directory the walk can list.
     if (std::strlen(startPath) >= PATH_BUFFER_SIZE || std::strlen(pattern) >= PATH_BUFFER_SIZE) return 0;
     PumpMessages();

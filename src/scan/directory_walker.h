@@ -23,8 +23,8 @@
 // `context` and `userValue` go unchanged to every callback. Returns 1 when the start directory could
 // be made current and the walk ran, stopped or not (the stop flag tells which), 0 with no callback
 // made and the stop flag untouched when it could not. The current directory is restored.
-DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD flags,
-                        FileCallback fileCallback, DirCallback dirCallback, LONG userValue);
+DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD flags, FileCallback fileCallback,
+                        DirCallback dirCallback, LONG userValue);
 
 // For tests: the size of the name buffer the last walk obtained (0: it ran without one).
 DWORD GetWalkNameBufferSize();

@@ -15,21 +15,16 @@ HANDLE g_hVwin32;
 const DWORD VWIN32_DIOC_DOS_IOCTL = 1; /* VWIN32 service: interrupt 21h function 44h */
 
 /* 1 for A, 2 for B, ... from the path's first character. */
-DWORD DriveNumberOfPath(LPCSTR path)
-{
+DWORD DriveNumberOfPath(LPCSTR path) {
     UINT_PTR upper = (UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)path[0]);
     return (DWORD)(BYTE)upper - 64;
 }
 
-BOOL IsUsableHandle(HANDLE h)
-{
-    return h != NULL && h != INVALID_HANDLE_VALUE;
-}
+BOOL IsUsableHandle(HANDLE h) { return h != NULL && h != INVALID_HANDLE_VALUE; }
 
-} // namespace
+}  // namespace
 
-DWORD GetPlatform(void)
-{
+DWORD GetPlatform(void) {
     if (!g_fPlatformKnown) {
         DWORD version = GetVersion();
         if ((version & 0x80000000u) == 0)
@@ -43,24 +38,19 @@ DWORD GetPlatform(void)
     return g_dwPlatform;
 }
 
-void CallDosIoctl(DIOC_REGISTERS *pOut, const DIOC_REGISTERS *pIn)
-{
+void CallDosIoctl(DIOC_REGISTERS *pOut, const DIOC_REGISTERS *pIn) {
     memset(pOut, 0, sizeof *pOut);
-    if (g_hVwin32 == NULL)
-        g_hVwin32 = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (g_hVwin32 == NULL) g_hVwin32 = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 
     DWORD cbReturned = 0;
-    if (!IsUsableHandle(g_hVwin32) ||
-        !DeviceIoControl(g_hVwin32, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
-                         sizeof *pOut, &cbReturned, NULL))
+    if (!IsUsableHandle(g_hVwin32) || !DeviceIoControl(g_hVwin32, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
+                                                       sizeof *pOut, &cbReturned, NULL))
         pOut->reg_Flags |= DOS_FLAG_CARRY;
 }
 
-BOOL IsSubstDrive(LPCSTR path)
-{
+BOOL IsSubstDrive(LPCSTR path) {
     DWORD drive = DriveNumberOfPath(path);
-    if (GetPlatform() == PLATFORM_NT)
-        return 0;
+    if (GetPlatform() == PLATFORM_NT) return 0;
 
     DIOC_REGISTERS in, out;
     memset(&in, 0, sizeof in);
@@ -71,39 +61,25 @@ BOOL IsSubstDrive(LPCSTR path)
     return (out.reg_Flags & DOS_FLAG_CARRY) == 0 && (out.reg_EDX & DOS_ATTR_SUBST) != 0;
 }
 
-DWORD ClassifyDrive(LPCSTR path)
-{
+DWORD ClassifyDrive(LPCSTR path) {
     char root[PATH_BUFFER_SIZE];
     GetPathRoot(root, path);
 
     switch (GetDriveTypeA(root)) {
-    case DRIVE_REMOVABLE:
-        return DRIVE_CLASS_REMOVABLE;
-    case DRIVE_FIXED:
-        return IsSubstDrive(path) ? DRIVE_CLASS_SUBST : DRIVE_CLASS_FIXED;
-    case DRIVE_REMOTE:
-        return DRIVE_CLASS_REMOTE;
-    case DRIVE_CDROM:
-        return DRIVE_CLASS_CDROM;
-    case DRIVE_RAMDISK:
-        return DRIVE_CLASS_RAMDISK;
-    default:
-        return DRIVE_CLASS_NONE;
+    case DRIVE_REMOVABLE: return DRIVE_CLASS_REMOVABLE;
+    case DRIVE_FIXED: return IsSubstDrive(path) ? DRIVE_CLASS_SUBST : DRIVE_CLASS_FIXED;
+    case DRIVE_REMOTE: return DRIVE_CLASS_REMOTE;
+    case DRIVE_CDROM: return DRIVE_CLASS_CDROM;
+    case DRIVE_RAMDISK: return DRIVE_CLASS_RAMDISK;
+    default: return DRIVE_CLASS_NONE;
     }
 }
 
-BOOL IsLocalHardDrive(LPCSTR path)
-{
-    return ClassifyDrive(path) == DRIVE_CLASS_FIXED;
-}
+BOOL IsLocalHardDrive(LPCSTR path) { return ClassifyDrive(path) == DRIVE_CLASS_FIXED; }
 
-BOOL IsNetworkDrive(LPCSTR path)
-{
-    return ClassifyDrive(path) == DRIVE_CLASS_REMOTE;
-}
+BOOL IsNetworkDrive(LPCSTR path) { return ClassifyDrive(path) == DRIVE_CLASS_REMOTE; }
 
-BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions)
-{
+BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions) {
     WORD level = DOS_LOCK_LEVEL_NONE;
     WORD permissions = 0;
     BOOL fRead = 0;
@@ -122,35 +98,29 @@ BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions)
         }
     }
 
-    if (pLockLevel)
-        *pLockLevel = level;
-    if (pPermissions)
-        *pPermissions = permissions;
+    if (pLockLevel) *pLockLevel = level;
+    if (pPermissions) *pPermissions = permissions;
     return fRead;
 }
 
-BOOL IsDriveLocked(LPCSTR path)
-{
+BOOL IsDriveLocked(LPCSTR path) {
     WORD level;
     GetDriveLockState(path, &level, NULL);
     return level != DOS_LOCK_LEVEL_NONE;
 }
 
-LPSTR FindFirstHardOrNetworkRoot(LPSTR root)
-{
+LPSTR FindFirstHardOrNetworkRoot(LPSTR root) {
     memcpy(root, "x:\\", 4);
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         root[0] = letter;
         DWORD cls = ClassifyDrive(root);
-        if (cls == DRIVE_CLASS_FIXED || cls == DRIVE_CLASS_SUBST || cls == DRIVE_CLASS_REMOTE)
-            return root;
+        if (cls == DRIVE_CLASS_FIXED || cls == DRIVE_CLASS_SUBST || cls == DRIVE_CLASS_REMOTE) return root;
     }
     root[0] = 'C';
     return root;
 }
 
-BOOL GetFullPath(LPSTR dest, LPCSTR path)
-{
+BOOL GetFullPath(LPSTR dest, LPCSTR path) {
     LPSTR pFilePart = NULL;
     DWORD cch = GetFullPathNameA(path, PATH_BUFFER_SIZE, dest, &pFilePart);
     /* Win32 returns the size it would need, without writing, when the buffer is too small. */
@@ -161,11 +131,9 @@ BOOL GetFullPath(LPSTR dest, LPCSTR path)
     return 1;
 }
 
-BOOL ResetDriveClassState(void)
-{
+BOOL ResetDriveClassState(void) {
     BOOL fOpened = g_hVwin32 != NULL;
-    if (IsUsableHandle(g_hVwin32))
-        CloseHandle(g_hVwin32);
+    if (IsUsableHandle(g_hVwin32)) CloseHandle(g_hVwin32);
     g_hVwin32 = NULL;
     g_dwPlatform = 0;
     g_fPlatformKnown = 0;

@@ -15,10 +15,10 @@
  * the output registers; bit 0 of reg_Flags is the carry flag (set: the call failed). Layout fixed
  * by the device: seven 32-bit fields in this order, 28 bytes. */
 typedef struct DIOC_REGISTERS {
-    DWORD reg_EBX;   /* in: drive number, 1 for A */
-    DWORD reg_EDX;   /* out: device attribute word (4409h) */
-    DWORD reg_ECX;   /* in: minor code (440Dh); out: lock permissions */
-    DWORD reg_EAX;   /* in: DOS function; out: lock level (440Dh) */
+    DWORD reg_EBX; /* in: drive number, 1 for A */
+    DWORD reg_EDX; /* out: device attribute word (4409h) */
+    DWORD reg_ECX; /* in: minor code (440Dh); out: lock permissions */
+    DWORD reg_EAX; /* in: DOS function; out: lock level (440Dh) */
     DWORD reg_EDI;
     DWORD reg_ESI;
     DWORD reg_Flags; /* out: bit 0 carry */
@@ -29,11 +29,11 @@ static_assert(offsetof(DIOC_REGISTERS, reg_EAX) == 12, "reg_EAX at 12");
 static_assert(offsetof(DIOC_REGISTERS, reg_Flags) == 24, "reg_Flags at 24");
 
 #define DOS_FLAG_CARRY 0x0001u
-#define DOS_IOCTL_DEVICE_REMOTE 0x4409u   /* check whether a block device is remote */
-#define DOS_IOCTL_GENERIC_BLOCK 0x440Du   /* generic block-device request */
-#define DOS_MINOR_GET_LOCK_STATE 0x0870u  /* category 08h, minor 70h */
-#define DOS_ATTR_SUBST 0x8000u            /* device attribute bit 15: substituted drive */
-#define DOS_LOCK_LEVEL_NONE 0xFFFFu       /* lock level of a drive that is not locked */
+#define DOS_IOCTL_DEVICE_REMOTE 0x4409u  /* check whether a block device is remote */
+#define DOS_IOCTL_GENERIC_BLOCK 0x440Du  /* generic block-device request */
+#define DOS_MINOR_GET_LOCK_STATE 0x0870u /* category 08h, minor 70h */
+#define DOS_ATTR_SUBST 0x8000u           /* device attribute bit 15: substituted drive */
+#define DOS_LOCK_LEVEL_NONE 0xFFFFu      /* lock level of a drive that is not locked */
 
 /* The class (DRIVE_CLASS_*) of the drive that `path` lies on: a root "x:\" or any full path;
  * only the part up to the first colon counts. Never touches the medium. */

@@ -11,7 +11,7 @@
 
 #include "pwdvmp32.h"
 
-#define SCAN_BLOCK_STEP 16384u      // a new block's size, and each growth
+#define SCAN_BLOCK_STEP 16384u  // a new block's size, and each growth
 #define SCAN_MAX_DRIVE_BLOCKS 0xFFFFu
 #define SCAN_MAX_BLOCK_ENTRIES 0xFFFFu
 #define SCAN_WALK_FLAGS (WALK_RECURSE | WALK_DIRS_AS_FILES | WALK_KEEP_CASE)
@@ -20,7 +20,7 @@ extern DirectoryBlock *gScanBlock;  // the current block; records go to its end 
 extern DWORD gScanBlockSize;        // bytes allocated for gScanBlock
 extern FileCallback gClientFileCallback;
 extern DirCallback gClientDirCallback;
-extern DWORD gScanOverLimit;        // the scan stopped at a format limit
+extern DWORD gScanOverLimit;  // the scan stopped at a format limit
 
 // Starts a scan: the client's callbacks stored, no current block, nothing over a limit, the stop
 // flag 0.

@@ -42,7 +42,9 @@ BOOL NamesMatch(LPCSTR a, LPCSTR b) {
     }
 }
 
-EntryRecord *RecordAt(DWORD offset) { return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(gScanBlock) + offset); }
+EntryRecord *RecordAt(DWORD offset) {
+    return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(gScanBlock) + offset);
+}
 
 // The drive of `directory` made current; FALSE when the directory needs a new block because the
 // drive has none yet.
@@ -166,7 +168,8 @@ void PruneAllDrives() {
     }
 }
 
-extern "C" int WINAPI SyncDirCallback(void *context, unsigned int event, char *directory, char *unused, LONG userValue) {
+extern "C" int WINAPI SyncDirCallback(void *context, unsigned int event, char *directory, char *unused,
+                                      LONG userValue) {
     if (event == DIR_EVENT_LISTED) {
         gScanBlock = ShrinkBlock(gScanBlock);
         return 1;

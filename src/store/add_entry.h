@@ -15,9 +15,9 @@
 #include "pwdvmp32.h"
 
 #define REFERENCE_BUFFER_SIZE 10240
-#define ENTRY_NAME_MAX 259        // characters of a record's name, without the NUL
-#define ENTRY_HEADER_SIZE 11      // wLength .. wChildId and the first byte of szName
-#define MAX_RECORD_REFERENCES 255 // bRefCount is 8 bits
+#define ENTRY_NAME_MAX 259         // characters of a record's name, without the NUL
+#define ENTRY_HEADER_SIZE 11       // wLength .. wChildId and the first byte of szName
+#define MAX_RECORD_REFERENCES 255  // bRefCount is 8 bits
 
 static_assert(ENTRY_NAME_MAX + 19 + REFERENCE_BUFFER_SIZE <= 0xFFFF, "every record fits wLength");
 
@@ -38,8 +38,8 @@ void FreeReferenceBuffer();
 // then recorded as not scanned) and hands back the reference part's size (bRefCount and names) and
 // its count of names, both 0 without references. ENTRY_SEEN is set in MODE_SYNC. Returns 1, or 0
 // (header, size and count zeroed) for a name longer than ENTRY_NAME_MAX.
-BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *header,
-                      DWORD *pcbReferences, DWORD *pcReferences);
+BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *header, DWORD *pcbReferences,
+                      DWORD *pcReferences);
 
 // Writes a file record's tail after its name: the find record's last-write stamps and the current
 // local time as the used stamps; then, when the record has ENTRY_SCANNED and ENTRY_HAS_REFS,

@@ -6,8 +6,8 @@
 
 static BYTE UpperLetter(CHAR ch) {
     // CharUpperA takes a single character in the low word of its argument.
-    return static_cast<BYTE>(reinterpret_cast<UINT_PTR>(
-        CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(ch))))));
+    return static_cast<BYTE>(
+        reinterpret_cast<UINT_PTR>(CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(ch))))));
 }
 
 DriveRecord *AddDriveRecord(LPCSTR path) {
@@ -26,8 +26,7 @@ DriveRecord *FindDriveRecord(LPCSTR path) {
     const BYTE letter = UpperLetter(path[0]);
     const DWORD count = gDriveTable.dwCount < 26 ? gDriveTable.dwCount : 26;
     for (DWORD i = 0; i < count; ++i) {
-        if (UpperLetter(static_cast<CHAR>(gDriveTable.records[i].chLetter)) == letter)
-            return &gDriveTable.records[i];
+        if (UpperLetter(static_cast<CHAR>(gDriveTable.records[i].chLetter)) == letter) return &gDriveTable.records[i];
     }
     return nullptr;
 }

@@ -24,8 +24,8 @@ static void MeasureKeptReferences(DWORD *pcbSize, DWORD *pcNames) {
     *pcNames = count;
 }
 
-BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *header,
-                      DWORD *pcbReferences, DWORD *pcReferences) {
+BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *header, DWORD *pcbReferences,
+                      DWORD *pcReferences) {
     std::memset(header, 0, ENTRY_HEADER_SIZE);
     *pcbReferences = 0, *pcReferences = 0;
     const size_t cchName = strnlen(name, ENTRY_NAME_MAX + 1);
@@ -39,7 +39,8 @@ BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *head
         flags |= ENTRY_IS_FILE;
         cbLength += ENTRY_FILE_TAIL_SIZE;
         DWORD kind = EXE_KIND_NONE;
-        if (gReferenceBuffer != nullptr && fullPath != nullptr && strnlen(fullPath, PATH_BUFFER_SIZE) < PATH_BUFFER_SIZE &&
+        if (gReferenceBuffer != nullptr && fullPath != nullptr &&
+            strnlen(fullPath, PATH_BUFFER_SIZE) < PATH_BUFFER_SIZE &&
             GetFileReferences(fullPath, &kind, gReferenceBuffer, REFERENCE_BUFFER_SIZE)) {
             flags |= ENTRY_SCANNED | ENTRY_EXECUTABLE;
             if (kind == EXE_KIND_PE) flags |= ENTRY_PE;

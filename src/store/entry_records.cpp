@@ -35,8 +35,7 @@ EntryRecord *FindEntryByChildId(const DirectoryBlock *block, WORD id) {
     return nullptr;
 }
 
-EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position,
-                             DirectoryBlock **ppBlock) {
+EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position, DirectoryBlock **ppBlock) {
     if (block == nullptr || position == nullptr) return nullptr;
     const EntryRecord *source = LoadPtr32<EntryRecord>(&position->pEntry);
     if (source == nullptr) return nullptr;

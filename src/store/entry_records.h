@@ -9,16 +9,17 @@
 #include "store/ptr32.h"
 #include "store/directory_blocks.h"
 
-#define ENTRY_FIXED_SIZE 10                       // wLength .. wChildId, before the name
+#define ENTRY_FIXED_SIZE 10  // wLength .. wChildId, before the name
 #define ENTRY_FILE_TAIL_SIZE 8
-#define DIR_RECORD_SIZE(cchName) ((cchName) + 11)  // fixed part, name, NUL
-#define FILE_RECORD_SIZE(cchName) ((cchName) + 19) // fixed part, name, NUL, tail (no references)
+#define DIR_RECORD_SIZE(cchName) ((cchName) + 11)   // fixed part, name, NUL
+#define FILE_RECORD_SIZE(cchName) ((cchName) + 19)  // fixed part, name, NUL, tail (no references)
 
 // Walking a block: FirstEntry, then NextEntry exactly wEntryCount - 1 times. A visit that removes
 // records takes the count at the start and does not advance after a removal (the next record
 // slides into place).
 inline EntryRecord *FirstEntry(const DirectoryBlock *block) {
-    return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(const_cast<DirectoryBlock *>(block)) + BLOCK_HEADER_SIZE);
+    return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(const_cast<DirectoryBlock *>(block)) +
+                                           BLOCK_HEADER_SIZE);
 }
 inline WORD GetEntryLength(const EntryRecord *e) { return LoadField<WORD>(&e->wLength); }
 inline void SetEntryLength(EntryRecord *e, WORD cb) { StoreField<WORD>(&e->wLength, cb); }
@@ -76,8 +77,7 @@ EntryRecord *FindEntryByChildId(const DirectoryBlock *block, WORD id);
 // names the same child block; the child's pParent and wParentId are the caller's to change.
 // Returns the copy, or none (nothing changed) for no block, no record or a failed growth. The
 // block may have moved: its new address goes to *ppBlock when ppBlock is given.
-EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position,
-                             DirectoryBlock **ppBlock = nullptr);
+EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position, DirectoryBlock **ppBlock = nullptr);
 
 // Removes position->pEntry from its block (position->pBlock), freeing a directory's whole subtree
 // (unlinked from the chain, counted off the current drive), slides the following records down and

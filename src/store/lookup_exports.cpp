@@ -21,13 +21,11 @@ BOOL LookUpEntry(LPCSTR path, EntryPosition *position, DWORD *pError) {
     CHAR current[PATH_BUFFER_SIZE];
     strcpy(current, path);
     for (BOOL rewritten = 0;;) {
-        if (ResolvePath(current, position))
-            return 1;
+        if (ResolvePath(current, position)) return 1;
         const DWORD driveClass = ClassifyDrive(current);
         if (driveClass == DRIVE_CLASS_SUBST && !rewritten) {
             CHAR truePath[PATH_BUFFER_SIZE];
-            if (!GetFullPath(truePath, current))
-                break;
+            if (!GetFullPath(truePath, current)) break;
             strcpy(current, truePath);
             rewritten = 1;
             continue;
@@ -53,8 +51,7 @@ extern "C" BOOL WINAPI DriveMap_GetEntry(DWORD callerValue, LPCSTR path, EntryPo
     ExportFrame frame(MODE_QUERY, FRAME_CLEARS_CRITICAL);
     EntryPosition found = {0, 0};
     BOOL result = LookUpEntry(path, &found, &frame.dwErrorCode);
-    if (position != nullptr)
-        memcpy(position, &found, sizeof found);
+    if (position != nullptr) memcpy(position, &found, sizeof found);
     return result;
 }
 
@@ -63,11 +60,9 @@ extern "C" BOOL WINAPI DriveMap_GetEntry(DWORD callerValue, LPCSTR path, EntryPo
 // empty and returns 0 rather than a cut path. Stores error code 0 in every case.
 extern "C" BOOL WINAPI DriveMap_GetFullPath(LPSTR buffer, const EntryPosition *position) {
     ExportFrame frame(MODE_QUERY, FRAME_CLEARS_CRITICAL);
-    if (buffer == nullptr)
-        return 0;
+    if (buffer == nullptr) return 0;
     buffer[0] = '\0';
-    if (position == nullptr)
-        return 0;
+    if (position == nullptr) return 0;
     return BuildFullPath(buffer, LoadPtr32<DirectoryBlock>(&position->pBlock),
                          LoadPtr32<EntryRecord>(&position->pEntry));
 }

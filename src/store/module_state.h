@@ -14,9 +14,9 @@ struct DriveTable {
 static_assert(sizeof(DriveTable) == 238, "drive table is 26 records and a count");
 
 // Lifetime and frame of the exports.
-extern DWORD gCriticalFlag;   // 1 while an export works on the map
-extern DWORD gErrorCode;      // DRIVEMAP_* code of the last export that stores one
-extern DWORD gDirtyFlag;      // the map differs from the map file
+extern DWORD gCriticalFlag;  // 1 while an export works on the map
+extern DWORD gErrorCode;     // DRIVEMAP_* code of the last export that stores one
+extern DWORD gDirtyFlag;     // the map differs from the map file
 extern DWORD gClientCount;
 extern DWORD gLoadedFlag;     // a map is in memory
 extern DWORD gOperationMode;  // MODE_*, set at the start of the working exports
@@ -26,10 +26,10 @@ extern CHAR gSystemDirectory[PATH_BUFFER_SIZE];
 
 // The map's working state.
 extern DriveTable gDriveTable;
-extern DWORD gNextBlockId;            // next block id to hand out; its low 16 bits are saved
-extern DriveRecord *gCurrentDrive;    // the drive the running operation works on
-extern DirectoryBlock *gLastBlock;    // tail of the block chain
-extern DWORD gShrinkPending;          // a block may hold spare space to cut back to dwUsed
+extern DWORD gNextBlockId;          // next block id to hand out; its low 16 bits are saved
+extern DriveRecord *gCurrentDrive;  // the drive the running operation works on
+extern DirectoryBlock *gLastBlock;  // tail of the block chain
+extern DWORD gShrinkPending;        // a block may hold spare space to cut back to dwUsed
 
 // Sets the critical flag and returns its previous value.
 DWORD SetCritical(DWORD value);

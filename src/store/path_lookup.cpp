@@ -21,8 +21,7 @@ void SetPosition(EntryPosition *position, const DirectoryBlock *block, const Ent
 // cut name must not be compared, or it could match a record that is only its beginning.
 bool IsCutShort(LPCSTR component, LPCSTR pos, LPCSTR next) {
     size_t cchSource = static_cast<size_t>(next - pos);
-    if (cchSource > 0 && next[-1] == '\\')
-        --cchSource;
+    if (cchSource > 0 && next[-1] == '\\') --cchSource;
     return cchSource > strlen(component);
 }
 
@@ -46,15 +45,13 @@ void AppendReversed(ReversedPath *path, LPCSTR text, size_t cchText) {
         path->overflow = true;
         return;
     }
-    for (size_t i = cchText; i-- > 0;)
-        path->sz[path->cch++] = text[i];
+    for (size_t i = cchText; i-- > 0;) path->sz[path->cch++] = text[i];
 }
 
 const DriveRecord *FindDriveByRoot(const DirectoryBlock *root) {
     DWORD cDrives = gDriveTable.dwCount < 26 ? gDriveTable.dwCount : 26;
     for (DWORD i = 0; i < cDrives; ++i)
-        if (GetDriveRoot(&gDriveTable.records[i]) == root)
-            return &gDriveTable.records[i];
+        if (GetDriveRoot(&gDriveTable.records[i]) == root) return &gDriveTable.records[i];
     return nullptr;
 }
 
@@ -63,11 +60,9 @@ const DriveRecord *FindDriveByRoot(const DirectoryBlock *root) {
 BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly) {
     SetPosition(position, nullptr, nullptr);
     // Only "X:\" paths name records of a drive; a drive without blocks holds not even its root.
-    if (!IsFullPath(path) || path[1] != ':' || gCurrentDrive == nullptr)
-        return 0;
+    if (!IsFullPath(path) || path[1] != ':' || gCurrentDrive == nullptr) return 0;
     DirectoryBlock *searchBlock = GetDriveRoot(gCurrentDrive);
-    if (searchBlock == nullptr)
-        return 0;
+    if (searchBlock == nullptr) return 0;
     DirectoryBlock *foundInBlock = searchBlock;
     EntryRecord *found = nullptr;
 
@@ -104,16 +99,14 @@ BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly) {
 BOOL ResolvePath(LPCSTR path, EntryPosition *position) {
     SetPosition(position, nullptr, nullptr);
     DriveRecord *drive = path != nullptr ? FindDriveRecord(path) : nullptr;
-    if (drive == nullptr)
-        return 0;
+    if (drive == nullptr) return 0;
     gCurrentDrive = drive;
     return WalkPath(path, position, /*directoriesOnly=*/0);
 }
 
 void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {
     EntryPosition position;
-    if (block == nullptr || !WalkPath(path, &position, /*directoriesOnly=*/1))
-        return;
+    if (block == nullptr || !WalkPath(path, &position, /*directoriesOnly=*/1)) return;
     DirectoryBlock *parent = LoadPtr32<DirectoryBlock>(&position.pBlock);
     EntryRecord *entry = LoadPtr32<EntryRecord>(&position.pEntry);
     if (entry == nullptr) {
@@ -129,23 +122,19 @@ void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {
 
 BOOL BuildFullPath(LPSTR buffer, const DirectoryBlock *block, const EntryRecord *entry) {
     buffer[0] = '\0';
-    if (block == nullptr)
-        return 0;
+    if (block == nullptr) return 0;
     ReversedPath reversed;
     reversed.cch = 0;
     reversed.overflow = false;
-    if (entry != nullptr)
-        AppendReversed(&reversed, GetEntryName(entry), EntryNameLength(entry));
+    if (entry != nullptr) AppendReversed(&reversed, GetEntryName(entry), EntryNameLength(entry));
 
     // Every step adds at least the backslash, so a damaged map with a pParent cycle still ends
     // here, by overflow.
     const DirectoryBlock *b = block;
-    for (const DirectoryBlock *parent; (parent = GetBlockParent(b)) != nullptr && !reversed.overflow;
-         b = parent) {
+    for (const DirectoryBlock *parent; (parent = GetBlockParent(b)) != nullptr && !reversed.overflow; b = parent) {
         AppendReversed(&reversed, "\\", 1);
         const EntryRecord *directory = FindEntryByChildId(parent, GetBlockId(b));
-        if (directory != nullptr)
-            AppendReversed(&reversed, GetEntryName(directory), EntryNameLength(directory));
+        if (directory != nullptr) AppendReversed(&reversed, GetEntryName(directory), EntryNameLength(directory));
     }
     const DriveRecord *drive = FindDriveByRoot(b);
     if (drive != nullptr) {
@@ -153,10 +142,8 @@ BOOL BuildFullPath(LPSTR buffer, const DirectoryBlock *block, const EntryRecord 
         AppendReversed(&reversed, root, sizeof root);
     }
 
-    if (reversed.overflow)
-        return 0;
-    for (size_t i = 0; i < reversed.cch; ++i)
-        buffer[i] = reversed.sz[reversed.cch - 1 - i];
+    if (reversed.overflow) return 0;
+    for (size_t i = 0; i < reversed.cch; ++i) buffer[i] = reversed.sz[reversed.cch - 1 - i];
     buffer[reversed.cch] = '\0';
     return 1;
 }

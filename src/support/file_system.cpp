@@ -14,14 +14,11 @@ DWORD RootExists(LPCSTR root) {
     CHAR kept[PATH_BUFFER_SIZE] = "";
     CHAR current[PATH_BUFFER_SIZE];
     DWORD cch = GetCurrentDirectoryA(sizeof(kept), kept);
-    if (cch >= sizeof(kept))
-        kept[0] = '\0';
+    if (cch >= sizeof(kept)) kept[0] = '\0';
     CHAR drive[3] = {root[0], ':', '\0'};
     DWORD answer = 0;
-    if (SetCurrentDirectoryA(drive))
-        answer = GetCurrentDirectoryA(sizeof(current), current);
-    if (kept[0] != '\0')
-        SetCurrentDirectoryA(kept);
+    if (SetCurrentDirectoryA(drive)) answer = GetCurrentDirectoryA(sizeof(current), current);
+    if (kept[0] != '\0') SetCurrentDirectoryA(kept);
     return answer;
 }
 
@@ -29,8 +26,7 @@ DWORD RootExists(LPCSTR root) {
  * begin with a dot (which also passes over "." and ".."), its record in *pFind. */
 BOOL FindVisibleEntry(LPCSTR path, DWORD dwMask, FIND_DATA *pFind) {
     HANDLE hFind = FindFirstEntry(path, dwMask, pFind);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
     FindCloseEntry(hFind);
     return pFind->cFileName[0] != '.';
 }
@@ -38,29 +34,23 @@ BOOL FindVisibleEntry(LPCSTR path, DWORD dwMask, FIND_DATA *pFind) {
 }  // namespace
 
 DWORD DirectoryExists(LPSTR path) {
-    if (path == NULL || path[0] == '\0')
-        return 0;
-    if (IsRootPath(path))
-        return RootExists(path);
+    if (path == NULL || path[0] == '\0') return 0;
+    if (IsRootPath(path)) return RootExists(path);
     LPSTR last = LastCharOf(path);
     BOOL removedBackslash = *last == '\\';
-    if (removedBackslash)
-        *last = '\0';
+    if (removedBackslash) *last = '\0';
     FIND_DATA find;
-    DWORD answer = FindVisibleEntry(path, SEARCH_FILES_AND_DIRS, &find) &&
-                   (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    DWORD answer =
+        FindVisibleEntry(path, SEARCH_FILES_AND_DIRS, &find) && (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     /* Put back in place rather than appended, so that a text of any length ends as it began. */
-    if (removedBackslash)
-        *last = '\\';
+    if (removedBackslash) *last = '\\';
     return answer;
 }
 
 BOOL FileExists(LPCSTR path) {
-    if (path == NULL || path[0] == '\0')
-        return 0;
+    if (path == NULL || path[0] == '\0') return 0;
     FIND_DATA find;
-    return FindVisibleEntry(path, SEARCH_FILES_ONLY, &find) &&
-           (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return FindVisibleEntry(path, SEARCH_FILES_ONLY, &find) && (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 BOOL GetTrueCasePath(LPSTR dest, LPCSTR path) {
@@ -71,12 +61,10 @@ BOOL GetTrueCasePath(LPSTR dest, LPCSTR path) {
     CHAR component[PATH_BUFFER_SIZE];
     GetPathRoot(dest, path);
     LPCSTR pos = NextPathComponent(component, path);
-    if (component[0] == '\0')
-        return 0;
+    if (component[0] == '\0') return 0;
     for (;;) {
         pos = NextPathComponent(component, pos);
-        if (component[0] == '\0')
-            return 0;
+        if (component[0] == '\0') return 0;
         AppendPathComponent(dest, component);
         FIND_DATA find;
         HANDLE hFind = FindFirstEntry(dest, SEARCH_FILES_AND_DIRS, &find);
@@ -98,10 +86,6 @@ BOOL DeleteSingleFile(LPCSTR path) {
     return DeleteFileA(path);
 }
 
-void SetAttributes(LPCSTR path, DWORD dwAttributes) {
-    SetFileAttributesA(path, dwAttributes);
-}
+void SetAttributes(LPCSTR path, DWORD dwAttributes) { SetFileAttributesA(path, dwAttributes); }
 
-BOOL HasWildcards(LPCSTR text) {
-    return text != NULL && strpbrk(text, "*?") != NULL;
-}
+BOOL HasWildcards(LPCSTR text) { return text != NULL && strpbrk(text, "*?") != NULL; }

@@ -12,8 +12,8 @@
 #include "pwdvmp32.h"
 
 /* The two masks the library searches with. */
-#define SEARCH_FILES_ONLY 0x07u       /* read-only, hidden, system: files only */
-#define SEARCH_FILES_AND_DIRS 0x17u   /* the same and directories */
+#define SEARCH_FILES_ONLY 0x07u     /* read-only, hidden, system: files only */
+#define SEARCH_FILES_AND_DIRS 0x17u /* the same and directories */
 
 /* Opens a search on `path` (a directory path ending in a name or pattern) and fills *pFind with
  * the first entry the mask accepts: the platform's record, the DOS stamps of the last write and

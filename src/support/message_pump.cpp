@@ -14,10 +14,6 @@ void PumpMessages(void) {
     }
 }
 
-DWORD GetStopFlag(void) {
-    return g_dwStopFlag;
-}
+DWORD GetStopFlag(void) { return g_dwStopFlag; }
 
-void SetStopFlag(DWORD dwStop) {
-    g_dwStopFlag = dwStop;
-}
+void SetStopFlag(DWORD dwStop) { g_dwStopFlag = dwStop; }

@@ -6,14 +6,11 @@ namespace {
 
 const size_t kMaxPathChars = PATH_BUFFER_SIZE - 1;
 
-BOOL IsSeparator(CHAR ch) {
-    return ch == '\\' || ch == ':';
-}
+BOOL IsSeparator(CHAR ch) { return ch == '\\' || ch == ':'; }
 
 /* Copies `cch` characters of `src` into a path buffer, cut at 299, and closes it. */
 LPSTR CopyBounded(LPSTR dest, LPCSTR src, size_t cch) {
-    if (cch > kMaxPathChars)
-        cch = kMaxPathChars;
+    if (cch > kMaxPathChars) cch = kMaxPathChars;
     memmove(dest, src, cch);
     dest[cch] = '\0';
     return dest;
@@ -23,10 +20,8 @@ LPSTR CopyBounded(LPSTR dest, LPCSTR src, size_t cch) {
  * ".profile" has no extension. */
 ptrdiff_t FindExtensionDot(LPCSTR path) {
     for (ptrdiff_t i = (ptrdiff_t)strlen(path) - 1; i > 0; --i) {
-        if (path[i] == '.')
-            return i;
-        if (IsSeparator(path[i]))
-            return -1;
+        if (path[i] == '.') return i;
+        if (IsSeparator(path[i])) return -1;
     }
     return -1;
 }
@@ -34,19 +29,15 @@ ptrdiff_t FindExtensionDot(LPCSTR path) {
 /* Length of the path without its last component: the cut RemoveLastPathComponent makes. */
 size_t ParentLength(LPCSTR path) {
     ptrdiff_t i = (ptrdiff_t)strlen(path) - 1;
-    while (i >= 0 && !IsSeparator(path[i]))
-        --i;
-    if (i < 0)
-        return 0;
+    while (i >= 0 && !IsSeparator(path[i])) --i;
+    if (i < 0) return 0;
     if (path[i] == ':' || i == 0 || path[i - 1] == ':')
-        return (size_t)i + 1;  /* "X:", a lone leading backslash, a drive root: kept */
+        return (size_t)i + 1; /* "X:", a lone leading backslash, a drive root: kept */
     return (size_t)i;
 }
 
 /* CharUpperA / CharLowerA of one character, through the single-character form of the call. */
-CHAR MapCharUpper(CHAR ch) {
-    return (CHAR)(BYTE)(UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)ch);
-}
+CHAR MapCharUpper(CHAR ch) { return (CHAR)(BYTE)(UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)ch); }
 
 /* 1 when `map` leaves the text unchanged, compared byte by byte. */
 BOOL IsUnchangedBy(LPCSTR text, LPSTR(WINAPI *map)(LPSTR)) {
@@ -58,8 +49,7 @@ BOOL IsUnchangedBy(LPCSTR text, LPSTR(WINAPI *map)(LPSTR)) {
         memcpy(copy, text, cch);
         copy[cch] = '\0';
         map(copy);
-        if (memcmp(copy, text, cch) != 0)
-            return 0;
+        if (memcmp(copy, text, cch) != 0) return 0;
         text += cch;
         cchLeft -= cch;
     } while (cchLeft > 0);
@@ -74,8 +64,7 @@ LPSTR ProperCaseComponents(LPSTR path, BOOL (*select)(LPCSTR component)) {
         LPSTR start = path + (pos - path);
         pos = NextPathComponent(component, pos);
         size_t cch = strlen(component);
-        if (cch == 0)
-            break;
+        if (cch == 0) break;
         if (select(component)) {
             component[0] = MapCharUpper(component[0]);
             CharLowerA(component + 1);
@@ -90,27 +79,21 @@ BOOL IsShortSingleCaseName(LPCSTR component) {
     return IsShortFileName(component) && (IsAllUpperCase(component) || IsAllLowerCase(component));
 }
 
-BOOL AnyComponent(LPCSTR) {
-    return 1;
-}
+BOOL AnyComponent(LPCSTR) { return 1; }
 
 }  // namespace
 
 LPSTR AppendPathComponent(LPSTR path, LPCSTR name) {
-    if (name == NULL || name[0] == '\0')
-        return path;
+    if (name == NULL || name[0] == '\0') return path;
     size_t cch = strlen(path);
-    if (cch > 0 && path[cch - 1] != '\\' && cch < kMaxPathChars)
-        path[cch++] = '\\';
-    if (name[0] == '\\')
-        ++name;
+    if (cch > 0 && path[cch - 1] != '\\' && cch < kMaxPathChars) path[cch++] = '\\';
+    if (name[0] == '\\') ++name;
     size_t cchName = strlen(name);
     if (cch >= kMaxPathChars) {
         path[kMaxPathChars] = '\0';
         return path;
     }
-    if (cchName > kMaxPathChars - cch)
-        cchName = kMaxPathChars - cch;
+    if (cchName > kMaxPathChars - cch) cchName = kMaxPathChars - cch;
     memcpy(path + cch, name, cchName);
     path[cch + cchName] = '\0';
     return path;
@@ -119,8 +102,7 @@ LPSTR AppendPathComponent(LPSTR path, LPCSTR name) {
 LPSTR GetPathRoot(LPSTR dest, LPCSTR path) {
     LPCSTR colon = strchr(path, ':');
     size_t cch = colon != NULL ? (size_t)(colon - path) + 1 : strlen(path);
-    if (cch > kMaxPathChars - 1)
-        cch = kMaxPathChars - 1;
+    if (cch > kMaxPathChars - 1) cch = kMaxPathChars - 1;
     memmove(dest, path, cch);
     dest[cch] = '\\';
     dest[cch + 1] = '\0';
@@ -129,18 +111,15 @@ LPSTR GetPathRoot(LPSTR dest, LPCSTR path) {
 
 LPSTR GetFileExtension(LPSTR dest, LPCSTR path) {
     ptrdiff_t dot = FindExtensionDot(path);
-    if (dot < 0)
-        return CopyBounded(dest, "", 0);
+    if (dot < 0) return CopyBounded(dest, "", 0);
     return CopyBounded(dest, path + dot + 1, strlen(path + dot + 1));
 }
 
 LPSTR GetPathFileName(LPSTR dest, LPCSTR path) {
     ptrdiff_t end = (ptrdiff_t)strlen(path);
-    if (end > 0 && path[end - 1] == '\\')
-        --end;
+    if (end > 0 && path[end - 1] == '\\') --end;
     ptrdiff_t start = end;
-    while (start > 0 && !IsSeparator(path[start - 1]))
-        --start;
+    while (start > 0 && !IsSeparator(path[start - 1])) --start;
     return CopyBounded(dest, path + start, (size_t)(end - start));
 }
 
@@ -150,20 +129,16 @@ LPSTR GetFileBaseName(LPSTR dest, LPCSTR path) {
     ptrdiff_t start = end;
     while (start > 0 && !IsSeparator(path[start - 1])) {
         --start;
-        if (dot < 0 && start > 0 && path[start] == '.')
-            dot = start;
+        if (dot < 0 && start > 0 && path[start] == '.') dot = start;
     }
     return CopyBounded(dest, path + start, (size_t)((dot >= 0 ? dot : end) - start));
 }
 
-LPSTR GetParentDirectory(LPSTR dest, LPCSTR path) {
-    return CopyBounded(dest, path, ParentLength(path));
-}
+LPSTR GetParentDirectory(LPSTR dest, LPCSTR path) { return CopyBounded(dest, path, ParentLength(path)); }
 
 LPSTR RemoveFileExtension(LPSTR path) {
     ptrdiff_t dot = FindExtensionDot(path);
-    if (dot >= 0)
-        path[dot] = '\0';
+    if (dot >= 0) path[dot] = '\0';
     return path;
 }
 
@@ -174,8 +149,7 @@ LPSTR RemoveLastPathComponent(LPSTR path) {
 
 LPSTR RemoveTrailingBackslash(LPSTR text) {
     LPSTR last = LastCharOf(text);
-    if (last != NULL && *last == '\\')
-        *last = '\0';
+    if (last != NULL && *last == '\\') *last = '\0';
     return text;
 }
 
@@ -189,83 +163,61 @@ LPSTR AppendChar(LPSTR text, CHAR ch) {
 }
 
 LPSTR LastCharOf(LPCSTR text) {
-    if (text == NULL || text[0] == '\0')
-        return NULL;
+    if (text == NULL || text[0] == '\0') return NULL;
     return (LPSTR)text + strlen(text) - 1;
 }
 
 LPCSTR NextPathComponent(LPSTR component, LPCSTR pos) {
     LPCSTR end = pos;
-    while (*end != '\0' && *end != '\\')
-        ++end;
+    while (*end != '\0' && *end != '\\') ++end;
     size_t cch = (size_t)(end - pos);
     /* A drive root keeps its backslash: "X:\" is the first component of "X:\A". */
-    if (*end == '\\' && end > pos && end[-1] == ':')
-        ++cch;
+    if (*end == '\\' && end > pos && end[-1] == ':') ++cch;
     CopyBounded(component, pos, cch);
     return *end == '\\' ? end + 1 : end;
 }
 
 LPCSTR NextSemicolonItem(LPSTR item, LPCSTR pos) {
-    while (*pos == ';')
-        ++pos;
+    while (*pos == ';') ++pos;
     LPCSTR end = pos;
-    while (*end != '\0' && *end != ';')
-        ++end;
+    while (*end != '\0' && *end != ';') ++end;
     CopyBounded(item, pos, (size_t)(end - pos));
     return *end == ';' ? end + 1 : end;
 }
 
 BOOL IsFullPath(LPCSTR path) {
-    if (path == NULL || path[0] == '\0')
-        return 0;
-    if (path[0] == '\\' && path[1] == '\\')
-        return 1;
+    if (path == NULL || path[0] == '\0') return 0;
+    if (path[0] == '\\' && path[1] == '\\') return 1;
     return path[1] == ':' && path[2] == '\\';
 }
 
-BOOL IsRootPath(LPCSTR path) {
-    return IsFullPath(path) && path[3] == '\0';
-}
+BOOL IsRootPath(LPCSTR path) { return IsFullPath(path) && path[3] == '\0'; }
 
 BOOL IsShortFileName(LPCSTR path) {
     CHAR part[PATH_BUFFER_SIZE];
-    if (strlen(GetFileBaseName(part, path)) > 8)
-        return 0;
+    if (strlen(GetFileBaseName(part, path)) > 8) return 0;
     return strlen(GetFileExtension(part, path)) <= 3;
 }
 
-BOOL IsAllUpperCase(LPCSTR text) {
-    return IsUnchangedBy(text, CharUpperA);
-}
+BOOL IsAllUpperCase(LPCSTR text) { return IsUnchangedBy(text, CharUpperA); }
 
-BOOL IsAllLowerCase(LPCSTR text) {
-    return IsUnchangedBy(text, CharLowerA);
-}
+BOOL IsAllLowerCase(LPCSTR text) { return IsUnchangedBy(text, CharLowerA); }
 
-LPSTR ProperCaseShortNames(LPSTR path) {
-    return ProperCaseComponents(path, IsShortSingleCaseName);
-}
+LPSTR ProperCaseShortNames(LPSTR path) { return ProperCaseComponents(path, IsShortSingleCaseName); }
 
-LPSTR ProperCasePath(LPSTR path) {
-    return ProperCaseComponents(path, AnyComponent);
-}
+LPSTR ProperCasePath(LPSTR path) { return ProperCaseComponents(path, AnyComponent); }
 
 int CompareText(LPCSTR a, LPCSTR b) {
-    if (a == NULL || b == NULL)
-        return -2;
+    if (a == NULL || b == NULL) return -2;
     return lstrcmpA(a, b);
 }
 
 int CompareTextNoCase(LPCSTR a, LPCSTR b) {
-    if (a == NULL || b == NULL)
-        return -2;
+    if (a == NULL || b == NULL) return -2;
     return lstrcmpiA(a, b);
 }
 
-LPSTR NextListString(LPCSTR pos) {
-    return (LPSTR)pos + strlen(pos) + 1;
-}
+LPSTR NextListString(LPCSTR pos) { return (LPSTR)pos + strlen(pos) + 1; }
 
 void MeasureStringList(LPCSTR list, DWORD cbGap, DWORD *pcbSize, DWORD *pcStrings) {
     DWORD cStrings = 0;
@@ -278,10 +230,8 @@ void MeasureStringList(LPCSTR list, DWORD cbGap, DWORD *pcbSize, DWORD *pcString
         }
         cbSize = (DWORD)(pos - list) + 1;
     }
-    if (pcbSize != NULL)
-        *pcbSize = cbSize;
-    if (pcStrings != NULL)
-        *pcStrings = cStrings;
+    if (pcbSize != NULL) *pcbSize = cbSize;
+    if (pcStrings != NULL) *pcStrings = cStrings;
 }
 
 LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep) {
@@ -289,19 +239,16 @@ LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep) {
         HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, *pcbSize);
         if (h != NULL) {
             LPVOID p = GlobalLock(h);
-            if (p != NULL)
-                return p;
+            if (p != NULL) return p;
             GlobalFree(h);
         }
-        if (cbStep == 0 || *pcbSize <= cbStep)
-            return NULL;
+        if (cbStep == 0 || *pcbSize <= cbStep) return NULL;
         *pcbSize -= cbStep;
     }
 }
 
 void FreeLockedBuffer(LPVOID p) {
-    if (p == NULL)
-        return;
+    if (p == NULL) return;
     HGLOBAL h = GlobalHandle(p);
     GlobalUnlock(h);
     GlobalFree(h);
@@ -314,16 +261,14 @@ namespace {
 LPSTR ExpandPathVariable(void) {
     DWORD cbBuffer = PATH_VALUE_BUFFER_SIZE;
     LPSTR buffer = (LPSTR)AllocLockedBuffer(&cbBuffer, PATH_VALUE_STEP);
-    if (buffer == NULL)
-        return NULL;
+    if (buffer == NULL) return NULL;
     DWORD cbNeeded = ExpandEnvironmentStringsA("%PATH%", buffer, cbBuffer);
     if (cbNeeded > cbBuffer) {
         /* One second try with a buffer of the size asked for; a partial value is never read. */
         FreeLockedBuffer(buffer);
         cbBuffer = cbNeeded;
         buffer = (LPSTR)AllocLockedBuffer(&cbBuffer, /*cbStep=*/0);
-        if (buffer == NULL)
-            return NULL;
+        if (buffer == NULL) return NULL;
         cbNeeded = ExpandEnvironmentStringsA("%PATH%", buffer, cbBuffer);
     }
     if (cbNeeded == 0 || cbNeeded > cbBuffer) {
@@ -337,8 +282,7 @@ LPSTR ExpandPathVariable(void) {
 
 BOOL IsDirectoryInPath(LPCSTR directory) {
     LPSTR value = ExpandPathVariable();
-    if (value == NULL)
-        return 0;
+    if (value == NULL) return 0;
     CHAR item[PATH_BUFFER_SIZE];
     BOOL found = 0;
     LPCSTR pos = value;
@@ -353,10 +297,8 @@ BOOL IsDirectoryInPath(LPCSTR directory) {
 BOOL IsWindowsSystemOrPathDirectory(LPCSTR directory) {
     CHAR system[PATH_BUFFER_SIZE];
     UINT cch = GetWindowsDirectoryA(system, sizeof(system));
-    if (cch > 0 && cch < sizeof(system) && CompareTextNoCase(system, directory) == 0)
-        return 1;
+    if (cch > 0 && cch < sizeof(system) && CompareTextNoCase(system, directory) == 0) return 1;
     cch = GetSystemDirectoryA(system, sizeof(system));
-    if (cch > 0 && cch < sizeof(system) && CompareTextNoCase(system, directory) == 0)
-        return 1;
+    if (cch > 0 && cch < sizeof(system) && CompareTextNoCase(system, directory) == 0) return 1;
     return IsDirectoryInPath(directory);
 }

@@ -48,10 +48,10 @@ std::string BuildPeFile(const PeFileSpec &spec) {
     bytes.replace(pe, 4, std::string("PE\0\0", 4));
     PutLe16(bytes, pe + 0x04, 0x14C);  // i386
     PutLe16(bytes, pe + kPeSectionCountField, (uint16_t)spec.sections.size());
-    PutLe16(bytes, pe + 0x14, 224);     // SizeOfOptionalHeader
-    PutLe16(bytes, pe + 0x18, 0x10B);   // PE32 magic
+    PutLe16(bytes, pe + 0x14, 224);    // SizeOfOptionalHeader
+    PutLe16(bytes, pe + 0x18, 0x10B);  // PE32 magic
     PutLe16(bytes, pe + 0x5C, spec.subsystem);
-    PutLe32(bytes, pe + 0x74, 16);      // NumberOfRvaAndSizes
+    PutLe32(bytes, pe + 0x74, 16);  // NumberOfRvaAndSizes
     size_t raw = AlignUp(bytes.size(), 0x200);
     for (size_t i = 0; i < spec.sections.size(); i++) {
         const uint32_t rva = 0x1000 * (uint32_t)(i + 1);
@@ -63,10 +63,10 @@ std::string BuildPeFile(const PeFileSpec &spec) {
         }
         const size_t header = pe + 0xF8 + 40 * i;
         bytes.replace(header, spec.sections[i].size() < 8 ? spec.sections[i].size() : 8, spec.sections[i]);
-        PutLe32(bytes, header + 8, (uint32_t)data.size());            // VirtualSize
-        PutLe32(bytes, header + 12, rva);                              // VirtualAddress
+        PutLe32(bytes, header + 8, (uint32_t)data.size());                       // VirtualSize
+        PutLe32(bytes, header + 12, rva);                                        // VirtualAddress
         PutLe32(bytes, header + 16, (uint32_t)AlignUp(data.size() + 1, 0x200));  // SizeOfRawData
-        PutLe32(bytes, header + 20, (uint32_t)raw);                    // PointerToRawData
+        PutLe32(bytes, header + 20, (uint32_t)raw);                              // PointerToRawData
         bytes.resize(raw, '\0');
         bytes += data;
         raw = AlignUp(bytes.size() + 1, 0x200);

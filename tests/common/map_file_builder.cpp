@@ -9,7 +9,9 @@ void PutDword(std::string &s, uint32_t v) { PutLe32(s, s.size(), v); }
 
 }  // namespace
 
-MapFileRecord DirRecord(const std::string &name, uint16_t childId) { return MapFileRecord{false, name, childId, 0, {}}; }
+MapFileRecord DirRecord(const std::string &name, uint16_t childId) {
+    return MapFileRecord{false, name, childId, 0, {}};
+}
 
 MapFileRecord FileRecord(const std::string &name, uint32_t cbSize, std::vector<std::string> references) {
     return MapFileRecord{true, name, 0, cbSize, std::move(references)};

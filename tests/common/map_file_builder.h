@@ -10,9 +10,9 @@
 struct MapFileRecord {
     bool fFile = false;
     std::string name;
-    uint16_t wChildId = 0;               // directories
-    uint32_t dwFileSize = 0;             // files
-    std::vector<std::string> references; // files: scanned executable with these references
+    uint16_t wChildId = 0;                // directories
+    uint32_t dwFileSize = 0;              // files
+    std::vector<std::string> references;  // files: scanned executable with these references
 };
 
 struct MapFileBlock {

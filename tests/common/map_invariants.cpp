@@ -68,7 +68,8 @@ struct Checker {
             if (const DirectoryBlock *child = IsFile(e) ? nullptr : GetChildBlock(e)) {
                 if (GetBlockParent(child) != block) FAIL_BECAUSE(name << ": child's pParent is not its block");
                 if (GetBlockParentId(child) != GetBlockId(block))
-                    FAIL_BECAUSE(name << ": child's wParentId " << GetBlockParentId(child) << " != " << GetBlockId(block));
+                    FAIL_BECAUSE(name << ": child's wParentId " << GetBlockParentId(child)
+                                      << " != " << GetBlockId(block));
                 if (GetChildId(e) != GetBlockId(child))
                     FAIL_BECAUSE(name << ": wChildId " << GetChildId(e) << " != child's id " << GetBlockId(child));
                 if (!CheckBlock(child, name, pcBlocks)) return false;
@@ -92,10 +93,12 @@ struct Checker {
         const std::string letter(1, static_cast<char>(drive->chLetter));
         const DirectoryBlock *root = GetDriveRoot(drive);
         unsigned long cBlocks = 0;
-        if (root != nullptr && GetBlockParent(root) != nullptr) return failure() << letter << ": root block has a pParent";
+        if (root != nullptr && GetBlockParent(root) != nullptr)
+            return failure() << letter << ": root block has a pParent";
         if (root != nullptr && !checker.CheckBlock(root, letter + ":", &cBlocks)) return failure() << checker.why.str();
         if (cBlocks != GetDriveBlockCount(drive))
-            return failure() << letter << ": wBlockCount " << GetDriveBlockCount(drive) << ", blocks in its tree " << cBlocks;
+            return failure() << letter << ": wBlockCount " << GetDriveBlockCount(drive) << ", blocks in its tree "
+                             << cBlocks;
     }
     std::set<const DirectoryBlock *> chain;
     const DirectoryBlock *last = nullptr;

@@ -19,7 +19,7 @@ public:
     bool AddSymlink(const std::string &relative, const std::string &target);
     bool AddFifo(const std::string &relative);
     std::string ReadFile(const std::string &relative) const;  // "" when unreadable
-    bool Exists(const std::string &relative) const;            // lstat: links count themselves
+    bool Exists(const std::string &relative) const;           // lstat: links count themselves
 
 private:
     bool MakeParents(const std::string &relative);

@@ -15,17 +15,35 @@ namespace {
 // Every exported name in ordinal order: ordinals run from 1 in the byte order of the names, so the
 // fixed mangled callbacks and comparers come before the stdcall names with their argument bytes.
 const char *const kExports[] = {
-    "?BuildCallback@@YGHPAXPADPAUFIND_DATA@@J@Z", "?BuildDirCallback@@YGHPAXIPAD1J@Z",
-    "?CompareListEntries@@YGHPAX0K@Z", "?CompareListEntriesHuge@@YGHPAX0K@Z",
-    "?SyncCallback@@YGHPAXPADPAUFIND_DATA@@J@Z", "?SyncDirCallback@@YGHPAXIPAD1J@Z",
-    "_Delete_Allocated_Memory@8", "_DriveMap_BuildAll@12", "_DriveMap_DeleteEntry@8",
-    "_DriveMap_FreeAll@0", "_DriveMap_GetCritical@0", "_DriveMap_GetDirtyFlag@0",
-    "_DriveMap_GetEntry@12", "_DriveMap_GetEntryReferences@20", "_DriveMap_GetError@0",
-    "_DriveMap_GetFilesWithExtension@8", "_DriveMap_GetFullPath@8",
-    "_DriveMap_IncrementEntryUsageCount@12", "_DriveMap_Move@8", "_DriveMap_ReadAll@4",
-    "_DriveMap_RegisterAsClient@0", "_DriveMap_SearchDirectory@28", "_DriveMap_SearchForFile@16",
-    "_DriveMap_SyncAll@12", "_DriveMap_UnRegisterAsClient@0", "_DriveMap_UpdateEntry@8",
-    "_DriveMap_UpdateSystemIniEntry@0", "_DriveMap_WriteAll@8", "_SearchAllDirForMyFiles@8",
+    "?BuildCallback@@YGHPAXPADPAUFIND_DATA@@J@Z",
+    "?BuildDirCallback@@YGHPAXIPAD1J@Z",
+    "?CompareListEntries@@YGHPAX0K@Z",
+    "?CompareListEntriesHuge@@YGHPAX0K@Z",
+    "?SyncCallback@@YGHPAXPADPAUFIND_DATA@@J@Z",
+    "?SyncDirCallback@@YGHPAXIPAD1J@Z",
+    "_Delete_Allocated_Memory@8",
+    "_DriveMap_BuildAll@12",
+    "_DriveMap_DeleteEntry@8",
+    "_DriveMap_FreeAll@0",
+    "_DriveMap_GetCritical@0",
+    "_DriveMap_GetDirtyFlag@0",
+    "_DriveMap_GetEntry@12",
+    "_DriveMap_GetEntryReferences@20",
+    "_DriveMap_GetError@0",
+    "_DriveMap_GetFilesWithExtension@8",
+    "_DriveMap_GetFullPath@8",
+    "_DriveMap_IncrementEntryUsageCount@12",
+    "_DriveMap_Move@8",
+    "_DriveMap_ReadAll@4",
+    "_DriveMap_RegisterAsClient@0",
+    "_DriveMap_SearchDirectory@28",
+    "_DriveMap_SearchForFile@16",
+    "_DriveMap_SyncAll@12",
+    "_DriveMap_UnRegisterAsClient@0",
+    "_DriveMap_UpdateEntry@8",
+    "_DriveMap_UpdateSystemIniEntry@0",
+    "_DriveMap_WriteAll@8",
+    "_SearchAllDirForMyFiles@8",
 };
 
 struct DefExport {
@@ -39,8 +57,10 @@ std::vector<DefExport> ReadDefFile() {
     const std::regex line(R"(^\s*(\S+?)\s*=\s*(\S+)\s+@(\d+)\s*$)"), other(R"(^(LIBRARY .*|EXPORTS|;.*|\s*)\r?$)");
     std::smatch m;
     for (std::string text; std::getline(in, text);) {
-        if (std::regex_match(text, m, line)) exports.push_back({m[1], m[2], std::stoi(m[3])});
-        else if (!std::regex_match(text, other)) ADD_FAILURE() << "malformed .def line: " << text;
+        if (std::regex_match(text, m, line))
+            exports.push_back({m[1], m[2], std::stoi(m[3])});
+        else if (!std::regex_match(text, other))
+            ADD_FAILURE() << "malformed .def line: " << text;
     }
     EXPECT_FALSE(exports.empty()) << "no exports read from the .def file";
     return exports;
@@ -59,7 +79,9 @@ TEST(ExportList, DefFileNamesAndOrdinalsFollowTheFixedList) {
         EXPECT_EQ(e.ordinal, expected.at(e.exportedName));
         EXPECT_TRUE(seen.insert(e.exportedName).second) << "listed twice";
         // The alias is the stdcall symbol of our function, with the exported name's argument bytes.
-        if (e.exportedName[0] == '_') { EXPECT_EQ("_" + e.internalName, e.exportedName); }
+        if (e.exportedName[0] == '_') {
+            EXPECT_EQ("_" + e.internalName, e.exportedName);
+        }
     }
 }
 
@@ -88,7 +110,8 @@ TEST(ExportList, DllExportsExactlyTheDefFile) {
         std::string name = (*it)[1];
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         EXPECT_TRUE(name == "kernel32.dll" || name == "user32.dll" || name == "msvcrt.dll" ||
-                    name.rfind("api-ms-win-crt-", 0) == 0) << "imports " << name;
+                    name.rfind("api-ms-win-crt-", 0) == 0)
+            << "imports " << name;
     }
 }
 

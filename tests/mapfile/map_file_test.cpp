@@ -77,11 +77,11 @@ TEST_F(MapFileTest, GoldenBytesOfASmallMap) {
     BuildDirectory(&c, "A");
     ASSERT_TRUE(SaveMap(0, 0));
     const unsigned char golden[] = {
-        'N', 'R', 'P', 'S', 3, 1, 2, 0,                    // header: one drive, next id 2
-        'C', 2, 0, 0, 0, 0, 0, 0, 0,                       // C:, two blocks
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0, 1, 0,  // root: id 0, 30 bytes, one record
-        12, 0, 0, 0, 0, 0, 0, 0, 1, 0, 'A', 0,             // directory A, child id 1
-        0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 18, 0, 0, 0, 0, 0,  // A's block: id 1, parent 0, empty
+        'N', 'R', 'P', 'S', 3, 1, 2, 0,                                   // header: one drive, next id 2
+        'C', 2,   0,   0,   0, 0, 0, 0, 0,                                // C:, two blocks
+        0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0,   0, 30, 0, 0, 0, 1, 0,  // root: id 0, 30 bytes, one record
+        12,  0,   0,   0,   0, 0, 0, 0, 1, 0, 'A', 0,                     // directory A, child id 1
+        0,   0,   0,   0,   0, 0, 0, 0, 1, 0, 0,   0, 18, 0, 0, 0, 0, 0,  // A's block: id 1, parent 0, empty
     };
     EXPECT_EQ(MapFile(), std::string(reinterpret_cast<const char *>(golden), sizeof golden));
 }
@@ -90,9 +90,19 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
     const MapFileDescription sample = SampleDescription();
     const std::string good = BuildMapFile(sample);
     const size_t root = MapFileBlockOffset(sample, 0);
-    auto patched = [&](size_t offset, std::string bytes) { return std::string(good).replace(offset, bytes.size(), bytes); };
-    auto with = [&](auto change) { MapFileDescription m = sample; change(m); return BuildMapFile(m); };
-    struct Case { const char *what; std::string bytes; DWORD code; } cases[] = {
+    auto patched = [&](size_t offset, std::string bytes) {
+        return std::string(good).replace(offset, bytes.size(), bytes);
+    };
+    auto with = [&](auto change) {
+        MapFileDescription m = sample;
+        change(m);
+        return BuildMapFile(m);
+    };
+    struct Case {
+        const char *what;
+        std::string bytes;
+        DWORD code;
+    } cases[] = {
         {"empty file", "", DRIVEMAP_OLD_VERSION},
         {"version 2", patched(4, "\x02"), DRIVEMAP_OLD_VERSION},
         {"header cut short", good.substr(0, 7), DRIVEMAP_FILE_DAMAGED},
@@ -100,7 +110,10 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
         {"27 drives", patched(5, "\x1B"), DRIVEMAP_FILE_DAMAGED},
         {"drive letter out of range", patched(8, "1"), DRIVEMAP_FILE_DAMAGED},
         {"drive letter twice", patched(17, "C"), DRIVEMAP_FILE_DAMAGED},
-        {"drive with no blocks", with([](auto &m) { m.drives.insert(m.drives.begin(), MapFileDrive{'E', {}}); }), DRIVEMAP_FILE_DAMAGED},
+        {"drive with no blocks", with([](auto &m) {
+             m.drives.insert(m.drives.begin(), MapFileDrive{'E', {}});
+         }),
+         DRIVEMAP_FILE_DAMAGED},
         {"fewer blocks than counted", with([](auto &m) { m.drives[1].wBlockCount = 2; }), DRIVEMAP_FILE_DAMAGED},
         {"bytes after the last block", good + "xyz", DRIVEMAP_FILE_DAMAGED},
         {"dwUsed below 18", patched(root + 12, std::string("\x11\0\0\0", 4)), DRIVEMAP_FILE_DAMAGED},
@@ -112,8 +125,10 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
         {"record of length 0", patched(root + 18, std::string("\0\0", 2)), DRIVEMAP_FILE_DAMAGED},
         {"name without its NUL", patched(root + 18 + 13, "X"), DRIVEMAP_FILE_DAMAGED},
         {"unknown flag bits", patched(root + 18 + 2, "\x40"), DRIVEMAP_FILE_DAMAGED},
-        {"references flagged, count 0", with([](auto &m) { m.drives[0].blocks[0].records[1].references = {"k"}; }).replace(
-             root + 18 + 14 + 10 + 6 + 8, 1, std::string("\0", 1)), DRIVEMAP_FILE_DAMAGED},
+        {"references flagged, count 0", with([](auto &m) {
+                                            m.drives[0].blocks[0].records[1].references = {"k"};
+                                        }).replace(root + 18 + 14 + 10 + 6 + 8, 1, std::string("\0", 1)),
+         DRIVEMAP_FILE_DAMAGED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -137,7 +152,8 @@ MapFileDescription PaddedMap(size_t cbRoot) {
     while (size < cbRoot) {
         // A file record "padN" with one reference is 25 bytes plus the reference.
         const size_t room = cbRoot - size, cbRef = room > 30050 ? 30000 : room - 25;
-        root.records.push_back(FileRecord("pad" + std::to_string(root.records.size() % 10), 0, {std::string(cbRef, 'r')}));
+        root.records.push_back(
+            FileRecord("pad" + std::to_string(root.records.size() % 10), 0, {std::string(cbRef, 'r')}));
         size += MapFileRecordBytes(root.records.back()).size();
     }
     m.drives = {{'C', {root, {1, 0, {FileRecord("after.txt")}}}}};
@@ -238,7 +254,10 @@ TEST_F(MapFileTest, WhereTheMapFileLives) {
     ASSERT_TRUE(net.AddDir("APPS") && net.AddDir("WIN"));
     ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, net.Root().c_str()));
     const std::string longProgram = "C:\\" + std::string(290, 'd') + "\\app.exe";
-    struct Case { const char *program, *windows, *expected; BOOL outside; } cases[] = {
+    struct Case {
+        const char *program, *windows, *expected;
+        BOOL outside;
+    } cases[] = {
         {"C:\\prog\\app.exe", "C:\\WINDOWS", "C:\\Prog\\PWDRVMAP.DAT", 0},
         {"N:\\APPS\\app.exe", "C:\\WINDOWS", "C:\\WINDOWS\\PWDRVMAP.DAT", 1},
         {"N:\\APPS\\app.exe", "N:\\WIN", "C:\\PWDRVMAP.DAT", 1},

@@ -35,7 +35,11 @@ uint64_t Ticks(const FILETIME &ft) { return (uint64_t(ft.dwHighDateTime) << 32) 
 FILETIME FromTicks(uint64_t ticks) { return FILETIME{DWORD(ticks), DWORD(ticks >> 32)}; }
 
 TEST_F(Clock, DosDateAndTimeWords) {
-    const struct { FILETIME local; BOOL ok; WORD date, time; } cases[] = {
+    const struct {
+        FILETIME local;
+        BOOL ok;
+        WORD date, time;
+    } cases[] = {
         {FileTime(1999, 12, 31, 23, 59, 59), TRUE, 0x279F, 0xBF7D},  // two-second steps
         {FileTime(1980, 1, 1, 0, 0, 0), TRUE, 0x0021, 0x0000},
         {FileTime(2107, 12, 31, 23, 59, 58), TRUE, 0xFF9F, 0xBF7D},
@@ -45,13 +49,17 @@ TEST_F(Clock, DosDateAndTimeWords) {
     for (const auto &c : cases) {
         WORD date = 0, time = 0;
         EXPECT_EQ(FileTimeToDosDateTime(&c.local, &date, &time), c.ok) << Ticks(c.local);
-        if (c.ok) { EXPECT_TRUE(date == c.date && time == c.time) << std::hex << date << " " << time; }
+        if (c.ok) {
+            EXPECT_TRUE(date == c.date && time == c.time) << std::hex << date << " " << time;
+        }
     }
 }
 
 TEST_F(Clock, LocalTimeUsesTheOffsetOfThatMoment) {
     // Noon UTC in winter, in summer and in a summer past 2038; sub-second ticks are kept.
-    const struct { FILETIME utc, local; } cases[] = {
+    const struct {
+        FILETIME utc, local;
+    } cases[] = {
         {FileTime(2001, 1, 15, 12, 0, 0), FileTime(2001, 1, 15, 13, 0, 0)},
         {FileTime(2001, 7, 15, 12, 0, 0), FileTime(2001, 7, 15, 14, 0, 0)},
         {FileTime(2090, 7, 15, 12, 0, 0), FileTime(2090, 7, 15, 14, 0, 0)},

@@ -47,13 +47,21 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
     for (const char *file : {"Readme.TXT", "caf\xe9.txt", "abc", "ABC", "Program Files/Long File Name.text"})
         ASSERT_TRUE(tree_.AddFile(file));
     ASSERT_TRUE(tree_.AddDir("data/deep") && HostMachine_SubstDrive('S', "C:\\DATA"));
-    const struct { const char *path, *host; } cases[] = {
-        {"C:\\README.txt", "Readme.TXT"}, {"C:\\CAF\xc9.TXT", "caf\xe9.txt"},
-        {"c:\\abc", "abc"}, {"C:\\ABC", "ABC"},  // an exact match wins over the other case
-        {"C:\\Abc", "ABC"},                     // no exact match: the first by bytes
+    const struct {
+        const char *path, *host;
+    } cases[] = {
+        {"C:\\README.txt", "Readme.TXT"},
+        {"C:\\CAF\xc9.TXT", "caf\xe9.txt"},
+        {"c:\\abc", "abc"},
+        {"C:\\ABC", "ABC"},  // an exact match wins over the other case
+        {"C:\\Abc", "ABC"},  // no exact match: the first by bytes
         {"C:\\PROGRA~1\\LONGFI~1.TEX", "Program Files/Long File Name.text"},
-        {"C:\\program files\\new.txt", "Program Files/new.txt"}, {"S:\\Deep", "data/deep"}, {"C:\\", ""},
-        {"C:\\missing\\x", nullptr}, {"C:\\Readme.TXT\\x", nullptr} /* a file is no directory */, {"Q:\\x", nullptr},
+        {"C:\\program files\\new.txt", "Program Files/new.txt"},
+        {"S:\\Deep", "data/deep"},
+        {"C:\\", ""},
+        {"C:\\missing\\x", nullptr},
+        {"C:\\Readme.TXT\\x", nullptr} /* a file is no directory */,
+        {"Q:\\x", nullptr},
     };
     for (const auto &c : cases) EXPECT_EQ(Resolve(c.path), c.host ? tree_.Path(c.host) : "") << c.path;
     char host[8];
@@ -68,8 +76,12 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
 TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
     // In creation order: Program Data gets ~1 though it comes second.
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"Program Files", "PROGRA~2"}, {"Program Data", "PROGRA~1"}, {"readme.txt", ""},
-        {".profile", "PROFIL~1"},      {"a+b.text", "A_B~1.TEX"},    {"LONGNA~1.TXT", ""},
+        {"Program Files", "PROGRA~2"},
+        {"Program Data", "PROGRA~1"},
+        {"readme.txt", ""},
+        {".profile", "PROFIL~1"},
+        {"a+b.text", "A_B~1.TEX"},
+        {"LONGNA~1.TXT", ""},
         {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
         {"x.y.z", "XY~1.Z"}};
     for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
@@ -88,7 +100,8 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
 
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
     ASSERT_TRUE(tree_.AddFile("d/target.txt", "data") && tree_.AddDir("d/realdir"));
-    const char *links[][2] = {{"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
+    const char *links[][2] = {
+        {"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
     for (const auto &link : links) ASSERT_TRUE(tree_.AddSymlink(std::string("d/") + link[0], link[1]));
     std::map<std::string, DWORD> attributes;
     for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*")) attributes[data.cFileName] = data.dwFileAttributes;
@@ -99,7 +112,8 @@ TEST_F(FileSystem, LinksAreListedNotFollowed) {
     EXPECT_TRUE(_lopen("C:\\d\\filelink", OF_READ) == HFILE_ERROR && _lopen("C:\\d\\loop", OF_READ) == HFILE_ERROR);
     EXPECT_EQ(_lcreat("C:\\d\\dangling", 0), HFILE_ERROR);
     EXPECT_FALSE(tree_.Exists("nowhere"));
-    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") && tree_.ReadFile("d/target.txt") == "data");
+    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") &&
+                tree_.ReadFile("d/target.txt") == "data");
 }
 
 TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {

@@ -48,7 +48,9 @@ TEST_F(GlobalMemory, ReallocationKeepsHandleLockAndContentAndZeroFillsTheGrownPa
             char *pNew = Lock(h);
             EXPECT_TRUE(GlobalSize(h) == s.cb && GlobalHandle(pNew) == h);
             EXPECT_TRUE(AllBytes(pNew, s.kept, '\xAA') && AllBytes(pNew + s.kept, s.cb - s.kept, 0)) << s.cb;
-            if (forceMoves) { EXPECT_TRUE(pNew != p && GlobalHandle(p) == nullptr) << "the old address is no block any more"; }
+            if (forceMoves) {
+                EXPECT_TRUE(pNew != p && GlobalHandle(p) == nullptr) << "the old address is no block any more";
+            }
             EXPECT_EQ(GlobalUnlock(h), TRUE) << "the first lock survives the move";
             p = pNew;
         }
@@ -68,7 +70,7 @@ TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
     EXPECT_EQ(GlobalReAlloc(h, 1001, GHND), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(GlobalLock(h), p);
-    HostMachine_Reset();  // lifts the limit, keeps the block
+    HostMachine_Reset();                                     // lifts the limit, keeps the block
     EXPECT_EQ(GlobalReAlloc(h, 0x7FFFFFFF, GHND), nullptr);  // more than the region holds
     EXPECT_TRUE(GlobalSize(h) == 1000 && AllBytes(p, 1000, 0x5A));
     EXPECT_EQ(GlobalReAlloc(p, 10, GHND), nullptr) << "a data pointer is no handle";

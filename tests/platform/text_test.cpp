@@ -16,9 +16,12 @@ unsigned UpperOfChar(unsigned c) { return OfChar(CharUpperA, c); }
 unsigned LowerOfChar(unsigned c) { return OfChar(CharLowerA, c); }
 
 TEST(Text, CaseMappingOfCodePage1252) {
-    const struct { unsigned lower, upper; } pairs[] = {{'a', 'A'}, {'z', 'Z'}, {0xE0, 0xC0}, {0xE9, 0xC9}, {0xFE, 0xDE},
-                                                       {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F}};
-    for (const auto &p : pairs) EXPECT_TRUE(UpperOfChar(p.lower) == p.upper && LowerOfChar(p.upper) == p.lower) << p.lower;
+    const struct {
+        unsigned lower, upper;
+    } pairs[] = {{'a', 'A'},   {'z', 'Z'},   {0xE0, 0xC0}, {0xE9, 0xC9}, {0xFE, 0xDE},
+                 {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F}};
+    for (const auto &p : pairs)
+        EXPECT_TRUE(UpperOfChar(p.lower) == p.upper && LowerOfChar(p.upper) == p.lower) << p.lower;
     for (unsigned same : {0xDFu, 0xB5u, 0xF7u, 0xD7u, unsigned('1'), unsigned('_'), 0x83u})
         EXPECT_TRUE(UpperOfChar(same) == same && LowerOfChar(same) == same) << same;
 }
@@ -26,14 +29,14 @@ TEST(Text, CaseMappingOfCodePage1252) {
 TEST(Text, CollationOrdersLikeWordSort) {
     // Each string sorts strictly before the next one under lstrcmpA.
     const std::string ordered[] = {
-        "",     " ",     "!",     "_",    "~",     "+",      "0",      "1",    "9",
-        "a",    "A",     "\xE1",  "\xC1", "ab",    "aB",     "Ab",     "AB",   "ae",
-        "\xE6", "b",     "coop",  "co-op", "cop", "e",      "\xE9",   "\xC9", "f",
-        "s",    "ss",    "\xDF",  "st",   "z",     "\x9E",   "\xFE",
+        "",     " ",    "!",  "_",  "~",  "+",    "0",    "1", "9",    "a",     "A",   "\xE1",
+        "\xC1", "ab",   "aB", "Ab", "AB", "ae",   "\xE6", "b", "coop", "co-op", "cop", "e",
+        "\xE9", "\xC9", "f",  "s",  "ss", "\xDF", "st",   "z", "\x9E", "\xFE",
     };
     for (size_t i = 0; i + 1 < std::size(ordered); ++i) {
         EXPECT_TRUE(lstrcmpA(ordered[i].c_str(), ordered[i + 1].c_str()) < 0 &&
-                    lstrcmpA(ordered[i + 1].c_str(), ordered[i].c_str()) > 0) << ordered[i] << " vs " << ordered[i + 1];
+                    lstrcmpA(ordered[i + 1].c_str(), ordered[i].c_str()) > 0)
+            << ordered[i] << " vs " << ordered[i + 1];
     }
     EXPECT_TRUE(lstrcmpA("abc", "abc") == 0 && lstrcmpiA("Program Files", "PROGRAM FILES") == 0);
     EXPECT_TRUE(lstrcmpiA("\xE9t\xE9", "\xC9T\xC9") == 0 && lstrcmpiA("abc", "ABD") < 0);

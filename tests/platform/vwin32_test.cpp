@@ -31,7 +31,8 @@ protected:
         DiocRegisters in{DWORD(drive - 'A' + 1), 0, ecx, eax, 0, 0, 0}, out;
         memset(&out, 0xEE, sizeof out);
         DWORD returned = 0;
-        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr) && returned == sizeof out);
+        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr) &&
+                    returned == sizeof out);
         return out;
     }
     TempTree tree;

@@ -69,7 +69,9 @@ NeFileSpec Ne(Names modules, uint8_t appType = 3, uint32_t newHeader = 0x80) {
     return spec;
 }
 
-std::string Patched(std::string bytes, size_t at, const std::string &with) { return bytes.replace(at, with.size(), with); }
+std::string Patched(std::string bytes, size_t at, const std::string &with) {
+    return bytes.replace(at, with.size(), with);
+}
 
 // Kind 0: the file is refused, nothing written.
 TEST_F(ImportScannerTest, WhichFilesAreScannedAndTheNamesTheyGive) {
@@ -82,7 +84,9 @@ TEST_F(ImportScannerTest, WhichFilesAreScannedAndTheNamesTheyGive) {
         DWORD kind;
         Names names;
     } cases[] = {
-        {"app.exe", BuildPeFile(Pe({"KERNEL32.DLL", "Foo.Dll", "foo.dll", "my.lib.dll", "MSVCRT"})), EXE_KIND_PE,
+        {"app.exe",
+         BuildPeFile(Pe({"KERNEL32.DLL", "Foo.Dll", "foo.dll", "my.lib.dll", "MSVCRT"})),
+         EXE_KIND_PE,
          {"kernel32", "foo", "foo", "my.lib", "msvcrt"}},
         {"foo.dll", BuildPeFile(Pe({"FOO.DLL", "bar.dll"})), EXE_KIND_PE, {"bar"}},
         {"none.exe", BuildPeFile(Pe({})), EXE_KIND_PE, {}},
@@ -96,7 +100,13 @@ TEST_F(ImportScannerTest, WhichFilesAreScannedAndTheNamesTheyGive) {
         {"intext.exe", BuildPeFile(Pe({"a.dll"}, [](PeFileSpec &s) { s.importSection = 0; })), EXE_KIND_PE, {}},
         {"nodir.exe", BuildPeFile(Pe({"a.dll"}, [](PeFileSpec &s) { s.importSection = 9; })), EXE_KIND_PE, {}},
         {"sections.exe", countPastTable, EXE_KIND_PE, {}},
-        {"upper.exe", BuildPeFile(Pe({"a.dll"}, [](PeFileSpec &s) { s.sections = {".text", ".IDATA"}; })), EXE_KIND_PE, {"a"}},
+        {"upper.exe",
+         BuildPeFile(Pe({"a.dll"},
+                        [](PeFileSpec &s) {
+                            s.sections = {".text", ".IDATA"};
+                        })),
+         EXE_KIND_PE,
+         {"a"}},
         // A new header near the end of the first 20,480-byte read: a PE signature is tested there
         // and read again from the header; NE fields must end within it.
         {"far1.exe", BuildPeFile(Pe({"K32.DLL"}, [](PeFileSpec &s) { s.newHeader = 20464; })), EXE_KIND_PE, {"k32"}},
@@ -120,7 +130,10 @@ TEST_F(ImportScannerTest, WhichFilesAreScannedAndTheNamesTheyGive) {
         SCOPED_TRACE(c.file);
         const ScanResult scan = Scan(c.file, c.bytes);
         EXPECT_EQ(c.kind != 0, scan.result);
-        if (c.kind != 0) { EXPECT_EQ(c.kind, scan.kind); EXPECT_EQ(c.names, scan.names); }
+        if (c.kind != 0) {
+            EXPECT_EQ(c.kind, scan.kind);
+            EXPECT_EQ(c.names, scan.names);
+        }
     }
     EXPECT_EQ(0u, Scan("tiny.exe", BuildPeFile(Pe({"a.dll"})), /*cbList=*/1).result);
 }
@@ -179,11 +192,19 @@ TEST_F(ImportScannerTest, DamagedNamesStayInBounds) {
 TEST_F(ImportScannerTest, SystemModulesAreLeftOut) {
     EXPECT_EQ(0, IsSystemModule("kernel32", EXE_KIND_PE)) << "no settings file";
     ASSERT_TRUE(machine_.WriteSettings("[SystemFiles]\r\nKERNEL32\r\nuser\r\ngdi.exe\r\n\r\n"));
-    const struct { const char *name; DWORD kind; BOOL system; } cases[] = {
-        {"KERNEL32.DLL", EXE_KIND_PE, 1},          {"gdi.exe", EXE_KIND_PE, 1},
-        {"gdi.exe", EXE_KIND_NE, 0},               {"user.exe", EXE_KIND_NE, 1},
-        {"user.drv", EXE_KIND_PE, 0},              {"C:\\OTHER\\user.dll", 2, 0},
-        {"C:\\windows\\system32\\USER.DLL", 2, 1}, {"C:\\WINDOWS\\SYSTEM\\user.exe", 1, 1},
+    const struct {
+        const char *name;
+        DWORD kind;
+        BOOL system;
+    } cases[] = {
+        {"KERNEL32.DLL", EXE_KIND_PE, 1},
+        {"gdi.exe", EXE_KIND_PE, 1},
+        {"gdi.exe", EXE_KIND_NE, 0},
+        {"user.exe", EXE_KIND_NE, 1},
+        {"user.drv", EXE_KIND_PE, 0},
+        {"C:\\OTHER\\user.dll", 2, 0},
+        {"C:\\windows\\system32\\USER.DLL", 2, 1},
+        {"C:\\WINDOWS\\SYSTEM\\user.exe", 1, 1},
     };
     for (const auto &c : cases) EXPECT_EQ(c.system, IsSystemModule(c.name, c.kind)) << c.name;
     HostMachine_SetVersion(0xC3B60004);  // Windows 95 has no Windows\System of 16-bit modules

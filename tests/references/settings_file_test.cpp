@@ -35,7 +35,10 @@ protected:
 };
 
 TEST_F(SettingsFile, LinesGroupsAndComments) {
-    const struct { std::string bytes, name; Strings expected; } cases[] = {
+    const struct {
+        std::string bytes, name;
+        Strings expected;
+    } cases[] = {
         // Every kind of line end; a pair counts once, a NUL never pairs, empty lines give nothing.
         {"[A]\r\nx\ny\rz\n\rw\r\n\r\nv\0\nu\n"s, "A", {"[A]", "x", "y", "z", "w", "v", "u"}},
         // The final byte is never examined.
@@ -65,8 +68,11 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
 // still found. The rest of the long group is never taken for a group, even when the cut falls at a
 // line start and the next line would pass for a header.
 TEST_F(SettingsFile, ListBlockLimit) {
-    const struct { const char *header, *name; size_t cbList; } cases[] = {
-        {"[Long]", "Long", SETTINGS_LIST_BUFFER_SIZE},       // cut inside an entry, which is closed
+    const struct {
+        const char *header, *name;
+        size_t cbList;
+    } cases[] = {
+        {"[Long]", "Long", SETTINGS_LIST_BUFFER_SIZE},        // cut inside an entry, which is closed
         {"[Long1]", "Long1", SETTINGS_LIST_BUFFER_SIZE - 1},  // cut right after a whole entry
     };
     for (const auto &c : cases) {
@@ -104,9 +110,16 @@ TEST_F(SettingsFile, NeverScannedList) {
     ExpectNeverScanned({{"C:\\A\\NOEXT", 0}, {"C:\\A\\X.TXT", 0}});
     ASSERT_TRUE(machine_.WriteSettings("[Other]\ntxt\n[NonNEPEFiles]\r\nbak\r\nDOC\r\nexe\r\ntxt\r\nzip \r\n"));
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
-    ExpectNeverScanned({{"C:\\A\\Report.TXT", 1}, {"C:\\A\\b.Doc", 1}, {"C:\\A\\c.bak", 1},
-                        {"C:\\A\\NOEXT", 1}, {"C:\\A\\DOT.", 1}, {"C:\\A.TXT\\NOEXT", 1},
-                        {"C:\\A\\P.EXE", 0}, {"C:\\A\\L.Dll", 0}, {"C:\\A\\X.BMP", 0}, {"C:\\A\\X.ZIP", 0}});
+    ExpectNeverScanned({{"C:\\A\\Report.TXT", 1},
+                        {"C:\\A\\b.Doc", 1},
+                        {"C:\\A\\c.bak", 1},
+                        {"C:\\A\\NOEXT", 1},
+                        {"C:\\A\\DOT.", 1},
+                        {"C:\\A.TXT\\NOEXT", 1},
+                        {"C:\\A\\P.EXE", 0},
+                        {"C:\\A\\L.Dll", 0},
+                        {"C:\\A\\X.BMP", 0},
+                        {"C:\\A\\X.ZIP", 0}});
     DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
     ExpectNeverScanned({{"C:\\A\\NOEXT", 0}});
 }
@@ -136,9 +149,19 @@ LPSTR GlobalCopy(const std::string &bytes) {
 int WINAPI CompareBytes(void *a, void *b, DWORD) { return *(BYTE *)a - *(BYTE *)b; }
 
 TEST(ListSort, SortStringListShellSortAndComparers) {
-    const struct { std::string list; DWORD cbGap; std::string sorted; } cases[] = {
+    const struct {
+        std::string list;
+        DWORD cbGap;
+        std::string sorted;
+    } cases[] = {
         {"pear\0Apple\0banana\0apple2\0\0"s, 0, "Apple\0apple2\0banana\0pear\0\0"s},
-        {"b\0\x01\x02" "A\0\x03\x04" "c\0\x05\x06\0"s, 2, "A\0\x03\x04" "b\0\x01\x02" "c\0\x05\x06\0"s},
+        {"b\0\x01\x02"
+         "A\0\x03\x04"
+         "c\0\x05\x06\0"s,
+         2,
+         "A\0\x03\x04"
+         "b\0\x01\x02"
+         "c\0\x05\x06\0"s},
         {"\0"s, 0, "\0"s},
     };
     for (const auto &c : cases) {

@@ -36,12 +36,13 @@ void DumpBlock(const DirectoryBlock *block, const std::string &path, bool usage,
             continue;
         }
         const BYTE *tail = GetFileTail(e);
-        line += " size=" + std::to_string(GetEntryFileSize(e)) + " written=" +
-                std::to_string(LoadField<WORD>(tail + FILE_TAIL_WRITE_DATE)) + "/" +
+        line += " size=" + std::to_string(GetEntryFileSize(e)) +
+                " written=" + std::to_string(LoadField<WORD>(tail + FILE_TAIL_WRITE_DATE)) + "/" +
                 std::to_string(LoadField<WORD>(tail + FILE_TAIL_WRITE_TIME));
         if (usage)
-            line += " used=" + std::to_string(GetUsageCount(e)) + "@" + std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_DATE)) +
-                    "/" + std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_TIME));
+            line += " used=" + std::to_string(GetUsageCount(e)) + "@" +
+                    std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_DATE)) + "/" +
+                    std::to_string(LoadField<WORD>(tail + FILE_TAIL_USED_TIME));
         if (const BYTE *refs = GetReferencePart(e)) {
             const char *name = reinterpret_cast<const char *>(refs + 1);
             for (BYTE n = *refs; n > 0; --n, name += std::strlen(name) + 1) line += std::string(" ref=") + name;
@@ -110,7 +111,8 @@ protected:
         // Names that differ only in case: the map, like Windows, holds one of them.
         ASSERT_TRUE(disk_.AddFile("Case/hidden.txt") && disk_.AddFile("CASE/shown.txt"));
         // 700 records of 49 bytes: the block grows twice past 16 KB.
-        for (int i = 0; i < 700; ++i) ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
+        for (int i = 0; i < 700; ++i)
+            ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
     }
 
     BOOL Build(ClientLog *log = nullptr) {
@@ -150,9 +152,11 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_PE, GetEntryFlags(app));
     const std::vector<std::string> dump = DumpMap();
     EXPECT_NE(dump.end(), std::find_if(dump.begin(), dump.end(), [](const std::string &l) {
-                  return l.rfind("C:\\Bin\\App.exe", 0) == 0 && l.find(" used=1@" + std::to_string(kNowDate) + "/0 ref=foo ref=bar") != std::string::npos;
+                  return l.rfind("C:\\Bin\\App.exe", 0) == 0 &&
+                         l.find(" used=1@" + std::to_string(kNowDate) + "/0 ref=foo ref=bar") != std::string::npos;
               }));
-    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS, GetEntryFlags(Find("C:\\Bin\\old.exe")));
+    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS,
+              GetEntryFlags(Find("C:\\Bin\\old.exe")));
 
     ResetTestMap();
     ASSERT_TRUE(DriveMap_ReadAll(0));
@@ -204,7 +208,8 @@ TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
     ASSERT_TRUE(disk_.AddFile("grow.txt", "grown a lot"));
     ASSERT_EQ(0, std::remove(disk_.Path("Turn").c_str()));
     ASSERT_TRUE(disk_.AddFile("Turn/inside.txt"));
-    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.sections = {".text", ".data", ".idata"}, .importSection = 2,
+    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.sections = {".text", ".data", ".idata"},
+                                                          .importSection = 2,
                                                           .imports = {"foo.dll", "bar.dll", "baz.dll"}})));
     ASSERT_EQ(0, std::system(("rm -r " + disk_.Path("Gone")).c_str()));
     ASSERT_EQ(0, std::rename(disk_.Path("Mixed.txt").c_str(), disk_.Path("MIXED.TXT").c_str()));

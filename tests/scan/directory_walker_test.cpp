@@ -113,7 +113,8 @@ TEST_F(DirectoryWalker, StopsAtAFileCallbackAndUnwindsWithLeaveEvents) {
     r.stopAtFile = 4;  // the directory D itself, then D's third entry
     ASSERT_EQ(1u, r.Walk("C:\\"));
     EXPECT_EQ(1u, GetStopFlag());
-    EXPECT_EQ((std::vector<std::string>{"enter C:\\", "listed C:\\", "before C:\\", "enter C:\\D", "listed C:\\D", "leave C:\\"}),
+    EXPECT_EQ((std::vector<std::string>{"enter C:\\", "listed C:\\", "before C:\\", "enter C:\\D", "listed C:\\D",
+                                        "leave C:\\"}),
               [&] {
                   std::vector<std::string> events;
                   for (const auto &l : r.lines)

@@ -32,8 +32,8 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
         BOOL locked, deviceOpened;
     } cases[] = {
         {VERSION_WIN95, 1, DRIVE_CLASS_SUBST, 1, 1},
-        {VERSION_WIN95, 0, DRIVE_CLASS_FIXED, 0, 1}, // open tried, failed: nothing substituted or locked
-        {VERSION_NT4, 1, DRIVE_CLASS_FIXED, 0, 0},   // NT never asks, even if a device answered
+        {VERSION_WIN95, 0, DRIVE_CLASS_FIXED, 0, 1},  // open tried, failed: nothing substituted or locked
+        {VERSION_NT4, 1, DRIVE_CLASS_FIXED, 0, 0},    // NT never asks, even if a device answered
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.version) + (c.vwin32 ? " with VWIN32" : " without VWIN32"));
@@ -50,15 +50,17 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
         WORD level = 0, permissions = 7;
         EXPECT_EQ(c.locked, GetDriveLockState("C:\\", &level, &permissions));
         EXPECT_TRUE(level == (c.locked ? 1 : 0xFFFF) && permissions == 0) << level << " " << permissions;
-        HostMachine_SetVwin32(1); // a failed open is not retried
+        HostMachine_SetVwin32(1);  // a failed open is not retried
         EXPECT_EQ(c.substClass, ClassifyDrive("S:\\"));
         EXPECT_EQ(c.deviceOpened, ResetDriveClassState());
     }
 }
 
 TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall) {
-    const struct { unsigned long version; DWORD platform; } cases[] = {
-        {VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};
+    const struct {
+        unsigned long version;
+        DWORD platform;
+    } cases[] = {{VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};
     for (const auto &c : cases) {
         ResetDriveClassState(), HostMachine_SetVersion(c.version);
         EXPECT_EQ(c.platform, GetPlatform()) << std::hex << c.version;
@@ -82,4 +84,4 @@ TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong) {
     }
 }
 
-} // namespace
+}  // namespace

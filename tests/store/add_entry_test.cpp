@@ -52,7 +52,10 @@ std::string Bytes(const void *p, size_t cb) { return std::string(static_cast<con
 
 TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
     AddFile("Data.TXT", "hello");
-    const struct { DWORD mode; WORD seen; } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
+    const struct {
+        DWORD mode;
+        WORD seen;
+    } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.mode);
         ResetTestMap();
@@ -71,9 +74,15 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
         EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
-        const BYTE fileBytes[] = {27, 0, static_cast<BYTE>(ENTRY_IS_FILE | c.seen), 0, 5, 0, 0, 0, 7, 0,
-                                  'D', 'a', 't', 'a', '.', 'T', 'X', 'T', 0,
-                                  WRITTEN[0], WRITTEN[1], WRITTEN[2], WRITTEN[3], USED[0], USED[1], USED[2], USED[3]};
+        const BYTE fileBytes[] = {27,         0,          static_cast<BYTE>(ENTRY_IS_FILE | c.seen),
+                                  0,          5,          0,
+                                  0,          0,          7,
+                                  0,          'D',        'a',
+                                  't',        'a',        '.',
+                                  'T',        'X',        'T',
+                                  0,          WRITTEN[0], WRITTEN[1],
+                                  WRITTEN[2], WRITTEN[3], USED[0],
+                                  USED[1],    USED[2],    USED[3]};
         EXPECT_EQ(Bytes(fileBytes, sizeof fileBytes), Bytes(file, sizeof fileBytes));
         EXPECT_TRUE(GetBlockEntryCount(root) == 2 && GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
         EXPECT_TRUE(CheckMapInvariants());  // the child is linked both ways
@@ -90,11 +99,17 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
     for (int i = 0; i < 300; ++i) many.imports.push_back("m" + std::to_string(1000 + i) + ".dll");
     for (int i = 0; i < 255; ++i) first255 += "m" + std::to_string(1000 + i) + '\0';
     // refs: the reference part, a count then the names, each with its NUL.
-    const struct { const char *name; std::string content; DWORD mode; WORD flags; std::string refs; } cases[] = {
+    const struct {
+        const char *name;
+        std::string content;
+        DWORD mode;
+        WORD flags;
+        std::string refs;
+    } cases[] = {
         {"App.exe", BuildPeFile(three), MODE_SYNC, 0x3F, std::string("\3mylib\0other\0third\0", 19)},
         {"Bare.EXE", BuildPeFile(none), MODE_SYNC, 0x37, ""},
         {"Many.dll", BuildPeFile(many), MODE_UPDATE, 0x2F, first255},
-        {"Looks.TXT", BuildPeFile(three), MODE_UPDATE, 0x01, ""},     // never scanned
+        {"Looks.TXT", BuildPeFile(three), MODE_UPDATE, 0x01, ""},  // never scanned
     };
     DirectoryBlock *root = BuildDrive('C');
     for (const auto &c : cases) {
@@ -120,7 +135,11 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     BuildFile(&root, "old.txt");
     const std::string tooLong(ENTRY_NAME_MAX + 1, 'n');
     const unsigned long noGrowth = GetBlockUsed(root) + 8;
-    const struct { const char *name, *path; BOOL isDirectory; unsigned long limit; } cases[] = {
+    const struct {
+        const char *name, *path;
+        BOOL isDirectory;
+        unsigned long limit;
+    } cases[] = {
         {"Missing.txt", "C:\\Missing.txt", FALSE, 0},
         {"Folder", "C:\\Folder", FALSE, 0},  // a directory where a file is asked for
         {tooLong.c_str(), "C:\\x", TRUE, 0},

@@ -44,8 +44,10 @@ TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
     HostMachine_MoveEveryReallocation(1);
     // The chain's head (a root), a middle block with a parent and children, the tail, a root that
     // is not the head: every growth moves the block and the whole map must follow.
-    struct Case { DirectoryBlock **block; const char *name; } cases[] = {
-        {&m.c, "c1"}, {&m.a, "a2"}, {&m.d1, "d11"}, {&m.d, "d2"}, {&m.deep, "x"}};
+    struct Case {
+        DirectoryBlock **block;
+        const char *name;
+    } cases[] = {{&m.c, "c1"}, {&m.a, "a2"}, {&m.d1, "d11"}, {&m.d, "d2"}, {&m.deep, "x"}};
     for (const Case &k : cases) {
         DirectoryBlock *old = *k.block;
         SelectDriveOf(old);

@@ -45,7 +45,12 @@ protected:
 
 TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
     EntryRecord *readme = FindTestEntry(root, "README.TXT"), *sys = FindTestEntry(root, "WINDOWS\\SYSTEM");
-    const struct { const char *path; BOOL found; DirectoryBlock *block; EntryRecord *entry; } cases[] = {
+    const struct {
+        const char *path;
+        BOOL found;
+        DirectoryBlock *block;
+        EntryRecord *entry;
+    } cases[] = {
         {"c:\\", 1, root, nullptr},
         {"c:\\windows\\system\\DRIVERS\\deep file.sys", 1, drivers, FindTestEntry(drivers, "Deep File.SYS")},
         {"C:\\README.TXT\\not\\looked\\at", 1, root, readme},  // a file ends the walk
@@ -77,11 +82,20 @@ TEST_F(PathLookupTest, ErrorCodesByKindOfDriveAndSubstitutedDrivesOnWindows95) {
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host) && HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL) &&
                 HostMachine_MapDrive('F', DRIVE_REMOTE, host) && HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\WINDOWS") && HostMachine_SubstDrive('T', "S:\\SYSTEM"));
-    const struct { const char *path; DWORD error; } misses[] = {
-        {nullptr, DRIVEMAP_NOT_FOUND}, {"", DRIVEMAP_NOT_FOUND}, {"C:WINDOWS", DRIVEMAP_NOT_FOUND},
-        {"d:\\file.txt", DRIVEMAP_NOT_FOUND}, {"S:\\SYSTEM\\none", DRIVEMAP_NOT_FOUND},
-        {"A:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"F:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"E:\\", DRIVEMAP_DRIVE_NOT_MAPPED},
-        {"Q:\\x", DRIVEMAP_DRIVE_NOT_MAPPED}, {"\\\\server\\share\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
+    const struct {
+        const char *path;
+        DWORD error;
+    } misses[] = {
+        {nullptr, DRIVEMAP_NOT_FOUND},
+        {"", DRIVEMAP_NOT_FOUND},
+        {"C:WINDOWS", DRIVEMAP_NOT_FOUND},
+        {"d:\\file.txt", DRIVEMAP_NOT_FOUND},
+        {"S:\\SYSTEM\\none", DRIVEMAP_NOT_FOUND},
+        {"A:\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"F:\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"E:\\", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"Q:\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
+        {"\\\\server\\share\\x", DRIVEMAP_DRIVE_NOT_MAPPED},
         {"T:\\Drivers", DRIVEMAP_DRIVE_NOT_MAPPED},  // rewritten once, to S:, still substituted
     };
     EntryPosition position;
@@ -97,7 +111,10 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     DirectoryBlock *block = BuildDirectory(&root, dir.c_str());
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(block && (block = BuildDirectory(&block, dir.c_str())));
     ASSERT_TRUE(BuildFile(&block, fits.c_str()) && BuildFile(&block, tooLong.c_str()));
-    const struct { const char *lookup; std::string expected; } cases[] = {
+    const struct {
+        const char *lookup;
+        std::string expected;
+    } cases[] = {
         {"c:\\readme.txt", "C:\\README.TXT"},
         {"c:\\windows\\system\\drivers\\deep file.sys", "C:\\WINDOWS\\SYSTEM\\Drivers\\Deep File.SYS"},
         {"C:\\", "C:\\"},  // a position without an entry gives its directory, with a backslash

@@ -48,7 +48,11 @@ TEST_F(FileSystemHelpers, Existence) {
 TEST_F(FileSystemHelpers, GetTrueCasePath) {
     // A short name without a long form comes back capitalised, a long name as stored; from a missing
     // component on, the caller's spelling is kept.
-    const struct { const char *input; int result; const char *output; } cases[] = {
+    const struct {
+        const char *input;
+        int result;
+        const char *output;
+    } cases[] = {
         {"C:\\DIR\\SUB", 0, "C:\\Dir\\Sub"},
         {"C:\\dir\\readme.txt", 0, "C:\\Dir\\Readme.txt"},
         {"C:\\LONG FILE NAME.TXT", 0, "C:\\Long File Name.txt"},

@@ -46,9 +46,11 @@ TEST(PathUtils, PathTable) {
 
 TEST(PathUtils, AppendPathComponent) {
     char path[PATH_BUFFER_SIZE];
-    const struct { const char *dir, *name, *joined; } joins[] = {
-        {"C:", "B", "C:\\B"}, {"C:\\", "\\B", "C:\\B"}, {"", "\\B", "B"},
-        {"C:\\A", "\\\\B\\C", "C:\\A\\\\B\\C"}, {"C:\\A", "", "C:\\A"}, {"C:\\A", nullptr, "C:\\A"}};
+    const struct {
+        const char *dir, *name, *joined;
+    } joins[] = {{"C:", "B", "C:\\B"},   {"C:\\", "\\B", "C:\\B"},
+                 {"", "\\B", "B"},       {"C:\\A", "\\\\B\\C", "C:\\A\\\\B\\C"},
+                 {"C:\\A", "", "C:\\A"}, {"C:\\A", nullptr, "C:\\A"}};
     for (const auto &j : joins) EXPECT_STREQ(AppendPathComponent(strcpy(path, j.dir), j.name), j.joined) << j.dir;
     // Too long: cut at 299 characters, the separator and the start of the name kept.
     std::string dir = "C:\\" + std::string(280, 'd');
@@ -98,10 +100,8 @@ TEST(PathUtils, Predicates) {
 TEST(PathUtils, ProperCase) {
     const char *mixed = "C:\\WINDOWS\\Long Name Dir\\MIXED.Txt\\readme.txt";
     char path[PATH_BUFFER_SIZE];
-    EXPECT_STREQ(ProperCaseShortNames(strcpy(path, mixed)),
-                 "C:\\Windows\\Long Name Dir\\MIXED.Txt\\Readme.txt");
-    EXPECT_STREQ(ProperCasePath(strcpy(path, mixed)),
-                 "C:\\Windows\\Long name dir\\Mixed.txt\\Readme.txt");
+    EXPECT_STREQ(ProperCaseShortNames(strcpy(path, mixed)), "C:\\Windows\\Long Name Dir\\MIXED.Txt\\Readme.txt");
+    EXPECT_STREQ(ProperCasePath(strcpy(path, mixed)), "C:\\Windows\\Long name dir\\Mixed.txt\\Readme.txt");
     EXPECT_STREQ(ProperCasePath(strcpy(path, "c:\\a\\\\B")), "C:\\A\\\\B");  // stops at the gap
 }
 

@@ -53,8 +53,8 @@ TEST_F(DefaultSettings, NeverScannedExtensionsSortedAndFound) {
         EXPECT_TRUE(IsNeverScannedFile(("C:\\Data\\FILE." + e).c_str())) << e;
     }
     // Extensions that NE or PE files carry are never on the list.
-    for (const char *executable : {"exe", "dll", "com", "drv", "sys", "ocx", "cpl", "scr", "fon", "fot", "vxd",
-                                   "386", "acm", "ax", "mui", "tlb", "tmp", "bak"})
+    for (const char *executable : {"exe", "dll", "com", "drv", "sys", "ocx", "cpl", "scr", "fon", "fot", "vxd", "386",
+                                   "acm", "ax", "mui", "tlb", "tmp", "bak"})
         EXPECT_FALSE(IsNeverScannedFile((std::string("C:\\Data\\FILE.") + executable).c_str())) << executable;
 }
 
@@ -69,7 +69,8 @@ TEST_F(DefaultSettings, SystemModulesInTheFormImportsGiveThem) {
     // As the scanner hands them on: PE names without their extension, NE names as stored.
     for (const char *pe : {"kernel32", "USER32", "gdi32", "advapi32", "ntdll", "winspool", "msvcrt"})
         EXPECT_TRUE(IsSystemModule(pe, EXE_KIND_PE)) << pe;
-    for (const char *ne : {"kernel", "user", "gdi", "mmsystem", "commdlg"}) EXPECT_TRUE(IsSystemModule(ne, EXE_KIND_NE)) << ne;
+    for (const char *ne : {"kernel", "user", "gdi", "mmsystem", "commdlg"})
+        EXPECT_TRUE(IsSystemModule(ne, EXE_KIND_NE)) << ne;
     for (const char *other : {"helper", "mfc42", "vbrun300"}) EXPECT_FALSE(IsSystemModule(other, EXE_KIND_PE)) << other;
 }
 

@@ -23,8 +23,9 @@ struct Outcome {
 Outcome Drivemap(const std::string &arguments, const std::string &environment = std::string()) {
     TempTree capture;
     const std::string out = capture.Path("out"), err = capture.Path("err");
-    const int status = std::system((environment + " '" DRIVEMAP_EXECUTABLE "' " + arguments + " >'" + out +
-                                    "' 2>'" + err + "' </dev/null").c_str());
+    const int status = std::system(
+        (environment + " '" DRIVEMAP_EXECUTABLE "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null")
+            .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(out), ReadHostFile(err)};
 }
 
@@ -99,11 +100,13 @@ TEST_F(DrivemapOnTree, StoppedScansAndErrors) {
 // under XDG_DATA_HOME on the host's file system, gets a drive letter of its own.
 TEST(DrivemapPrefix, MachineOfAPrefix) {
     TempTree prefix, outside;
-    ASSERT_TRUE(prefix.AddDir("drive_c/Windows/System32") && prefix.AddDir("dosdevices") &&
-                prefix.AddSymlink("dosdevices/c:", "../drive_c") && prefix.AddSymlink("dosdevices/d:", outside.Root()) &&
-                prefix.AddSymlink("dosdevices/z:", "/") && prefix.AddSymlink("dosdevices/c::", "/dev/null") &&
-                prefix.AddSymlink("dosdevices/e:", "/no/such/dir") && prefix.AddSymlink("dosdevices/com1", "/dev/ttyS0"));
-    const Outcome run = Drivemap("--prefix '" + prefix.Root() + "' --json machine", "XDG_DATA_HOME='" + outside.Root() + "/data'");
+    ASSERT_TRUE(
+        prefix.AddDir("drive_c/Windows/System32") && prefix.AddDir("dosdevices") &&
+        prefix.AddSymlink("dosdevices/c:", "../drive_c") && prefix.AddSymlink("dosdevices/d:", outside.Root()) &&
+        prefix.AddSymlink("dosdevices/z:", "/") && prefix.AddSymlink("dosdevices/c::", "/dev/null") &&
+        prefix.AddSymlink("dosdevices/e:", "/no/such/dir") && prefix.AddSymlink("dosdevices/com1", "/dev/ttyS0"));
+    const Outcome run =
+        Drivemap("--prefix '" + prefix.Root() + "' --json machine", "XDG_DATA_HOME='" + outside.Root() + "/data'");
     const auto machine = Json(run);
     nlohmann::json drives = nlohmann::json::object();
     for (const auto &d : machine["drives"]) drives[d["letter"].get<std::string>()] = {d["type"], d["hostDirectory"]};

@@ -15,14 +15,13 @@ TEST(MachineConfig, LocalDisksComeFromBlockDeviceFileSystemsInMountOrder) {
     fs::create_directories(dir / "data");
     fs::create_directories(dir / "more data");
     const fs::path info = dir / "mountinfo";
-    std::ofstream(info)
-        << "20 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        << "21 20 0:5 / /proc rw - proc proc rw\n"
-        << "22 20 8:2 / " << (dir / "data").string() << " rw shared:1 - xfs /dev/sdb1 rw\n"
-        << "23 20 0:40 / /run rw - tmpfs tmpfs rw\n"
-        << "24 20 8:3 /sub " << (dir / "data").string() << " rw - ext4 /dev/sdc1 rw\n"
-        << "25 20 0:41 / /mnt/net rw - nfs4 server:/x rw\n"
-        << "26 20 8:4 / " << dir.string() << "/more\\040data rw - btrfs /dev/sdd1 rw\n";
+    std::ofstream(info) << "20 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                        << "21 20 0:5 / /proc rw - proc proc rw\n"
+                        << "22 20 8:2 / " << (dir / "data").string() << " rw shared:1 - xfs /dev/sdb1 rw\n"
+                        << "23 20 0:40 / /run rw - tmpfs tmpfs rw\n"
+                        << "24 20 8:3 /sub " << (dir / "data").string() << " rw - ext4 /dev/sdc1 rw\n"
+                        << "25 20 0:41 / /mnt/net rw - nfs4 server:/x rw\n"
+                        << "26 20 8:4 / " << dir.string() << "/more\\040data rw - btrfs /dev/sdd1 rw\n";
     const auto points = LocalDiskMountPoints(info.string());
     // The temporary directories all lie on one host file system, so only the first of them is a
     // new disk: the others are second mounts of a file system already listed.

@@ -16,8 +16,8 @@ namespace {
 // File systems that live on a local block device. Everything else (proc, tmpfs, overlay of a
 // container's upper layer, nfs, fuse, ...) is not a local hard disk.
 const std::set<std::string> kDiskFileSystems = {
-    "ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "jfs", "reiserfs", "vfat", "msdos",
-    "exfat", "ntfs", "ntfs3", "hfsplus", "zfs", "nilfs2", "bcachefs",
+    "ext2",  "ext3",  "ext4", "xfs",   "btrfs",   "f2fs", "jfs",    "reiserfs", "vfat",
+    "msdos", "exfat", "ntfs", "ntfs3", "hfsplus", "zfs",  "nilfs2", "bcachefs",
 };
 
 // mountinfo escapes space, tab, newline and backslash as \ooo.
@@ -89,8 +89,7 @@ std::vector<std::string> LocalDiskMountPoints(const std::string &mountinfoPath) 
         std::istringstream fields(line);
         std::string id, parent, majorMinor, root, mountPoint, options, word;
         fields >> id >> parent >> majorMinor >> root >> mountPoint >> options;
-        while (fields >> word && word != "-") {
-        }
+        while (fields >> word && word != "-") {}
         std::string fsType, source;
         fields >> fsType >> source;
         mountPoint = Unescape(mountPoint);
@@ -138,9 +137,11 @@ std::optional<DriveMapping> ParseDriveOption(const std::string &text, std::strin
     const size_t comma = rest.rfind(',');
     if (comma != std::string::npos) {
         const std::string type = rest.substr(comma + 1);
-        static const std::pair<const char *, unsigned> kTypes[] = {
-            {"fixed", DRIVE_FIXED}, {"removable", DRIVE_REMOVABLE}, {"remote", DRIVE_REMOTE},
-            {"cdrom", DRIVE_CDROM}, {"ramdisk", DRIVE_RAMDISK}};
+        static const std::pair<const char *, unsigned> kTypes[] = {{"fixed", DRIVE_FIXED},
+                                                                   {"removable", DRIVE_REMOVABLE},
+                                                                   {"remote", DRIVE_REMOTE},
+                                                                   {"cdrom", DRIVE_CDROM},
+                                                                   {"ramdisk", DRIVE_RAMDISK}};
         auto it = std::find_if(std::begin(kTypes), std::end(kTypes), [&](auto &t) { return type == t.first; });
         if (it == std::end(kTypes)) {
             error = "unknown drive type '" + type + "' (fixed, removable, remote, cdrom, ramdisk)";
@@ -195,7 +196,8 @@ std::optional<std::string> WindowsPathOf(const std::string &hostPath, const std:
         }
     }
     if (!best) return std::nullopt;
-    std::string rest = bestLength == 1 ? hostPath.substr(1) : hostPath.substr(std::min(hostPath.size(), bestLength + 1));
+    std::string rest =
+        bestLength == 1 ? hostPath.substr(1) : hostPath.substr(std::min(hostPath.size(), bestLength + 1));
     while (!rest.empty() && rest.back() == '/') rest.pop_back();
     std::replace(rest.begin(), rest.end(), '/', '\\');
     return std::string(1, best->letter) + ":\\" + rest;
@@ -244,8 +246,8 @@ std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std:
 std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const std::string &hostDir,
                                                  std::string &error) {
     if (auto path = WindowsPathOf(hostDir, config.drives)) {
-        auto drive = std::find_if(config.drives.begin(), config.drives.end(),
-                                  [&](auto &d) { return d.letter == (*path)[0]; });
+        auto drive =
+            std::find_if(config.drives.begin(), config.drives.end(), [&](auto &d) { return d.letter == (*path)[0]; });
         if (drive->type != DRIVE_REMOTE && SameFileSystem(drive->hostDir, hostDir)) return path;
     }
     for (char letter = 'Z'; letter >= 'A'; --letter) {

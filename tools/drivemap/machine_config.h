@@ -11,9 +11,9 @@
 namespace drivemap {
 
 struct DriveMapping {
-    char letter;           // upper case
-    unsigned type;         // GetDriveTypeA type: DRIVE_FIXED, DRIVE_REMOVABLE, ...
-    std::string hostDir;   // the drive's root on the host
+    char letter;          // upper case
+    unsigned type;        // GetDriveTypeA type: DRIVE_FIXED, DRIVE_REMOVABLE, ...
+    std::string hostDir;  // the drive's root on the host
 };
 
 struct MachineConfig {
@@ -21,8 +21,8 @@ struct MachineConfig {
     unsigned long version = 0x05650004;  // what GetVersion returns (NT 4.0)
     std::string windowsDir = "C:\\WINDOWS";
     std::string systemDir = "C:\\WINDOWS\\SYSTEM32";
-    std::string path;      // the PATH variable, as Windows paths
-    std::string program;   // the running program's Windows path (GetModuleFileNameA); may be empty
+    std::string path;     // the PATH variable, as Windows paths
+    std::string program;  // the running program's Windows path (GetModuleFileNameA); may be empty
 };
 
 // The local disk file systems of this host, in mount order: the root file system first, then
@@ -63,8 +63,7 @@ std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std:
 // of its own: the first free letter from Z: downwards, removable, so that it is never scanned and
 // the map file stays in it (a program on a network drive would have its map saved in the Windows
 // directory). Returns nothing and sets `error` when no letter is free.
-std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const std::string &hostDir,
-                                                 std::string &error);
+std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const std::string &hostDir, std::string &error);
 
 // Describe the machine to the host layer: HostMachine_Reset, then drives, version, directories,
 // PATH, the program's path. Returns false, with `error` set, if the host layer refuses a drive.

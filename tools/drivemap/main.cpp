@@ -19,9 +19,9 @@
 namespace {
 
 // Exit codes.
-constexpr int kExitLibraryError = 1;  // the library reported an error
-constexpr int kExitUsage = 2;         // bad arguments, or the machine cannot be set up
-constexpr int kExitInterrupted = 130; // the scan was stopped by Ctrl-C (128 + SIGINT)
+constexpr int kExitLibraryError = 1;   // the library reported an error
+constexpr int kExitUsage = 2;          // bad arguments, or the machine cannot be set up
+constexpr int kExitInterrupted = 130;  // the scan was stopped by Ctrl-C (128 + SIGINT)
 
 struct Options {
     std::vector<std::string> drives;
@@ -96,10 +96,14 @@ void PrintMachine(const drivemap::MachineConfig &config, const StatePlace &state
 }
 
 nlohmann::json CountsJson(const drivemap::MapCounts &c) {
-    return {{"directories", c.cDirectories}, {"files", c.cFiles},
-            {"neExecutables", c.cNeExecutables}, {"peExecutables", c.cPeExecutables},
-            {"withReferences", c.cWithReferences}, {"blocks", c.cBlocks},
-            {"blockBytes", c.cbBlocks}, {"fileBytes", c.cbFiles}};
+    return {{"directories", c.cDirectories},
+            {"files", c.cFiles},
+            {"neExecutables", c.cNeExecutables},
+            {"peExecutables", c.cPeExecutables},
+            {"withReferences", c.cWithReferences},
+            {"blocks", c.cBlocks},
+            {"blockBytes", c.cbBlocks},
+            {"fileBytes", c.cbFiles}};
 }
 
 void PrintStatistics(drivemap::GetEntryFunction getEntry, const StatePlace &state, bool json) {
@@ -116,22 +120,21 @@ void PrintStatistics(drivemap::GetEntryFunction getEntry, const StatePlace &stat
             entry["letter"] = std::string(1, d.chLetter) + ":";
             perDrive.push_back(entry);
         }
-        nlohmann::json out = {{"mapFile", {{"path", mapFile}, {"bytes", cbFile}}},
-                              {"drives", perDrive},
-                              {"total", CountsJson(total)}};
+        nlohmann::json out = {
+            {"mapFile", {{"path", mapFile}, {"bytes", cbFile}}}, {"drives", perDrive}, {"total", CountsJson(total)}};
         std::cout << out.dump(2) << "\n";
         return;
     }
     std::printf("Map file: %s (%llu bytes)\n\n", mapFile.c_str(), static_cast<unsigned long long>(cbFile));
-    std::printf("%-6s %12s %12s %8s %8s %10s %12s %16s\n", "Drive", "Directories", "Files", "NE", "PE",
-                "With refs", "Map bytes", "File bytes");
+    std::printf("%-6s %12s %12s %8s %8s %10s %12s %16s\n", "Drive", "Directories", "Files", "NE", "PE", "With refs",
+                "Map bytes", "File bytes");
     auto row = [](const char *name, const drivemap::MapCounts &c) {
         std::printf("%-6s %12llu %12llu %8llu %8llu %10llu %12llu %16llu\n", name,
                     static_cast<unsigned long long>(c.cDirectories), static_cast<unsigned long long>(c.cFiles),
                     static_cast<unsigned long long>(c.cNeExecutables),
                     static_cast<unsigned long long>(c.cPeExecutables),
-                    static_cast<unsigned long long>(c.cWithReferences),
-                    static_cast<unsigned long long>(c.cbBlocks), static_cast<unsigned long long>(c.cbFiles));
+                    static_cast<unsigned long long>(c.cWithReferences), static_cast<unsigned long long>(c.cbBlocks),
+                    static_cast<unsigned long long>(c.cbFiles));
     };
     for (const auto &d : drives) row((std::string(1, d.chLetter) + ":").c_str(), d.counts);
     if (drives.size() != 1) row("Total", total);
@@ -159,10 +162,10 @@ bool ReadMap(const drivemap::DriveMapLibrary &library, const StatePlace &state, 
     }
     if (readAll(0)) return true;
     const DWORD code = getError();
-    exitCode = ReportLibraryError(code, code == DRIVEMAP_NOT_FOUND ? "no map in " + state.hostDir + " yet: run `drivemap build` first"
-                                        : code == DRIVEMAP_FILE_DAMAGED || code == DRIVEMAP_OLD_VERSION
-                                            ? "run `drivemap build` to make a new map"
-                                            : std::string());
+    exitCode = ReportLibraryError(
+        code, code == DRIVEMAP_NOT_FOUND ? "no map in " + state.hostDir + " yet: run `drivemap build` first"
+              : code == DRIVEMAP_FILE_DAMAGED || code == DRIVEMAP_OLD_VERSION ? "run `drivemap build` to make a new map"
+                                                                              : std::string());
     return false;
 }
 
@@ -216,29 +219,34 @@ int Run(int argc, char **argv) {
     app.failure_message(CLI::FailureMessage::help);
 
     Options options;
-    app.add_option("--drive", options.drives, "map a drive explicitly: X=DIR[,TYPE], TYPE one of "
-                                              "fixed, removable, remote, cdrom, ramdisk (repeatable)")
+    app.add_option("--drive", options.drives,
+                   "map a drive explicitly: X=DIR[,TYPE], TYPE one of "
+                   "fixed, removable, remote, cdrom, ramdisk (repeatable)")
         ->check(CLI::Validator(
             [](std::string &text) {
                 std::string error;
                 return drivemap::ParseDriveOption(text, error) ? std::string() : error;
             },
             "X=DIR[,TYPE]"));
-    app.add_option("--prefix", options.prefix, "the machine of a Wine-style prefix: its dosdevices links are the drives")
+    app.add_option("--prefix", options.prefix,
+                   "the machine of a Wine-style prefix: its dosdevices links are the drives")
         ->check(CLI::ExistingDirectory);
     app.add_option("--platform", options.platform, "the emulated platform: nt, 95 or win32s")
         ->check(CLI::IsMember({"nt", "95", "win32s"}));
     app.add_option("--windows-dir", options.windowsDir, "the Windows directory (a Windows path)");
     app.add_option("--system-dir", options.systemDir, "the System directory (a Windows path)");
-    app.add_option("--state", options.stateDir, "the program directory, which holds PWDRVMAP.DAT and PURGWELL.DAT "
-                                                "(default $XDG_DATA_HOME/drivemap or ~/.local/share/drivemap)");
+    app.add_option("--state", options.stateDir,
+                   "the program directory, which holds PWDRVMAP.DAT and PURGWELL.DAT "
+                   "(default $XDG_DATA_HOME/drivemap or ~/.local/share/drivemap)");
     app.add_flag("--json", options.json, "print results as JSON");
     app.add_flag("-q,--quiet", options.quiet, "no status line during build and sync");
     // For tests: stop the scan at this file callback, as Ctrl-C would.
     app.add_option("--stop-after", options.stopAfter)->group("")->check(CLI::PositiveNumber);
 
-    CLI::App *build = app.add_subcommand("build", "build the map of the machine's local hard disks, save it and print its statistics");
-    CLI::App *sync = app.add_subcommand("sync", "bring the saved map up to date with the disks, save it and print its statistics");
+    CLI::App *build = app.add_subcommand(
+        "build", "build the map of the machine's local hard disks, save it and print its statistics");
+    CLI::App *sync =
+        app.add_subcommand("sync", "bring the saved map up to date with the disks, save it and print its statistics");
     CLI::App *stats = app.add_subcommand("stats", "print what the saved map holds");
     CLI::App *machine = app.add_subcommand("machine", "show the emulated machine drivemap would use");
 

@@ -11,14 +11,14 @@
 namespace drivemap {
 
 struct MapCounts {
-    uint64_t cDirectories = 0;      // directory records (a drive's root is not one)
-    uint64_t cFiles = 0;            // file records
-    uint64_t cNeExecutables = 0;    // ENTRY_SCANNED without ENTRY_PE
-    uint64_t cPeExecutables = 0;    // ENTRY_SCANNED with ENTRY_PE
-    uint64_t cWithReferences = 0;   // ENTRY_HAS_REFS
+    uint64_t cDirectories = 0;     // directory records (a drive's root is not one)
+    uint64_t cFiles = 0;           // file records
+    uint64_t cNeExecutables = 0;   // ENTRY_SCANNED without ENTRY_PE
+    uint64_t cPeExecutables = 0;   // ENTRY_SCANNED with ENTRY_PE
+    uint64_t cWithReferences = 0;  // ENTRY_HAS_REFS
     uint64_t cBlocks = 0;
-    uint64_t cbBlocks = 0;          // the blocks' dwUsed, headers included
-    uint64_t cbFiles = 0;           // the files' sizes (low 32 bits each, as recorded)
+    uint64_t cbBlocks = 0;  // the blocks' dwUsed, headers included
+    uint64_t cbFiles = 0;   // the files' sizes (low 32 bits each, as recorded)
 
     MapCounts &operator+=(const MapCounts &other);
 };

@@ -9,9 +9,9 @@
 namespace drivemap {
 
 struct ScanOptions {
-    bool showProgress;        // draw the status line on stderr (a terminal, not --quiet)
-    const char *filesLabel;   // what the file count means: "files", "new files"
-    uint64_t stopAfter;       // 0, or stop at this file callback, as if Ctrl-C came then
+    bool showProgress;       // draw the status line on stderr (a terminal, not --quiet)
+    const char *filesLabel;  // what the file count means: "files", "new files"
+    uint64_t stopAfter;      // 0, or stop at this file callback, as if Ctrl-C came then
 };
 
 // Installs the one-shot SIGINT handler (a second Ctrl-C ends the program) and resets the counts.
