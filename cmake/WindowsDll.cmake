@@ -1,24 +1,36 @@
-# The export-table check needs PWDVMP32.DLL: cross-build it beside this build when MinGW-w64 is
-# installed, so that every Linux build tests the DLL of the same sources.
+# The export-table check needs PWDVMP32.DLL and MinGW-w64's objdump. The DLL is either one built
+# already (PWDVMP32_DLL, e.g. by the mingw-i686 preset, so that CI builds it once) or cross-built
+# here, beside this build, from the same sources. Asked for and impossible: the configure fails.
+option(PWDVMP32_EXPORT_CHECK "Check the export table of PWDVMP32.DLL" ON)
+set(PWDVMP32_DLL "" CACHE FILEPATH "An existing PWDVMP32.DLL to check instead of cross-building one")
 find_program(MINGW_CXX i686-w64-mingw32-g++-posix)
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump)
-option(PWDVMP32_EXPORT_CHECK "Cross-build PWDVMP32.DLL and check its export table" ON)
 
-if(PWDVMP32_EXPORT_CHECK AND MINGW_CXX AND MINGW_OBJDUMP)
-  include(ExternalProject)
-  set(PWDVMP32_DLL_DIR ${CMAKE_BINARY_DIR}/mingw-i686)
-  ExternalProject_Add(pwdvmp32_dll
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${PWDVMP32_DLL_DIR}
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
-      -DCMAKE_BUILD_TYPE=Release
-      -DPWDVMP32_TESTS=OFF
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    USES_TERMINAL_BUILD ON)
-  set(PWDVMP32_DLL_PATH ${PWDVMP32_DLL_DIR}/PWDVMP32.DLL)
-else()
-  set(PWDVMP32_DLL_PATH "")
-  message(STATUS "MinGW-w64 not found: the export-table check is not built")
+set(PWDVMP32_DLL_PATH "")
+if(PWDVMP32_EXPORT_CHECK)
+  if(NOT MINGW_OBJDUMP)
+    message(FATAL_ERROR "The export check needs i686-w64-mingw32-objdump (binutils-mingw-w64-i686); "
+                        "install it or configure with -DPWDVMP32_EXPORT_CHECK=OFF")
+  endif()
+  if(PWDVMP32_DLL)
+    set(PWDVMP32_DLL_PATH ${PWDVMP32_DLL})
+  elseif(MINGW_CXX)
+    include(ExternalProject)
+    set(PWDVMP32_DLL_DIR ${CMAKE_BINARY_DIR}/mingw-i686)
+    ExternalProject_Add(pwdvmp32_dll
+      SOURCE_DIR ${PROJECT_SOURCE_DIR}
+      BINARY_DIR ${PWDVMP32_DLL_DIR}
+      CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DPWDVMP32_TESTS=OFF
+        -DPWDVMP32_WERROR=${PWDVMP32_WERROR}
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON
+      USES_TERMINAL_BUILD ON)
+    set(PWDVMP32_DLL_PATH ${PWDVMP32_DLL_DIR}/PWDVMP32.DLL)
+  else()
+    message(FATAL_ERROR "The export check needs PWDVMP32.DLL: install g++-mingw-w64-i686-posix, pass "
+                        "-DPWDVMP32_DLL=<path>, or configure with -DPWDVMP32_EXPORT_CHECK=OFF")
+  endif()
 endif()

@@ -12,6 +12,8 @@ packages=(
   googletest libgtest-dev               # unit tests (the i386 build compiles /usr/src/googletest)
   libbenchmark-dev                      # benchmarks
   clang libclang-rt-14-dev              # libFuzzer targets (fuzz/)
+  clang-format                          # the one source layout (.clang-format), checked in CI
+  python3                               # scripts/include-graph.py, the layering check
   libboost-dev                          # Boost.Interprocess allocator of the host layer's global memory
   libcli11-dev                          # drivemap's command line
   nlohmann-json3-dev                    # drivemap's --json output

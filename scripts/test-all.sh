@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Sets up this machine, then builds and tests every build: Linux x86_64 (with the DLL cross-built
-# and its export table checked), Linux i386 under qemu-i386, and x86_64 again under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the libFuzzer targets for a bounded time.
+# Sets up this machine, checks the sources' layout and layering, then builds and tests every build:
+# the Windows DLL once (its export table is checked by the Linux x86_64 build), Linux x86_64, Linux
+# i386 under qemu-i386, and x86_64 again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# then the libFuzzer targets for a bounded time. Compiler warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 
 jobs=$(nproc)
 status=0
-echo "=== mingw-i686: the Windows DLL on its own preset"
-cmake --preset mingw-i686 >/dev/null
+echo "=== layout: clang-format on every source, include layering"
+scripts/check-format.sh || status=1
+scripts/include-graph.py || status=1
+
+echo "=== mingw-i686: PWDVMP32.DLL"
+cmake --preset mingw-i686 -DPWDVMP32_WERROR=ON >/dev/null
 cmake --build --preset mingw-i686 -j "$jobs"
+dll=$PWD/build/mingw-i686/PWDVMP32.DLL
 
 for preset in linux-x64 linux-i386 linux-x64-asan; do
   echo "=== $preset: configure and build"
-  extra=(-DPWDVMP32_EXPORT_CHECK=ON)
-  # The export check runs in the plain builds; the sanitizer build skips the DLL.
-  [ "$preset" = linux-x64-asan ] && extra=(-DPWDVMP32_EXPORT_CHECK=OFF)
-  cmake --preset "$preset" "${extra[@]}" >/dev/null
+  # The export table of the DLL built above is checked once, by the plain x86_64 build.
+  check=(-DPWDVMP32_EXPORT_CHECK=OFF)
+  [ "$preset" = linux-x64 ] && check=(-DPWDVMP32_EXPORT_CHECK=ON "-DPWDVMP32_DLL=$dll")
+  cmake --preset "$preset" -DPWDVMP32_WERROR=ON "${check[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs" || status=1
