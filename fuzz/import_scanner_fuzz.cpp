@@ -5,6 +5,7 @@
 // a few system modules, so that every kept name also goes through the system-files lookup.
 #include "host_machine.h"
 #include "references/import_scanner.h"
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 
 #include <stdint.h>

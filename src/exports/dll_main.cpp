@@ -1,5 +1,6 @@
 #include "exports/dll_main.h"
 
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 #include "store/module_state.h"
 

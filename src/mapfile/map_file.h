@@ -4,11 +4,8 @@
 
 #include "pwdvmp32.h"
 
-// The map file's handle while a read or a save runs (the temporary file's during a save);
-// HFILE_ERROR otherwise.
-extern HFILE gMapFile;
-
-// Closes gMapFile if it is open. Part of releasing the map.
+// Closes gMapFile (state table: the map file's handle while a read or a save runs, the temporary
+// file's during a save) if it is open. Part of releasing the map.
 void CloseMapFile();
 
 // Fills `path` (PATH_BUFFER_SIZE bytes) with the map file's full path: PWDRVMAP.DAT in the running

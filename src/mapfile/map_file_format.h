@@ -2,11 +2,12 @@
 // table (9 bytes a drive, as DriveRecord), then every directory block as it lies in memory, each
 // drive's blocks in depth-first pre-order (root first). No trailer, no checksum.
 //
-// Everything read from the file goes through ReadMapBytes and IsLoadedBlockWellFormed: the file is
+// Everything read from the file goes through the bounded reader and IsLoadedBlockWellFormed: the file is
 // outside bytes, and a block is attached to the map only when every record lies inside it.
 #pragma once
 
 #include "pwdvmp32.h"
+#include "store/module_state.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,7 @@
 #define MAP_FILE_TEMP_NAME "PWDRVMAP.TMP"  // written beside the map file, renamed over it when whole
 #define MAP_FILE_MAGIC "NRPS"
 #define MAP_FILE_VERSION 3
-#define MAP_FILE_MAX_DRIVES 26
+#define MAP_FILE_MAX_DRIVES DRIVE_TABLE_SIZE
 #define MAP_READ_CHUNK_SIZE 0x20000  // 128 KB: the read buffer, and the largest block read through it
 
 #pragma pack(push, 1)
@@ -33,19 +34,6 @@ static_assert(offsetof(MapFileHeader, bVersion) == 4 && offsetof(MapFileHeader, 
 static_assert(sizeof(DriveRecord) == 9 && offsetof(DriveRecord, wBlockCount) == 1 &&
                   offsetof(DriveRecord, wBlocksLoaded) == 3 && offsetof(DriveRecord, pRootBlock) == 5,
               "drive records are stored as they lie in memory");
-
-// Copies cb bytes at `offset` of the cbData bytes at pbData into `out`. Sums in 64 bits; 0, with
-// nothing copied, when any byte lies outside.
-[[nodiscard]] inline BOOL ReadMapBytes(const BYTE *pbData, uint64_t cbData, uint64_t offset, uint64_t cb, void *out) {
-    if (offset > cbData || cb > cbData - offset) return 0;
-    for (uint64_t i = 0; i < cb; ++i) static_cast<BYTE *>(out)[i] = pbData[offset + i];
-    return 1;
-}
-
-template <typename T>
-[[nodiscard]] inline BOOL ReadMapField(const BYTE *pbData, uint64_t cbData, uint64_t offset, T *out) {
-    return ReadMapBytes(pbData, cbData, offset, sizeof(T), out);
-}
 
 // 1 when the cbBlock bytes at pbBlock are a block the map can hold: dwUsed equals cbBlock (at
 // least 18); wEntryCount records that lie inside it end to end and fill it exactly; each record's

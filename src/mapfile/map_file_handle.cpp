@@ -1,8 +1,10 @@
 #include "mapfile/map_file.h"
 
-HFILE gMapFile = HFILE_ERROR;
+#include "store/map_release.h"
+#include "store/module_state.h"
 
 void CloseMapFile() {
     if (gMapFile != HFILE_ERROR) _lclose(gMapFile);
     gMapFile = HFILE_ERROR;
 }
+MAP_RELEASE_FUNCTION(CloseMapFile);

@@ -9,6 +9,8 @@
 #include "store/drive_table.h"
 #include "store/entry_records.h"
 #include "store/export_frame.h"
+#include "store/map_release.h"
+#include "support/bounded_bytes.h"
 #include "support/path_utils.h"
 
 #include <cstring>
@@ -28,12 +30,8 @@ struct MapRead {
     WORD awOrphans[MAP_FILE_MAX_DRIVES];  // blocks dropped per drive, counted in wBlocksLoaded
 };
 
-WORD GetBlocksLoaded(const DriveRecord *drive) { return LoadField<WORD>(&drive->wBlocksLoaded); }
-
-// The first attached block of the current drive carrying each id, so that a block finds its
-// parent in one step instead of a walk along the drive's chain. Cleared when a drive's root arrives.
-PTR32 gFirstBlockWithId[0x10000];
-
+// gFirstBlockWithId (state table): the first attached block of the current drive carrying each id,
+// so that a block finds its parent in one step instead of a walk along the drive's chain.
 void NoteAttachedBlock(const DirectoryBlock *block) {
     PTR32 *slot = &gFirstBlockWithId[GetBlockId(block)];
     if (*slot == 0) StorePtr32(slot, block);
@@ -44,7 +42,7 @@ DWORD DriveIndex(const DriveRecord *drive) { return static_cast<DWORD>(drive - g
 // Blocks count to the current drive until it has wBlockCount of them; then the next record takes
 // over, and none is left after the last.
 void AdvanceDriveIfComplete() {
-    if (gCurrentDrive == nullptr || GetBlocksLoaded(gCurrentDrive) != GetDriveBlockCount(gCurrentDrive)) return;
+    if (gCurrentDrive == nullptr || GetDriveBlocksLoaded(gCurrentDrive) != GetDriveBlockCount(gCurrentDrive)) return;
     const DWORD next = DriveIndex(gCurrentDrive) + 1;
     gCurrentDrive = next < gDriveTable.dwCount ? &gDriveTable.records[next] : nullptr;
 }
@@ -62,14 +60,13 @@ BOOL AttachLoadedBlock(MapRead *read, DirectoryBlock *block) {
     gLastBlock = block;
     SetBlockNext(block, nullptr);
     SetBlockParent(block, nullptr);
-    EntryRecord *entry = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i, entry = NextEntry(entry)) {
+    ForEachEntry(block, [](EntryRecord *entry) {
         SetEntryFlags(entry, static_cast<WORD>(GetEntryFlags(entry) & ~ENTRY_SEEN));
         if (!IsFile(entry)) SetChildBlock(entry, nullptr);
-    }
+    });
 
-    const WORD loaded = GetBlocksLoaded(gCurrentDrive);
-    StoreField<WORD>(&gCurrentDrive->wBlocksLoaded, static_cast<WORD>(loaded + 1));
+    const WORD loaded = GetDriveBlocksLoaded(gCurrentDrive);
+    SetDriveBlocksLoaded(gCurrentDrive, static_cast<WORD>(loaded + 1));
     if (loaded == 0) {
         SetDriveRoot(gCurrentDrive, block);
         SetBlockParentId(block, 0);
@@ -112,7 +109,8 @@ DWORD ParseChunk(MapRead *read, DWORD n) {
         if (n < BLOCK_HEADER_SIZE) return n;
         if (gCurrentDrive == nullptr) return FailRead(read, DRIVEMAP_FILE_DAMAGED);  // more blocks than counted
         DWORD size = 0;
-        if (!ReadMapField(p, n, offsetof(DirectoryBlock, dwUsed), &size)) return FailRead(read, DRIVEMAP_FILE_DAMAGED);
+        const ByteSpan chunk = {p, n};
+        if (!ReadLe(&chunk, offsetof(DirectoryBlock, dwUsed), &size)) return FailRead(read, DRIVEMAP_FILE_DAMAGED);
         const int64_t blockStart = int64_t{read->lChunkStart} + (p - read->pbBuffer);
         if (size < BLOCK_HEADER_SIZE || size > int64_t{read->lFileSize} - blockStart)
             return FailRead(read, DRIVEMAP_FILE_DAMAGED);
@@ -148,27 +146,11 @@ DWORD ParseChunk(MapRead *read, DWORD n) {
 
 // Removes the directory records of `block` and its subtree whose block was not in the file.
 void PruneMissingChildren(DirectoryBlock *block) {
-    BOOL removed = 0;
-    EntryPosition position;
-    StorePtr32(&position.pBlock, block);
-    EntryRecord *entry = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i) {
-        if (IsFile(entry)) {
-            entry = NextEntry(entry);
-        } else if (DirectoryBlock *child = GetChildBlock(entry)) {
-            PruneMissingChildren(child);
-            entry = NextEntry(entry);
-        } else {
-            StorePtr32(&position.pEntry, entry);
-            RemoveEntry(&position);  // the next record slides into place
-            removed = 1;
-        }
-    }
-    if (removed) {
-        gDirtyFlag = 1;  // the map no longer matches the file
-        gShrinkPending = 1;
-        ShrinkBlock(block);
-    }
+    PruneEntries(
+        block, [](const EntryRecord *entry) { return !IsFile(entry) && GetChildBlock(entry) == nullptr; },
+        [](EntryRecord *entry) {
+            if (!IsFile(entry)) PruneMissingChildren(GetChildBlock(entry));
+        });
 }
 
 // The drive table as stored: at most 26 records, each a distinct letter A to Z with at least one
@@ -206,7 +188,7 @@ DWORD LoadMapFile(MapRead *read) {
     if (_hread(gMapFile, records, cbTable) != cbTable || !IsDriveTableSound(records, header.bDriveCount))
         return DRIVEMAP_FILE_DAMAGED;
     for (DWORD i = 0; i < header.bDriveCount; ++i) {
-        StoreField<WORD>(&records[i].wBlocksLoaded, 0);
+        SetDriveBlocksLoaded(&records[i], 0);
         SetDriveRoot(&records[i], nullptr);
     }
     std::memcpy(gDriveTable.records, records, static_cast<size_t>(cbTable));
@@ -236,7 +218,7 @@ void FinishLoad(const MapRead *read) {
     for (DWORD i = 0; i < gDriveTable.dwCount; ++i) {
         DriveRecord *drive = &gDriveTable.records[i];
         SetDriveBlockCount(drive, static_cast<WORD>(GetDriveBlockCount(drive) - read->awOrphans[i]));
-        gCurrentDrive = drive;
+        CurrentDriveScope scope(drive);
         PruneMissingChildren(GetDriveRoot(drive));
     }
 }

@@ -11,7 +11,7 @@
 
 #include "mapfile/map_file_format.h"
 #include "scan/drive_class.h"
-#include "store/directory_blocks.h"
+#include "store/block_layout.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"
 #include "store/export_frame.h"
@@ -68,8 +68,7 @@ void PutBlock(MapWriter *w, const DirectoryBlock *block) {
     SetBlockParent(&header, nullptr);
     SetBlockNext(&header, nullptr);
     Put(w, &header, sizeof header);
-    const EntryRecord *entry = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i, entry = NextEntry(entry)) {
+    ForEachEntry(block, [w](const EntryRecord *entry) {
         const BYTE *pb = reinterpret_cast<const BYTE *>(entry);
         const DWORD cbRecord = GetEntryLength(entry);
         if (IsFile(entry)) {
@@ -80,7 +79,7 @@ void PutBlock(MapWriter *w, const DirectoryBlock *block) {
             Put(w, nullptr, cbPointer);
             Put(w, pb + cbBefore + cbPointer, cbRecord - cbBefore - cbPointer);
         }
-    }
+    });
 }
 
 // The block and its subtree in depth-first pre-order, pumping messages between blocks. 0 when a
@@ -93,14 +92,15 @@ BOOL WriteTree(MapWriter *w, const DirectoryBlock *block) {
     w->abIdsSeen[id >> 3] |= bit;
     ++w->cBlocks;
     PutBlock(w, block);
-    const EntryRecord *entry = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0 && !w->fFailed; --i, entry = NextEntry(entry)) {
-        if (IsFile(entry)) continue;
+    // A failed subtree stops the visit there.
+    const EntryRecord *failedAt = ForEachEntry(block, [w](const EntryRecord *entry) {
+        if (w->fFailed) return true;
+        if (IsFile(entry)) return false;
         PumpMessages();
         const DirectoryBlock *child = GetChildBlock(entry);
-        if (child != nullptr && !WriteTree(w, child)) return 0;
-    }
-    return !w->fFailed;
+        return child != nullptr && !WriteTree(w, child);
+    });
+    return failedAt == nullptr && !w->fFailed;
 }
 
 // Writes the whole map to `path`, which gMapFile is left open on. Returns the error code.
@@ -130,7 +130,7 @@ DWORD WriteMapFile(LPCSTR path, BOOL hidden, MapWriter *w) {
     Put(w, table, cbTable);
 
     for (BYTE i = 0; i < cStored; ++i) {
-        gCurrentDrive = stored[i];
+        CurrentDriveScope scope(stored[i]);
         w->cBlocks = 0;
         std::memset(w->abIdsSeen, 0, sizeof w->abIdsSeen);
         if (!WriteTree(w, GetDriveRoot(stored[i]))) return DRIVEMAP_WRITE_FAILED;

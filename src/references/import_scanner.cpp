@@ -4,6 +4,8 @@
 
 #include "references/import_scanner.h"
 #include "references/never_scanned_list.h"
+#include "references/ne_imports.h"
+#include "references/pe_imports.h"
 #include "references/scan_bytes.h"
 #include "references/settings_lists.h"
 #include "scan/drive_class.h"
@@ -12,10 +14,6 @@
 #include "support/path_utils.h"
 
 namespace {
-
-// The two buffers every scan reuses; absent until the first scan and after FreeScanBuffers.
-LPSTR gNameBuffer = NULL;
-BYTE *gHeaderBuffer = NULL;
 
 // IMAGE_DOS_HEADER.
 constexpr WORD kDosMagic = 0x5A4D;              // "MZ"
@@ -31,50 +29,50 @@ constexpr WORD kNeSignature = 0x454E;   // "NE"
 constexpr DWORD kPeSignature = 0x4550;  // "PE\0\0"
 
 BOOL EnsureScanBuffers() {
-    if (gNameBuffer == NULL) {
+    if (gScanNameBuffer == NULL) {
         DWORD cb = SCAN_NAME_BUFFER_SIZE;
-        gNameBuffer = (LPSTR)AllocLockedBuffer(&cb, /*cbStep=*/0);
+        gScanNameBuffer = (LPSTR)AllocLockedBuffer(&cb, /*cbStep=*/0);
     }
-    if (gHeaderBuffer == NULL) {
+    if (gScanHeaderBuffer == NULL) {
         DWORD cb = SCAN_HEADER_BUFFER_SIZE;
-        gHeaderBuffer = (BYTE *)AllocLockedBuffer(&cb, /*cbStep=*/0);
+        gScanHeaderBuffer = (BYTE *)AllocLockedBuffer(&cb, /*cbStep=*/0);
     }
-    return gNameBuffer != NULL && gHeaderBuffer != NULL;
+    return gScanNameBuffer != NULL && gScanHeaderBuffer != NULL;
 }
 
 // Checks the MS-DOS header, finds the new header and hands over to the NE or PE branch, which
 // fill the name buffer. 1 with *pdwKind set when the file was scanned.
 BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
-    LPSTR end = gNameBuffer + SCAN_NAME_BUFFER_SIZE;
-    DWORD cbRead = ReadScanFileAt(file, 0, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
+    LPSTR end = gScanNameBuffer + SCAN_NAME_BUFFER_SIZE;
+    DWORD cbRead = ReadScanFileAt(file, 0, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
     if (cbRead == 0) return 0;
-    ScanBytes dos = {gHeaderBuffer, cbRead};
+    ByteSpan dos = {gScanHeaderBuffer, cbRead};
     WORD magic = 0, relocationTable = 0;
     DWORD newHeader = 0;
-    if (!LoadScanWord(&dos, 0, &magic) || magic != kDosMagic ||
-        !LoadScanWord(&dos, kDosRelocationTable, &relocationTable) || relocationTable < kMinRelocationTable ||
-        !LoadScanDword(&dos, kDosNewHeader, &newHeader))
+    if (!ReadLe(&dos, 0, &magic) || magic != kDosMagic ||
+        !ReadLe(&dos, kDosRelocationTable, &relocationTable) || relocationTable < kMinRelocationTable ||
+        !ReadLe(&dos, kDosNewHeader, &newHeader))
         return 0;
 
-    ScanBytes header = {};
+    ByteSpan header = {};
     if (newHeader > kLastNewHeaderInFirstBlock) {
-        cbRead = ReadScanFileAt(file, newHeader, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
+        cbRead = ReadScanFileAt(file, newHeader, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
         if (cbRead == 0) return 0;
-        header = {gHeaderBuffer, cbRead};
-    } else if (!SliceScanBytes(&dos, newHeader, &header)) {
+        header = {gScanHeaderBuffer, cbRead};
+    } else if (!SliceSpan(&dos, newHeader, &header)) {
         return 0;
     }
 
     WORD signature16 = 0;
     DWORD signature32 = 0;
-    if (LoadScanWord(&header, 0, &signature16) && signature16 == kNeSignature) {
-        if (!ReadNeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header, newHeader))
+    if (ReadLe(&header, 0, &signature16) && signature16 == kNeSignature) {
+        if (!ReadNeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header, newHeader))
             return 0;
         *pdwKind = EXE_KIND_NE;
         return 1;
     }
-    if (LoadScanDword(&header, 0, &signature32) && signature32 == kPeSignature) {
-        if (!ReadPeModuleNames(gNameBuffer, end, file, gHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader)) return 0;
+    if (ReadLe(&header, 0, &signature32) && signature32 == kPeSignature) {
+        if (!ReadPeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader)) return 0;
         *pdwKind = EXE_KIND_PE;
         return 1;
     }
@@ -112,22 +110,14 @@ BOOL IsInSystemDirectory(LPCSTR path) {
 
 }  // namespace
 
-DWORD ReadScanFileAt(HFILE file, int64_t offset, void *buffer, DWORD cb) {
-    if (offset < 0 || offset > 0x7FFFFFFF) return 0;
-    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset) return 0;
-    UINT cbRead = _lread(file, buffer, cb);
-    if (cbRead == (UINT)HFILE_ERROR || cbRead > cb) return 0;
-    return cbRead;
-}
-
 LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind) {
     *pdwKind = EXE_KIND_NONE;
     HFILE file = _lopen(path, OF_READ);
     if (file == HFILE_ERROR) return NULL;
     LPSTR result = NULL;
     if (EnsureScanBuffers()) {
-        gNameBuffer[0] = gNameBuffer[1] = '\0';
-        if (ReadExecutable(file, pdwKind)) result = gNameBuffer;
+        gScanNameBuffer[0] = gScanNameBuffer[1] = '\0';
+        if (ReadExecutable(file, pdwKind)) result = gScanNameBuffer;
     }
     _lclose(file);
     if (result != NULL && result[0] != '\0') {
@@ -173,8 +163,8 @@ BOOL IsSystemModule(LPCSTR name, DWORD kind) {
 }
 
 void FreeScanBuffers() {
-    FreeLockedBuffer(gNameBuffer);
-    FreeLockedBuffer(gHeaderBuffer);
-    gNameBuffer = NULL;
-    gHeaderBuffer = NULL;
+    FreeLockedBuffer(gScanNameBuffer);
+    FreeLockedBuffer(gScanHeaderBuffer);
+    gScanNameBuffer = NULL;
+    gScanHeaderBuffer = NULL;
 }

@@ -34,26 +34,6 @@ DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList);
 // from the OEM code page; the list is lower-cased. A name of length 0 ends the list there.
 LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind);
 
-// Bytes of the header read buffer that a read actually filled. `pb` points into the buffer.
-struct ScanBytes {
-    const BYTE *pb;
-    DWORD cb;
-};
-
-// Appends to the list at `pos` the import names of the open PE file `file`, whose PE header (from
-// its signature on) is `pe`, and closes the list; writes only within [pos, end), which must hold
-// at least one byte. Reads the import descriptors into `header` (cbHeader bytes, the header read
-// buffer), which overwrites `pe`. Returns the position of the closing NUL. The list stays empty
-// without an ".idata" section, with an import directory address of 0 or outside ".idata", or
-// when the descriptors cannot be read. Names come without extension; a name with no NUL in its
-// first 100 bytes is cut at 99 characters.
-LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *pe);
-
-// The first 40-byte section header, in the section table behind a PE32 optional header of the
-// standard 224 bytes, whose 8-byte name equals `name` ignoring ASCII case; NULL when none does.
-// Only whole records within `pe` are examined.
-const BYTE *FindPeSection(LPCSTR name, const ScanBytes *pe);
-
 // 1 when references to module `name` are not recorded: the name's key (base name for kind 0 and
 // 1 and for a PE name with extension DLL, else the file name) is on the system-files list. A full
 // path counts only when its directory is the Windows or System directory (or, on NT,

@@ -3,6 +3,7 @@
 // that many OEM characters.
 #include <string.h>
 
+#include "references/ne_imports.h"
 #include "references/scan_bytes.h"
 
 namespace {
@@ -25,14 +26,14 @@ constexpr DWORD kNameRead = 300;
 
 }  // namespace
 
-BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *ne,
+BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *ne,
                        uint64_t neOffset) {
     *pos = '\0';
     BYTE flagsHigh = 0;
     WORD cModules = 0, moduleTable = 0, importedNames = 0;
     // A header whose fields lie past the bytes read is not scanned.
-    if (!LoadScanByte(ne, kNeFlagsHigh, &flagsHigh) || !LoadScanWord(ne, kNeModuleCount, &cModules) ||
-        !LoadScanWord(ne, kNeModuleTable, &moduleTable) || !LoadScanWord(ne, kNeImportedNames, &importedNames))
+    if (!ReadLe(ne, kNeFlagsHigh, &flagsHigh) || !ReadLe(ne, kNeModuleCount, &cModules) ||
+        !ReadLe(ne, kNeModuleTable, &moduleTable) || !ReadLe(ne, kNeImportedNames, &importedNames))
         return 0;
     BYTE appType = flagsHigh & 7;
     if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible) return 0;
@@ -41,21 +42,21 @@ BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbH
     DWORD cbTable = ReadScanFileAt(file, (int64_t)(neOffset + moduleTable), header,
                                    cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
     if (cbTable == 0) return 0;
-    ScanBytes table = {header, cbTable};
+    ByteSpan table = {header, cbTable};
 
     for (DWORD i = 0; i < cModules; i++) {
         WORD nameOffset = 0;
-        if (!LoadScanWord(&table, (uint64_t)i * 2, &nameOffset)) break;
+        if (!ReadLe(&table, (uint64_t)i * 2, &nameOffset)) break;
         BYTE raw[kNameRead];
         DWORD cbRaw = ReadScanFileAt(file, (int64_t)(neOffset + importedNames + nameOffset), raw, sizeof raw);
         // A failed read ends the list; the names read so far count.
         if (cbRaw == 0) break;
-        ScanBytes name = {raw, cbRaw};
+        ByteSpan name = {raw, cbRaw};
         BYTE cch = 0;
-        if (!LoadScanByte(&name, 0, &cch)) break;
+        if (!ReadLe(&name, 0, &cch)) break;
         // A name cut off by the end of the file keeps what was read.
         if (cch > cbRaw - 1) cch = (BYTE)(cbRaw - 1);
-        const BYTE *text = ScanBytesAt(&name, 1, cch);
+        const BYTE *text = SpanAt(&name, 1, cch);
         if (text == NULL) break;
         // A NUL inside the name ends it, so that one table entry never yields two names; an empty
         // name ends the list, as it would close it anyway.

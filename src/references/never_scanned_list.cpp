@@ -6,14 +6,6 @@
 #include "support/limits.h"
 #include "support/path_utils.h"
 
-namespace {
-
-// The section list (header line first) and the addresses of its entries in file order. The
-// lookup is a binary search and nothing is sorted here: the file must list the extensions in
-// ascending order.
-LookupList gNeverScanned = {nullptr, nullptr, 0};
-
-}  // namespace
 
 void LoadNeverScannedList() {
     if (gNeverScanned.pList != nullptr) return;

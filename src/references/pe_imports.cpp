@@ -2,6 +2,7 @@
 // directory, read only when the directory lies in the section named ".idata".
 #include <string.h>
 
+#include "references/pe_imports.h"
 #include "references/scan_bytes.h"
 #include "support/path_utils.h"
 
@@ -50,29 +51,29 @@ BOOL SectionNameEquals(const BYTE *field, LPCSTR name) {
 
 }  // namespace
 
-const BYTE *FindPeSection(LPCSTR name, const ScanBytes *pe) {
+const BYTE *FindPeSection(LPCSTR name, const ByteSpan *pe) {
     WORD cSections = 0;
-    if (!LoadScanWord(pe, kPeSectionCount, &cSections)) return NULL;
+    if (!ReadLe(pe, kPeSectionCount, &cSections)) return NULL;
     for (DWORD i = 0; i < cSections; i++) {
         // A table that runs past the bytes read ends there.
-        const BYTE *record = ScanBytesAt(pe, kPeSectionTable + i * kSectionHeaderSize, kSectionHeaderSize);
+        const BYTE *record = SpanAt(pe, kPeSectionTable + i * kSectionHeaderSize, kSectionHeaderSize);
         if (record == NULL) return NULL;
         if (SectionNameEquals(record, name)) return record;
     }
     return NULL;
 }
 
-LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ScanBytes *pe) {
+LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *pe) {
     *pos = '\0';
     DWORD importRva = 0;
-    if (!LoadScanDword(pe, kPeImportDirectory, &importRva) || importRva == 0) return pos;
+    if (!ReadLe(pe, kPeImportDirectory, &importRva) || importRva == 0) return pos;
     const BYTE *section = FindPeSection(".idata", pe);
     if (section == NULL) return pos;
-    ScanBytes record = {section, (DWORD)kSectionHeaderSize};
+    ByteSpan record = {section, (DWORD)kSectionHeaderSize};
     DWORD virtualSize = 0, virtualAddress = 0, rawSize = 0, rawPointer = 0;
-    if (!LoadScanDword(&record, kSectionVirtualSize, &virtualSize) ||
-        !LoadScanDword(&record, kSectionVirtualAddress, &virtualAddress) ||
-        !LoadScanDword(&record, kSectionRawSize, &rawSize) || !LoadScanDword(&record, kSectionRawPointer, &rawPointer))
+    if (!ReadLe(&record, kSectionVirtualSize, &virtualSize) ||
+        !ReadLe(&record, kSectionVirtualAddress, &virtualAddress) ||
+        !ReadLe(&record, kSectionRawSize, &rawSize) || !ReadLe(&record, kSectionRawPointer, &rawPointer))
         return pos;
     // The section's delta maps relative virtual addresses to file offsets only inside it, so an
     // import directory elsewhere is not followed. Linkers leave either size 0 at times: the larger
@@ -84,13 +85,13 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
 
     // The descriptors overwrite the PE header; everything needed from it is taken by now.
     DWORD cbTable = ReadScanFileAt(file, (int64_t)importRva - delta, header, cbHeader);
-    ScanBytes table = {header, cbTable};
+    ByteSpan table = {header, cbTable};
     for (uint64_t offset = 0;; offset += kDescriptorSize) {
         DWORD timeDateStamp = 0, nameRva = 0;
         // A table that runs past the bytes read ends there.
-        if (ScanBytesAt(&table, offset, kDescriptorSize) == NULL ||
-            !LoadScanDword(&table, offset + kDescriptorTimeDateStamp, &timeDateStamp) ||
-            !LoadScanDword(&table, offset + kDescriptorName, &nameRva))
+        if (SpanAt(&table, offset, kDescriptorSize) == NULL ||
+            !ReadLe(&table, offset + kDescriptorTimeDateStamp, &timeDateStamp) ||
+            !ReadLe(&table, offset + kDescriptorName, &nameRva))
             break;
         if (timeDateStamp == 0 && nameRva == 0) break;
         CHAR name[kNameRead];
@@ -118,9 +119,9 @@ BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbH
     // Read again from the signature, so that the whole PE header and section table start the
     // buffer.
     DWORD cbPe = ReadScanFileAt(file, (int64_t)peOffset, header, cbHeader);
-    ScanBytes pe = {header, cbPe};
+    ByteSpan pe = {header, cbPe};
     WORD subsystem = 0;
-    if (!LoadScanWord(&pe, kPeSubsystem, &subsystem)) return 0;
+    if (!ReadLe(&pe, kPeSubsystem, &subsystem)) return 0;
     if (subsystem == kSubsystemWindowsCui || subsystem == kSubsystemOs2Cui || subsystem == kSubsystemPosixCui) return 0;
     ReadPeImportNames(pos, end, file, header, cbHeader, &pe);
     return 1;

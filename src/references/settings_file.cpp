@@ -1,5 +1,6 @@
 #include "references/settings_file.h"
 
+#include "support/bounded_bytes.h"
 #include "support/file_system.h"
 #include "support/limits.h"
 #include "support/path_utils.h"
@@ -9,22 +10,19 @@
 
 namespace {
 
-// The bytes of one chunk as the parser sees them. Positions are offsets, checked against `cbEnd`
-// in 64 bits before any byte is touched. The chunk's last byte lies at `cbEnd` and is never read:
+// The bytes of one chunk as the parser sees them. Positions are offsets, read through the bounded
+// reader. The chunk's last byte lies just past the span and is never read:
 // a last line without a line end loses its last character.
 struct TextCursor {
-    const BYTE *text;
-    DWORD cbEnd;
+    ByteSpan text;  // the chunk up to, not including, its last byte
     DWORD pos;
 };
 
 [[nodiscard]] BOOL PeekByte(const TextCursor &cursor, DWORD offset, BYTE *value) {
-    if ((uint64_t)offset >= (uint64_t)cursor.cbEnd) return 0;
-    *value = cursor.text[offset];
-    return 1;
+    return ReadLe(&cursor.text, offset, value);
 }
 
-BOOL AtEnd(const TextCursor &cursor) { return (uint64_t)cursor.pos >= (uint64_t)cursor.cbEnd; }
+BOOL AtEnd(const TextCursor &cursor) { return cursor.pos >= cursor.text.cb; }
 
 BOOL IsLineEnd(BYTE ch) { return ch == '\r' || ch == '\n' || ch == '\0'; }
 
@@ -112,7 +110,7 @@ void ExtractSectionName(LPSTR name, LPCSTR header) {
 // next chunk must start so that this group is read whole.
 BOOL FindSectionInText(LPSTR list, DWORD cbList, const BYTE *text, DWORD cbText, LPCSTR wanted, BOOL convertOem,
                        DWORD *groupStart) {
-    TextCursor cursor = {text, cbText > 0 ? cbText - 1 : 0, 0};
+    TextCursor cursor = {{text, cbText > 0 ? cbText - 1u : 0u}, 0};
     for (;;) {
         *groupStart = cursor.pos;
         const BOOL full = ReadSectionGroup(list, cbList, cursor, convertOem);

@@ -3,7 +3,7 @@
 // first time a reference is checked and kept until the library is unloaded.
 #pragma once
 
-#include "references/never_scanned_list.h"
+#include "store/module_state.h"
 #include "win32.h"
 
 // Loads section "SystemFiles", lower-cased and sorted. 1 when the list is ready (at once when it
@@ -22,13 +22,7 @@ LONG GetSystemFilesCount();
 // search under the case-sensitive CompareText; 0 when it is not or when no list is loaded.
 BOOL IsInSystemFilesList(LPCSTR key);
 
-// A list read from the settings data file and the 32-bit addresses of its entries, in the order
-// the lookups search them.
-struct LookupList {
-    LPSTR pList;      // the multi-string list; none while not loaded
-    DWORD *pEntries;  // entry addresses; none when there are no entries
-    LONG cEntries;
-};
+// LookupList, the shape of both lists, is in the state table.
 
 // Takes ownership of `list` and indexes its `count` strings from `first` on (count 0 or less: a
 // loaded list without entries). 1 on success; 0 when the index cannot be allocated, with `list`

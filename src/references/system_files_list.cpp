@@ -4,14 +4,6 @@
 #include "store/ptr32.h"
 #include "support/path_utils.h"
 
-namespace {
-
-// The "SystemFiles" section, lower-cased and sorted, and the addresses of all its strings in
-// that order. The header line is sorted in with the entries; being bracketed, it matches no
-// module name.
-LookupList gSystemFiles = {nullptr, nullptr, 0};
-
-}  // namespace
 
 BOOL SearchSortedStrings(const DWORD *entries, LONG count, LPCSTR key) {
     LONG low = 0;

@@ -5,12 +5,14 @@
 
 #include "mapfile/map_file.h"
 #include "references/import_scanner.h"
-#include "store/add_entry.h"
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
+#include "store/entry_header.h"
 #include "store/entry_records.h"
 #include "store/export_frame.h"
+#include "store/map_release.h"
 #include "store/path_lookup.h"
+#include "store/reference_buffer.h"
 #include "support/message_pump.h"
 #include "support/path_utils.h"
 
@@ -84,27 +86,18 @@ extern "C" int WINAPI BuildCallback(void *context, char *path, FIND_DATA *findDa
     }
 
     const BOOL isDirectory = (findData->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    BYTE header[ENTRY_HEADER_SIZE];
-    DWORD cbReferences = 0, cReferences = 0;
+    NewRecord record;
     // A name longer than a record holds cannot come from a find record; stop rather than leave a
     // directory without its record.
-    if (!BuildEntryHeader(findData->cFileName, path, isDirectory, header, &cbReferences, &cReferences)) return 0;
-    auto *headerRecord = reinterpret_cast<EntryRecord *>(header);
-    const WORD cbRecord = GetEntryLength(headerRecord);
-    if (!MakeRoomForRecord(cbRecord)) return 0;
+    if (!BuildEntryHeader(findData->cFileName, path, isDirectory, &record)) return 0;
+    if (!MakeRoomForRecord(record.Length())) return 0;
 
     if (!isDirectory) {
-        SetEntryFileSize(headerRecord, findData->nFileSizeLow);
-        SetUsageCount(headerRecord, 1);
+        SetEntryFileSize(record.Header(), findData->nFileSizeLow);
+        SetUsageCount(record.Header(), 1);
     }
-    auto *record = reinterpret_cast<EntryRecord *>(BlockEnd(gScanBlock));
-    std::memcpy(record, header, ENTRY_HEADER_SIZE);
     if (findData->cAlternateFileName[0] == '\0') ProperCasePath(findData->cFileName);
-    std::memcpy(GetEntryName(record), findData->cFileName, std::strlen(findData->cFileName) + 1);
-    if (!isDirectory) WriteFileTail(record, findData, cReferences, cbReferences);
-
-    SetBlockUsed(gScanBlock, GetBlockUsed(gScanBlock) + cbRecord);
-    SetBlockEntryCount(gScanBlock, static_cast<WORD>(GetBlockEntryCount(gScanBlock) + 1));
+    AppendNewRecord(gScanBlock, &record, findData->cFileName, findData);
     return 1;
 }
 

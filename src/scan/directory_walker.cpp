@@ -1,5 +1,6 @@
 #include "scan/directory_walker.h"
 
+#include "store/module_state.h"
 #include "support/find_entry.h"
 #include "support/message_pump.h"
 #include "support/limits.h"
@@ -13,22 +14,6 @@ const CHAR kAllFiles[] = "*.*";
 const CHAR kEmptyText[] = "";
 const DWORD kPatternRoom = 4;  // "\*.*" appended to a directory's path to list it
 
-struct WalkState {
-    void *context;
-    LONG userValue;
-    DWORD flags;
-    DWORD searchMask;
-    CHAR pattern[PATH_BUFFER_SIZE];
-    BOOL allFilesPattern;
-    FileCallback fileCallback;
-    DirCallback dirCallback;
-    CHAR currentPath[PATH_BUFFER_SIZE];
-    CHAR fullName[PATH_BUFFER_SIZE];
-    LPSTR nameBuffer;
-    DWORD cbNameBuffer;
-};
-
-WalkState gWalk;
 
 // A callback's 0 asks to stop.
 BOOL CallDirCallback(DWORD event) {

@@ -1,16 +1,11 @@
 #include "scan/drive_class.h"
 
+#include "store/module_state.h"
 #include "support/path_utils.h"
 
 #include <string.h>
 
 namespace {
-
-/* Module-wide, set on first use. The platform never changes in a process; the device stays open
- * for the life of the process, and 0 means no DOS call has been made yet. */
-DWORD g_dwPlatform;
-BOOL g_fPlatformKnown;
-HANDLE g_hVwin32;
 
 const DWORD VWIN32_DIOC_DOS_IOCTL = 1; /* VWIN32 service: interrupt 21h function 44h */
 
@@ -25,25 +20,25 @@ BOOL IsUsableHandle(HANDLE h) { return h != NULL && h != INVALID_HANDLE_VALUE; }
 }  // namespace
 
 DWORD GetPlatform(void) {
-    if (!g_fPlatformKnown) {
+    if (!gPlatformKnown) {
         DWORD version = GetVersion();
         if ((version & 0x80000000u) == 0)
-            g_dwPlatform = PLATFORM_NT;
+            gPlatform = PLATFORM_NT;
         else if ((version & 0xFFu) < 4)
-            g_dwPlatform = PLATFORM_WIN32S;
+            gPlatform = PLATFORM_WIN32S;
         else
-            g_dwPlatform = PLATFORM_WIN95;
-        g_fPlatformKnown = 1;
+            gPlatform = PLATFORM_WIN95;
+        gPlatformKnown = 1;
     }
-    return g_dwPlatform;
+    return gPlatform;
 }
 
 void CallDosIoctl(DIOC_REGISTERS *pOut, const DIOC_REGISTERS *pIn) {
     memset(pOut, 0, sizeof *pOut);
-    if (g_hVwin32 == NULL) g_hVwin32 = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (gVwin32Device == NULL) gVwin32Device = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 
     DWORD cbReturned = 0;
-    if (!IsUsableHandle(g_hVwin32) || !DeviceIoControl(g_hVwin32, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
+    if (!IsUsableHandle(gVwin32Device) || !DeviceIoControl(gVwin32Device, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
                                                        sizeof *pOut, &cbReturned, NULL))
         pOut->reg_Flags |= DOS_FLAG_CARRY;
 }
@@ -132,10 +127,10 @@ BOOL GetFullPath(LPSTR dest, LPCSTR path) {
 }
 
 BOOL ResetDriveClassState(void) {
-    BOOL fOpened = g_hVwin32 != NULL;
-    if (IsUsableHandle(g_hVwin32)) CloseHandle(g_hVwin32);
-    g_hVwin32 = NULL;
-    g_dwPlatform = 0;
-    g_fPlatformKnown = 0;
+    BOOL fOpened = gVwin32Device != NULL;
+    if (IsUsableHandle(gVwin32Device)) CloseHandle(gVwin32Device);
+    gVwin32Device = NULL;
+    gPlatform = 0;
+    gPlatformKnown = 0;
     return fOpened;
 }

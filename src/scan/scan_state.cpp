@@ -1,15 +1,18 @@
 #include "scan/scan_state.h"
 
 #include "scan/directory_walker.h"
+#include "store/map_release.h"
 #include "support/message_pump.h"
 
 #include <cstdint>
 
-DirectoryBlock *gScanBlock = nullptr;
-DWORD gScanBlockSize = 0;
-FileCallback gClientFileCallback = nullptr;
-DirCallback gClientDirCallback = nullptr;
-DWORD gScanOverLimit = 0;
+// Releasing the map drops the scans' hold on its blocks.
+static void ForgetScanBlock() {
+    gScanBlock = nullptr;
+    gScanBlockSize = 0;
+    gMatchCursor = {};
+}
+MAP_RELEASE_FUNCTION(ForgetScanBlock);
 
 void BeginScan(FileCallback fileCallback, DirCallback dirCallback) {
     gClientFileCallback = fileCallback;

@@ -10,17 +10,15 @@
 #pragma once
 
 #include "pwdvmp32.h"
+#include "store/module_state.h"
 
 #define SCAN_BLOCK_STEP 16384u  // a new block's size, and each growth
 #define SCAN_MAX_DRIVE_BLOCKS 0xFFFFu
 #define SCAN_MAX_BLOCK_ENTRIES 0xFFFFu
 #define SCAN_WALK_FLAGS (WALK_RECURSE | WALK_DIRS_AS_FILES | WALK_KEEP_CASE)
 
-extern DirectoryBlock *gScanBlock;  // the current block; records go to its end (block + dwUsed)
-extern DWORD gScanBlockSize;        // bytes allocated for gScanBlock
-extern FileCallback gClientFileCallback;
-extern DirCallback gClientDirCallback;
-extern DWORD gScanOverLimit;  // the scan stopped at a format limit
+// The scan's share of the state table: gScanBlock, gScanBlockSize, gClientFileCallback,
+// gClientDirCallback, gScanOverLimit and the synchroniser's gMatchCursor.
 
 // Starts a scan: the client's callbacks stored, no current block, nothing over a limit, the stop
 // flag 0.

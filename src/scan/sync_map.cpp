@@ -8,27 +8,19 @@
 
 #include "mapfile/map_file.h"
 #include "references/import_scanner.h"
-#include "store/add_entry.h"
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"
 #include "store/export_frame.h"
 #include "store/path_lookup.h"
+#include "store/reference_buffer.h"
 #include "support/message_pump.h"
 
 namespace {
 
-// Where the next search by name starts: a record of the current block, as its byte offset (the
-// block may move when records are added) and its index.
-struct MatchCursor {
-    DWORD dwOffset;
-    DWORD dwIndex;
-};
-MatchCursor gCursor;
-
 void ResetMatchCursor() {
-    gCursor.dwOffset = BLOCK_HEADER_SIZE;
-    gCursor.dwIndex = 0;
+    gMatchCursor.dwOffset = BLOCK_HEADER_SIZE;
+    gMatchCursor.dwIndex = 0;
 }
 
 // Names compared with only the letters A to Z folded, as the file systems matched against do.
@@ -113,21 +105,21 @@ int CompareDosStamps(WORD dateA, WORD timeA, WORD dateB, WORD timeB) {
 EntryRecord *FindNextMatchingEntry(LPCSTR name) {
     if (gScanBlock == nullptr) return nullptr;
     const DWORD cEntries = GetBlockEntryCount(gScanBlock);
-    DWORD offset = gCursor.dwOffset;
-    for (DWORD index = gCursor.dwIndex; index < cEntries; ++index) {
+    DWORD offset = gMatchCursor.dwOffset;
+    for (DWORD index = gMatchCursor.dwIndex; index < cEntries; ++index) {
         EntryRecord *record = RecordAt(offset);
         offset += GetEntryLength(record);
         if (NamesMatch(GetEntryName(record), name)) {
-            gCursor = {offset, index + 1};
+            gMatchCursor = {offset, index + 1};
             return record;
         }
     }
     offset = BLOCK_HEADER_SIZE;
-    for (DWORD index = 0; index < gCursor.dwIndex; ++index) {
+    for (DWORD index = 0; index < gMatchCursor.dwIndex; ++index) {
         EntryRecord *record = RecordAt(offset);
         offset += GetEntryLength(record);
         if (NamesMatch(GetEntryName(record), name)) {
-            gCursor = {offset, index + 1};
+            gMatchCursor = {offset, index + 1};
             return record;
         }
     }
@@ -136,34 +128,19 @@ EntryRecord *FindNextMatchingEntry(LPCSTR name) {
 
 void PruneUnseen(DirectoryBlock *block) {
     if (block == nullptr) return;
-    BOOL removed = FALSE;
-    EntryPosition position;
-    StorePtr32(&position.pBlock, block);
-    EntryRecord *record = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i) {
-        const WORD flags = GetEntryFlags(record);
-        if ((flags & ENTRY_SEEN) != 0) {
-            SetEntryFlags(record, static_cast<WORD>(flags & ~ENTRY_SEEN));
-            if ((flags & ENTRY_IS_FILE) == 0) PruneUnseen(GetChildBlock(record));
-            record = NextEntry(record);
-        } else {
-            StorePtr32(&position.pEntry, record);
-            RemoveEntry(&position);  // the next record slides into its place
-            removed = TRUE;
-        }
-    }
-    if (removed) {
-        gDirtyFlag = 1;
-        gShrinkPending = 1;
-        ShrinkBlock(block);
-    }
+    PruneEntries(
+        block, [](const EntryRecord *entry) { return (GetEntryFlags(entry) & ENTRY_SEEN) == 0; },
+        [](EntryRecord *entry) {
+            SetEntryFlags(entry, static_cast<WORD>(GetEntryFlags(entry) & ~ENTRY_SEEN));
+            if (!IsFile(entry)) PruneUnseen(GetChildBlock(entry));
+        });
 }
 
 void PruneAllDrives() {
-    for (DWORD i = 0; i < gDriveTable.dwCount && i < 26; ++i) {
+    for (DWORD i = 0; i < DriveCount(); ++i) {
         DriveRecord *drive = &gDriveTable.records[i];
         if (GetDriveRoot(drive) == nullptr) continue;
-        gCurrentDrive = drive;
+        CurrentDriveScope scope(drive);
         PruneUnseen(GetDriveRoot(drive));
     }
 }

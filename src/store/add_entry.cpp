@@ -1,8 +1,7 @@
-// Single records added to a block, and the directories of a whole path.
 #include "store/add_entry.h"
 
 #include "store/directory_blocks.h"
-#include "store/drive_table.h"
+#include "store/entry_header.h"
 #include "store/entry_records.h"
 #include "store/module_state.h"
 #include "support/find_entry.h"
@@ -23,37 +22,24 @@ EntryRecord *AddEntry(DirectoryBlock *block, LPCSTR name, LPCSTR fullPath, BOOL 
         FindCloseEntry(hFind);
     }
 
-    BYTE header[ENTRY_HEADER_SIZE];
-    DWORD cbReferences = 0, cReferences = 0;
-    if (!BuildEntryHeader(name, fullPath, isDirectory, header, &cbReferences, &cReferences)) return nullptr;
-    const WORD cbRecord = GetEntryLength(reinterpret_cast<EntryRecord *>(header));
-
-    const DWORD cbUsed = GetBlockUsed(block);
-    block = GrowBlock(block, cbUsed + cbRecord);
+    NewRecord record;
+    if (!BuildEntryHeader(name, fullPath, isDirectory, &record)) return nullptr;
+    block = GrowBlock(block, GetBlockUsed(block) + record.Length());
     if (block == nullptr) return nullptr;
-    auto *record = reinterpret_cast<EntryRecord *>(BlockEnd(block));
 
-    std::memcpy(record, header, ENTRY_HEADER_SIZE);
     if (isDirectory) {
         // The block is at its final address now, so the child's pParent stays right.
         DirectoryBlock *child = CreateDirectoryBlock(block);
-        if (child == nullptr) {
-            std::memset(record, 0, cbRecord);  // grown but unused: dwUsed still ends before it
-            return nullptr;
-        }
-        SetChildBlock(record, child);
-        SetChildId(record, GetBlockId(child));
+        if (child == nullptr) return nullptr;  // grown but unused: dwUsed still ends before it
+        SetChildBlock(record.Header(), child);
+        SetChildId(record.Header(), GetBlockId(child));
     } else {
-        SetEntryFileSize(record, find.nFileSizeLow);
-        SetUsageCount(record, usageCount);
+        SetEntryFileSize(record.Header(), find.nFileSizeLow);
+        SetUsageCount(record.Header(), usageCount);
     }
-    std::memcpy(GetEntryName(record), name, std::strlen(name) + 1);
-    if (!isDirectory) WriteFileTail(record, &find, cReferences, cbReferences);
-
-    SetBlockUsed(block, cbUsed + cbRecord);
-    SetBlockEntryCount(block, static_cast<WORD>(GetBlockEntryCount(block) + 1));
+    EntryRecord *added = AppendNewRecord(block, &record, name, &find);
     gDirtyFlag = 1;
-    return record;
+    return added;
 }
 
 DirectoryBlock *EnsureDirectoryPath(LPCSTR fullPath) {

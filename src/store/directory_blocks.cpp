@@ -2,39 +2,34 @@
 
 #include "store/drive_table.h"
 #include "store/entry_records.h"
-#include "store/module_state.h"
 #include "support/path_utils.h"
 
 #include <cstring>
+
+// Two things the chain remembers (gBlockIdUse, gBeforeLastBlock in the state table) so that adding
+// n directories does not cost n walks of the chain: how many blocks carry each id (outside
+// MODE_BUILD every new block searches for a free id), counted on first need and kept by
+// AppendToChain and UnlinkBlock; and the block before the tail, which the builder grows and cuts
+// back all the time (a moved block's predecessor must point at its new address).
 
 DirectoryBlock *GetChainHead() {
     if (gDriveTable.dwCount == 0) return nullptr;
     return GetDriveRoot(&gDriveTable.records[0]);
 }
 
-// Two things the chain operations remember so that adding n directories does not cost n times
-// the chain: how many blocks carry each id (outside MODE_BUILD every new block searches for a
-// free id), counted on first need and kept by AppendToChain and UnlinkBlock; and the block before
-// the tail, which the builder grows and cuts back all the time (a moved block's predecessor must
-// point at its new address). Both are forgotten with the map, when blocks come and go wholesale.
-static WORD gIdUse[0x10000];
-static BOOL gIdUseCounted = FALSE;
-static DirectoryBlock *gBeforeLastBlock = nullptr;
-static BOOL gBeforeLastKnown = FALSE;
-
 void ForgetChainCaches() {
-    gIdUseCounted = FALSE;
+    gBlockIdUseCounted = FALSE;
     gBeforeLastKnown = FALSE;
 }
 
 static BOOL IsBlockIdFree(WORD id) {
-    if (!gIdUseCounted) {
-        std::memset(gIdUse, 0, sizeof gIdUse);
+    if (!gBlockIdUseCounted) {
+        std::memset(gBlockIdUse, 0, sizeof gBlockIdUse);
         for (DirectoryBlock *block = GetChainHead(); block != nullptr; block = GetBlockNext(block))
-            ++gIdUse[GetBlockId(block)];
-        gIdUseCounted = TRUE;
+            ++gBlockIdUse[GetBlockId(block)];
+        gBlockIdUseCounted = TRUE;
     }
-    return gIdUse[id] == 0;
+    return gBlockIdUse[id] == 0;
 }
 
 void AppendToChain(DirectoryBlock *block) {
@@ -42,26 +37,25 @@ void AppendToChain(DirectoryBlock *block) {
     gBeforeLastBlock = gLastBlock;
     gBeforeLastKnown = TRUE;
     gLastBlock = block;
-    if (gIdUseCounted) ++gIdUse[GetBlockId(block)];
+    if (gBlockIdUseCounted) ++gBlockIdUse[GetBlockId(block)];
 }
 
 WORD AllocateBlockId() {
     if (gOperationMode == MODE_BUILD) return static_cast<WORD>(gNextBlockId++);
 
     const DWORD start = gNextBlockId & 0xFFFF;
-    for (DWORD candidate = start; candidate < NO_FREE_BLOCK_ID; ++candidate) {
-        if (IsBlockIdFree(static_cast<WORD>(candidate))) {
+    auto takeFirstFree = [](DWORD from, DWORD to, WORD *id) {
+        for (DWORD candidate = from; candidate < to; ++candidate) {
+            if (!IsBlockIdFree(static_cast<WORD>(candidate))) continue;
             gNextBlockId = candidate + 1;
-            return static_cast<WORD>(candidate);
+            *id = static_cast<WORD>(candidate);
+            return TRUE;
         }
-    }
-    for (DWORD candidate = 0; candidate < start; ++candidate) {
-        if (IsBlockIdFree(static_cast<WORD>(candidate))) {
-            gNextBlockId = candidate + 1;
-            return static_cast<WORD>(candidate);
-        }
-    }
-    return NO_FREE_BLOCK_ID;
+        return FALSE;
+    };
+    WORD id = NO_FREE_BLOCK_ID;
+    if (!takeFirstFree(start, NO_FREE_BLOCK_ID, &id)) takeFirstFree(0, start, &id);
+    return id;
 }
 
 DirectoryBlock *CreateDirectoryBlock(DirectoryBlock *parent) {
@@ -101,7 +95,7 @@ void UnlinkBlock(DirectoryBlock *block) {
         if (GetBlockNext(p) == block) {
             SetBlockNext(p, GetBlockNext(block));
             if (gLastBlock == block) gLastBlock = p;
-            if (gIdUseCounted && gIdUse[GetBlockId(block)] > 0) --gIdUse[GetBlockId(block)];
+            if (gBlockIdUseCounted && gBlockIdUse[GetBlockId(block)] > 0) --gBlockIdUse[GetBlockId(block)];
             gBeforeLastKnown = FALSE;
             return;
         }
@@ -127,18 +121,17 @@ DirectoryBlock *GrowBlock(DirectoryBlock *block, DWORD cbNewSize) {
 void RelinkMovedBlock(DirectoryBlock *newAddress, DirectoryBlock *oldAddress) {
     DirectoryBlock *parent = GetBlockParent(newAddress);
     if (parent == nullptr) {
-        if (gCurrentDrive != nullptr) SetDriveRoot(gCurrentDrive, newAddress);
+        // A root: its drive is the one whose root it was.
+        if (DriveRecord *drive = FindDriveByRoot(oldAddress)) SetDriveRoot(drive, newAddress);
     } else {
         EntryRecord *record = FindEntryByChildId(parent, GetBlockId(newAddress));
         if (record != nullptr) SetChildBlock(record, newAddress);
     }
 
-    EntryRecord *entry = FirstEntry(newAddress);
-    for (WORD i = GetBlockEntryCount(newAddress); i > 0; --i, entry = NextEntry(entry)) {
-        if (IsFile(entry)) continue;
-        DirectoryBlock *child = GetChildBlock(entry);
+    ForEachEntry(newAddress, [&](EntryRecord *entry) {
+        DirectoryBlock *child = IsFile(entry) ? nullptr : GetChildBlock(entry);
         if (child != nullptr) SetBlockParent(child, newAddress);
-    }
+    });
 
     if (gBeforeLastKnown && gBeforeLastBlock == oldAddress) gBeforeLastBlock = newAddress;
     if (gBeforeLastKnown && oldAddress == gLastBlock && gBeforeLastBlock != nullptr &&
@@ -158,10 +151,9 @@ void RelinkMovedBlock(DirectoryBlock *newAddress, DirectoryBlock *oldAddress) {
 
 void FreeBlockTree(DirectoryBlock *block, BOOL unlink) {
     if (block == nullptr) return;
-    EntryRecord *entry = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i, entry = NextEntry(entry)) {
+    ForEachEntry(block, [&](EntryRecord *entry) {
         if (!IsFile(entry)) FreeBlockTree(GetChildBlock(entry), unlink);
-    }
+    });
     if (unlink) UnlinkBlock(block);
     if (gCurrentDrive != nullptr)
         SetDriveBlockCount(gCurrentDrive, static_cast<WORD>(GetDriveBlockCount(gCurrentDrive) - 1));
@@ -175,4 +167,48 @@ DirectoryBlock *ShrinkBlock(DirectoryBlock *block) {
     }
     gShrinkPending = 0;
     return block;
+}
+
+EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position, DirectoryBlock **ppBlock) {
+    if (block == nullptr || position == nullptr) return nullptr;
+    const EntryRecord *source = LoadPtr32<EntryRecord>(&position->pEntry);
+    if (source == nullptr) return nullptr;
+
+    // A source inside the destination moves with it: remember its offset, not its address, and
+    // find it again after the growth. The bytes themselves are unchanged by a move.
+    const BYTE *sourceBytes = reinterpret_cast<const BYTE *>(source);
+    const BYTE *blockBytes = reinterpret_cast<const BYTE *>(block);
+    const DWORD cbUsed = GetBlockUsed(block);
+    const bool inBlock = sourceBytes >= blockBytes && sourceBytes < blockBytes + cbUsed;
+    const DWORD sourceOffset = inBlock ? static_cast<DWORD>(sourceBytes - blockBytes) : 0;
+
+    const WORD cbRecord = GetEntryLength(source);
+    DirectoryBlock *grown = GrowBlock(block, cbUsed + cbRecord);
+    if (grown == nullptr) return nullptr;
+    if (inBlock) source = reinterpret_cast<const EntryRecord *>(reinterpret_cast<BYTE *>(grown) + sourceOffset);
+
+    auto *copy = reinterpret_cast<EntryRecord *>(BlockEnd(grown));
+    std::memcpy(copy, source, cbRecord);
+    SetBlockUsed(grown, cbUsed + cbRecord);
+    SetBlockEntryCount(grown, static_cast<WORD>(GetBlockEntryCount(grown) + 1));
+    gDirtyFlag = 1;
+    if (ppBlock != nullptr) *ppBlock = grown;
+    return copy;
+}
+
+BOOL RemoveEntry(EntryPosition *position) {
+    EntryRecord *entry = LoadPtr32<EntryRecord>(&position->pEntry);
+    if (entry == nullptr) return 0;
+    DirectoryBlock *block = LoadPtr32<DirectoryBlock>(&position->pBlock);
+
+    if (!IsFile(entry)) FreeBlockTree(GetChildBlock(entry), /*unlink=*/1);
+
+    const WORD cbRecord = GetEntryLength(entry);
+    const DWORD offset = EntryOffset(block, entry);
+    const DWORD cbUsed = GetBlockUsed(block) - cbRecord;
+    SetBlockUsed(block, cbUsed);
+    SetBlockEntryCount(block, static_cast<WORD>(GetBlockEntryCount(block) - 1));
+    std::memmove(entry, reinterpret_cast<BYTE *>(entry) + cbRecord, cbUsed - offset);
+    gDirtyFlag = 1;
+    return 1;
 }

@@ -2,32 +2,16 @@
 // followed by its entry records. Every block of every drive is on one chain through pNext, in
 // order of creation; its head is the first drive's root block, its tail gLastBlock.
 //
-// Operations that count blocks or reach a drive's root act on gCurrentDrive, which the caller
-// sets first. Whoever resizes a block gets its (possibly new) address back; every pointer to it
-// stored in the map (parent record, children, chain, drive root, gLastBlock) is already updated,
-// but copies the caller holds itself are not.
+// Everything that allocates, grows, moves, relinks or frees blocks, and adds or removes records in
+// them, is here; reading records is entry_records.h. Operations that count blocks act on
+// gCurrentDrive, which the caller sets first. Whoever resizes a block gets its (possibly new)
+// address back; every pointer to it stored in the map (parent record, children, chain, drive root,
+// gLastBlock) is already updated, but copies the caller holds itself are not.
 #pragma once
 
 #include "pwdvmp32.h"
-#include "store/ptr32.h"
-
-#define BLOCK_HEADER_SIZE 18
-#define NO_FREE_BLOCK_ID 0xFFFF  // AllocateBlockId found no id; the block is made with it anyway
-#define BLOCK_ALLOC_FLAGS 0x42   // GMEM_MOVEABLE | GMEM_ZEROINIT
-
-// Header field accessors (the header is packed; use these, never a pointer to a field).
-inline DirectoryBlock *GetBlockParent(const DirectoryBlock *b) { return LoadPtr32<DirectoryBlock>(&b->pParent); }
-inline void SetBlockParent(DirectoryBlock *b, const DirectoryBlock *parent) { StorePtr32(&b->pParent, parent); }
-inline DirectoryBlock *GetBlockNext(const DirectoryBlock *b) { return LoadPtr32<DirectoryBlock>(&b->pNext); }
-inline void SetBlockNext(DirectoryBlock *b, const DirectoryBlock *next) { StorePtr32(&b->pNext, next); }
-inline WORD GetBlockId(const DirectoryBlock *b) { return LoadField<WORD>(&b->wBlockId); }
-inline void SetBlockId(DirectoryBlock *b, WORD id) { StoreField<WORD>(&b->wBlockId, id); }
-inline WORD GetBlockParentId(const DirectoryBlock *b) { return LoadField<WORD>(&b->wParentId); }
-inline void SetBlockParentId(DirectoryBlock *b, WORD id) { StoreField<WORD>(&b->wParentId, id); }
-inline DWORD GetBlockUsed(const DirectoryBlock *b) { return LoadField<DWORD>(&b->dwUsed); }
-inline void SetBlockUsed(DirectoryBlock *b, DWORD cbUsed) { StoreField<DWORD>(&b->dwUsed, cbUsed); }
-inline WORD GetBlockEntryCount(const DirectoryBlock *b) { return LoadField<WORD>(&b->wEntryCount); }
-inline void SetBlockEntryCount(DirectoryBlock *b, WORD count) { StoreField<WORD>(&b->wEntryCount, count); }
+#include "store/block_layout.h"
+#include "store/module_state.h"
 
 // Head of the block chain: the first drive's root block, or none when there is no drive.
 DirectoryBlock *GetChainHead();
@@ -65,8 +49,8 @@ void UnlinkBlock(DirectoryBlock *block);
 DirectoryBlock *GrowBlock(DirectoryBlock *block, DWORD cbNewSize);
 
 // After a block moved from oldAddress to newAddress: points its parent's record (or, for a root,
-// the current drive's pRootBlock), its children's pParent, its chain predecessor and gLastBlock
-// at the new address. Reads only the new copy; the old address is compared, never dereferenced.
+// its drive's pRootBlock), its children's pParent, its chain predecessor and gLastBlock at the new
+// address. Reads only the new copy; the old address is compared, never dereferenced.
 void RelinkMovedBlock(DirectoryBlock *newAddress, DirectoryBlock *oldAddress);
 
 // Frees `block` (none: nothing) and every block below it, children first, decrementing the
@@ -78,3 +62,44 @@ void FreeBlockTree(DirectoryBlock *block, BOOL unlink);
 // gShrinkPending in every case and returns the block's address (none for none). If the cut fails
 // the block stays as it was, at its address.
 DirectoryBlock *ShrinkBlock(DirectoryBlock *block);
+
+// Appends a byte-for-byte copy of position->pEntry to `block`, growing it by the record's length,
+// and sets the dirty flag. The source may lie in `block` itself. A copied directory record still
+// names the same child block; the child's pParent and wParentId are the caller's to change.
+// Returns the copy, or none (nothing changed) for no block, no record or a failed growth. The
+// block may have moved: its new address goes to *ppBlock when ppBlock is given.
+EntryRecord *AppendEntryCopy(DirectoryBlock *block, const EntryPosition *position, DirectoryBlock **ppBlock = nullptr);
+
+// Removes position->pEntry from its block (position->pBlock), freeing a directory's whole subtree
+// (unlinked from the chain, counted off the current drive), slides the following records down and
+// sets the dirty flag. The block keeps its memory (see ShrinkBlock). position->pEntry then names
+// the record that followed, or the end of the records. Returns 1, or 0 when pEntry is none.
+BOOL RemoveEntry(EntryPosition *position);
+
+// The removal walk over one block: visits its wEntryCount records (counted at the start) in order,
+// removes each record `remove` picks (RemoveEntry: the next record slides into its place, and the
+// walk does not advance) and hands every other record to `keep`. When anything was removed the
+// dirty flag is set and the block cut back to dwUsed (it may move, and is relinked). `keep` may
+// prune the record's child block in turn.
+template <typename Remove, typename Keep>
+void PruneEntries(DirectoryBlock *block, Remove &&remove, Keep &&keep) {
+    BOOL removed = FALSE;
+    EntryPosition position;
+    StorePtr32(&position.pBlock, block);
+    EntryRecord *entry = FirstEntry(block);
+    for (WORD i = GetBlockEntryCount(block); i > 0; --i) {
+        if (remove(entry)) {
+            StorePtr32(&position.pEntry, entry);
+            RemoveEntry(&position);
+            removed = TRUE;
+        } else {
+            keep(entry);
+            entry = NextEntry(entry);
+        }
+    }
+    if (removed) {
+        gDirtyFlag = 1;
+        gShrinkPending = 1;
+        ShrinkBlock(block);
+    }
+}

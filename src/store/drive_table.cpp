@@ -1,18 +1,16 @@
 #include "store/drive_table.h"
 
-#include "store/module_state.h"
-
 #include <cstring>
 
 static BYTE UpperLetter(CHAR ch) {
     // CharUpperA takes a single character in the low word of its argument.
-    return static_cast<BYTE>(
-        reinterpret_cast<UINT_PTR>(CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(ch))))));
+    return static_cast<BYTE>(reinterpret_cast<UINT_PTR>(
+        CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(ch))))));
 }
 
 DriveRecord *AddDriveRecord(LPCSTR path) {
     const DWORD count = gDriveTable.dwCount;
-    if (count >= 26) return nullptr;
+    if (count >= DRIVE_TABLE_SIZE) return nullptr;
     DriveRecord *drive = &gDriveTable.records[count];
     gDriveTable.dwCount = count + 1;
     std::memset(drive, 0, sizeof *drive);
@@ -24,9 +22,14 @@ DriveRecord *AddDriveRecord(LPCSTR path) {
 DriveRecord *FindDriveRecord(LPCSTR path) {
     if (path == nullptr || path[0] == '\0' || path[1] != ':') return nullptr;
     const BYTE letter = UpperLetter(path[0]);
-    const DWORD count = gDriveTable.dwCount < 26 ? gDriveTable.dwCount : 26;
-    for (DWORD i = 0; i < count; ++i) {
+    for (DWORD i = 0; i < DriveCount(); ++i) {
         if (UpperLetter(static_cast<CHAR>(gDriveTable.records[i].chLetter)) == letter) return &gDriveTable.records[i];
     }
+    return nullptr;
+}
+
+DriveRecord *FindDriveByRoot(const DirectoryBlock *root) {
+    for (DWORD i = 0; i < DriveCount(); ++i)
+        if (GetDriveRoot(&gDriveTable.records[i]) == root) return &gDriveTable.records[i];
     return nullptr;
 }

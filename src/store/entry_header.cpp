@@ -1,5 +1,4 @@
-// A new record's header and a file record's tail.
-#include "store/add_entry.h"
+#include "store/entry_header.h"
 
 #include "references/import_scanner.h"
 #include "store/entry_records.h"
@@ -24,14 +23,12 @@ static void MeasureKeptReferences(DWORD *pcbSize, DWORD *pcNames) {
     *pcNames = count;
 }
 
-BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *header, DWORD *pcbReferences,
-                      DWORD *pcReferences) {
-    std::memset(header, 0, ENTRY_HEADER_SIZE);
-    *pcbReferences = 0, *pcReferences = 0;
+BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, NewRecord *record) {
+    std::memset(record, 0, sizeof *record);
     const size_t cchName = strnlen(name, ENTRY_NAME_MAX + 1);
     if (cchName > ENTRY_NAME_MAX) return 0;
 
-    DWORD cbLength = static_cast<DWORD>(cchName) + ENTRY_HEADER_SIZE;
+    DWORD cbLength = DIR_RECORD_SIZE(static_cast<DWORD>(cchName));
     WORD flags = 0;
     if (gOperationMode == MODE_SYNC) flags |= ENTRY_SEEN;
 
@@ -49,14 +46,14 @@ BOOL BuildEntryHeader(LPCSTR name, LPCSTR fullPath, BOOL isDirectory, BYTE *head
             if (count != 0) {
                 flags |= ENTRY_HAS_REFS;
                 cbLength += cbSize;
-                *pcbReferences = cbSize, *pcReferences = count;
+                record->cbReferences = cbSize;
+                record->cReferences = count;
             }
         }
     }
 
-    auto *record = reinterpret_cast<EntryRecord *>(header);
-    SetEntryLength(record, static_cast<WORD>(cbLength));
-    SetEntryFlags(record, flags);
+    SetEntryLength(record->Header(), static_cast<WORD>(cbLength));
+    SetEntryFlags(record->Header(), flags);
     return 1;
 }
 
@@ -78,4 +75,14 @@ void WriteFileTail(EntryRecord *record, const FIND_DATA *pFind, DWORD cReference
     part[0] = static_cast<BYTE>(cReferences);
     CharLowerBuffA(gReferenceBuffer, cbNames);
     std::memcpy(part + 1, gReferenceBuffer, cbNames);
+}
+
+EntryRecord *AppendNewRecord(DirectoryBlock *block, NewRecord *record, LPCSTR name, const FIND_DATA *pFind) {
+    auto *placed = reinterpret_cast<EntryRecord *>(BlockEnd(block));
+    std::memcpy(placed, record->header, ENTRY_HEADER_SIZE);
+    std::memcpy(GetEntryName(placed), name, std::strlen(name) + 1);
+    if (IsFile(placed)) WriteFileTail(placed, pFind, record->cReferences, record->cbReferences);
+    SetBlockUsed(block, GetBlockUsed(block) + record->Length());
+    SetBlockEntryCount(block, static_cast<WORD>(GetBlockEntryCount(block) + 1));
+    return placed;
 }

@@ -1,7 +1,5 @@
 #include "store/export_frame.h"
 
-DWORD gExportDepth = 0;
-
 ExportFrame::ExportFrame(DWORD mode, DWORD end)
     : dwEnd(end), dwMode(mode), dwModeOnEntry(gOperationMode), fNested(gExportDepth != 0) {
     ++gExportDepth;

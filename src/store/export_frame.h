@@ -30,9 +30,6 @@
 #define FRAME_RESTORES_CRITICAL 1
 #define FRAME_KEEPS_MODE 0xFFFFFFFFu  // mode argument: leave the operation mode as it is
 
-// Number of export frames currently open on the (only) caller thread.
-extern DWORD gExportDepth;
-
 // The map-changing exports' test, made before their frame: 1 means return 0 at once.
 inline BOOL RefusedWhileCritical() { return gCriticalFlag != 0; }
 

@@ -1,6 +1,5 @@
 #include "store/path_lookup.h"
 
-#include "store/directory_blocks.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"
 #include "store/module_state.h"
@@ -46,13 +45,6 @@ void AppendReversed(ReversedPath *path, LPCSTR text, size_t cchText) {
         return;
     }
     for (size_t i = cchText; i-- > 0;) path->sz[path->cch++] = text[i];
-}
-
-const DriveRecord *FindDriveByRoot(const DirectoryBlock *root) {
-    DWORD cDrives = gDriveTable.dwCount < 26 ? gDriveTable.dwCount : 26;
-    for (DWORD i = 0; i < cDrives; ++i)
-        if (GetDriveRoot(&gDriveTable.records[i]) == root) return &gDriveTable.records[i];
-    return nullptr;
 }
 
 }  // namespace

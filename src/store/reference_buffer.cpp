@@ -1,9 +1,7 @@
-// The buffer that receives an executable's module names while its record is made.
-#include "store/add_entry.h"
+#include "store/reference_buffer.h"
 
+#include "store/module_state.h"
 #include "support/path_utils.h"
-
-LPSTR gReferenceBuffer = nullptr;
 
 DWORD EnsureReferenceBuffer() {
     if (gReferenceBuffer != nullptr) return DRIVEMAP_OK;

@@ -1,5 +1,6 @@
 // The exports that read the library's state, count clients and free the map.
 #include "store/export_frame.h"
+#include "store/map_release.h"
 #include "store/module_state.h"
 
 extern "C" {

@@ -1,19 +1,15 @@
 #include "support/message_pump.h"
 
-namespace {
-
-DWORD g_dwStopFlag = 1;
-
-}  // namespace
+#include "store/module_state.h"
 
 void PumpMessages(void) {
     MSG msg;
-    while (PeekMessageA(&msg, /*hWnd=*/NULL, 0, 0, PM_REMOVE)) {
+    while (PeekMessageA(&msg, /*hWnd=*/nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
 }
 
-DWORD GetStopFlag(void) { return g_dwStopFlag; }
+DWORD GetStopFlag(void) { return gStopFlag; }
 
-void SetStopFlag(DWORD dwStop) { g_dwStopFlag = dwStop; }
+void SetStopFlag(DWORD dwStop) { gStopFlag = dwStop; }

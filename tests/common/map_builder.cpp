@@ -2,6 +2,7 @@
 
 #include "common/exe_builder.h"
 
+#include "store/map_release.h"
 #include "store/directory_blocks.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"

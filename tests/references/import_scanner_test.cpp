@@ -3,6 +3,7 @@
 #include "common/settings_machine.h"
 #include "host_machine.h"
 #include "references/import_scanner.h"
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 #include "scan/drive_class.h"
 #include "store/module_state.h"

@@ -6,6 +6,7 @@
 #include "exports/dll_main.h"
 #include "host_machine.h"
 #include "references/settings_file.h"
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 #include "references/string_list_sort.h"
 #include "support/limits.h"

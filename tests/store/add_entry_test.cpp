@@ -5,8 +5,11 @@
 #include "common/exe_builder.h"
 #include "common/temp_tree.h"
 #include "references/import_scanner.h"
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 #include "store/add_entry.h"
+#include "store/entry_header.h"
+#include "store/reference_buffer.h"
 #include "support/path_utils.h"
 
 #include <fcntl.h>

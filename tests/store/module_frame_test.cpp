@@ -5,6 +5,7 @@
 #include "common/map_invariants.h"
 #include "exports/dll_main.h"
 #include "host_machine.h"
+#include "store/map_release.h"
 #include "store/directory_blocks.h"
 #include "store/export_frame.h"
 #include "support/message_pump.h"

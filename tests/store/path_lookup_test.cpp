@@ -1,3 +1,4 @@
+#include "store/map_release.h"
 #include "store/path_lookup.h"
 
 #include "common/map_builder.h"

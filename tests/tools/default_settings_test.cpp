@@ -8,6 +8,7 @@
 #include "pwdvmp32.h"
 #include "references/import_scanner.h"
 #include "references/settings_file.h"
+#include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 #include "support/path_utils.h"
 
