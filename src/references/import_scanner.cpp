@@ -1,6 +1,6 @@
 // Reading a file's module references: the checks common to both formats, the scan buffers, the
 // filtering of system modules and of the file's own name.
-#include <string.h>
+#include <cstring>
 
 #include "references/import_scanner.h"
 #include "references/never_scanned_list.h"
@@ -29,15 +29,15 @@ constexpr WORD kNeSignature = 0x454E;   // "NE"
 constexpr DWORD kPeSignature = 0x4550;  // "PE\0\0"
 
 BOOL EnsureScanBuffers() {
-    if (gScanNameBuffer == NULL) {
+    if (gScanNameBuffer == nullptr) {
         DWORD cb = SCAN_NAME_BUFFER_SIZE;
-        gScanNameBuffer = (LPSTR)AllocLockedBuffer(&cb, /*cbStep=*/0);
+        gScanNameBuffer = static_cast<LPSTR>(AllocLockedBuffer(&cb, /*cbStep=*/0));
     }
-    if (gScanHeaderBuffer == NULL) {
+    if (gScanHeaderBuffer == nullptr) {
         DWORD cb = SCAN_HEADER_BUFFER_SIZE;
-        gScanHeaderBuffer = (BYTE *)AllocLockedBuffer(&cb, /*cbStep=*/0);
+        gScanHeaderBuffer = static_cast<BYTE *>(AllocLockedBuffer(&cb, /*cbStep=*/0));
     }
-    return gScanNameBuffer != NULL && gScanHeaderBuffer != NULL;
+    return gScanNameBuffer != nullptr && gScanHeaderBuffer != nullptr;
 }
 
 // Checks the MS-DOS header, finds the new header and hands over to the NE or PE branch, which
@@ -49,9 +49,8 @@ BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
     ByteSpan dos = {gScanHeaderBuffer, cbRead};
     WORD magic = 0, relocationTable = 0;
     DWORD newHeader = 0;
-    if (!ReadLe(&dos, 0, &magic) || magic != kDosMagic ||
-        !ReadLe(&dos, kDosRelocationTable, &relocationTable) || relocationTable < kMinRelocationTable ||
-        !ReadLe(&dos, kDosNewHeader, &newHeader))
+    if (!ReadLe(&dos, 0, &magic) || magic != kDosMagic || !ReadLe(&dos, kDosRelocationTable, &relocationTable) ||
+        relocationTable < kMinRelocationTable || !ReadLe(&dos, kDosNewHeader, &newHeader))
         return 0;
 
     ByteSpan header = {};
@@ -66,13 +65,15 @@ BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
     WORD signature16 = 0;
     DWORD signature32 = 0;
     if (ReadLe(&header, 0, &signature16) && signature16 == kNeSignature) {
-        if (!ReadNeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header, newHeader))
+        if (!ReadNeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header,
+                               newHeader))
             return 0;
         *pdwKind = EXE_KIND_NE;
         return 1;
     }
     if (ReadLe(&header, 0, &signature32) && signature32 == kPeSignature) {
-        if (!ReadPeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader)) return 0;
+        if (!ReadPeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader))
+            return 0;
         *pdwKind = EXE_KIND_PE;
         return 1;
     }
@@ -113,27 +114,27 @@ BOOL IsInSystemDirectory(LPCSTR path) {
 LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind) {
     *pdwKind = EXE_KIND_NONE;
     HFILE file = _lopen(path, OF_READ);
-    if (file == HFILE_ERROR) return NULL;
-    LPSTR result = NULL;
+    if (file == HFILE_ERROR) return nullptr;
+    LPSTR result = nullptr;
     if (EnsureScanBuffers()) {
         gScanNameBuffer[0] = gScanNameBuffer[1] = '\0';
         if (ReadExecutable(file, pdwKind)) result = gScanNameBuffer;
     }
     _lclose(file);
-    if (result != NULL && result[0] != '\0') {
+    if (result != nullptr && result[0] != '\0') {
         DWORD cbList = 0;
-        MeasureStringList(result, /*cbGap=*/0, &cbList, NULL);
+        MeasureStringList(result, /*cbGap=*/0, &cbList, nullptr);
         CharLowerBuffA(result, cbList);
     }
     return result;
 }
 
 DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList) {
-    if (list == NULL || cbList < 2 || IsNeverScannedFile(path)) return 0;
+    if (list == nullptr || cbList < 2 || IsNeverScannedFile(path)) return 0;
     PumpMessages();
     DWORD kind = EXE_KIND_NONE;
     LPCSTR names = ReadModuleReferences(path, &kind);
-    if (names == NULL) return 0;
+    if (names == nullptr) return 0;
 
     CHAR ownName[PATH_BUFFER_SIZE];
     GetFileBaseName(ownName, path);
@@ -143,7 +144,7 @@ DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList) {
         if (IsSystemModule(name, kind) || CompareTextNoCase(name, ownName) == 0) continue;
         // Room for the name, its NUL and the two closing NULs.
         size_t cb = strlen(name) + 1;
-        if ((size_t)(end - pos) < cb + 2) break;
+        if (static_cast<size_t>(end - pos) < cb + 2) break;
         memcpy(pos, name, cb);
         pos += cb;
     }
@@ -165,6 +166,6 @@ BOOL IsSystemModule(LPCSTR name, DWORD kind) {
 void FreeScanBuffers() {
     FreeLockedBuffer(gScanNameBuffer);
     FreeLockedBuffer(gScanHeaderBuffer);
-    gScanNameBuffer = NULL;
-    gScanHeaderBuffer = NULL;
+    gScanNameBuffer = nullptr;
+    gScanHeaderBuffer = nullptr;
 }

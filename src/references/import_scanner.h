@@ -29,7 +29,7 @@
 DWORD GetFileReferences(LPCSTR path, DWORD *pdwKind, LPSTR list, DWORD cbList);
 
 // The file's raw module names as a multi-string list in the reference name buffer (valid until
-// the next scan or FreeScanBuffers), or NULL when the file is not scanned. *pdwKind is set to
+// the next scan or FreeScanBuffers), or none when the file is not scanned. *pdwKind is set to
 // EXE_KIND_NONE first and to EXE_KIND_NE or EXE_KIND_PE only on success. NE names are converted
 // from the OEM code page; the list is lower-cased. A name of length 0 ends the list there.
 LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind);

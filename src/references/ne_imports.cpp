@@ -1,7 +1,7 @@
 // Module names of a New Executable file: the module-reference table holds, per referenced module,
 // a 16-bit offset into the imported-names table, where the name is stored as a length byte and
 // that many OEM characters.
-#include <string.h>
+#include <cstring>
 
 #include "references/ne_imports.h"
 #include "references/scan_bytes.h"
@@ -39,32 +39,33 @@ BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbH
     if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible) return 0;
 
     // The table read overwrites the header, whose fields are all taken by now.
-    DWORD cbTable = ReadScanFileAt(file, (int64_t)(neOffset + moduleTable), header,
+    DWORD cbTable = ReadScanFileAt(file, static_cast<int64_t>(neOffset + moduleTable), header,
                                    cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
     if (cbTable == 0) return 0;
     ByteSpan table = {header, cbTable};
 
     for (DWORD i = 0; i < cModules; i++) {
         WORD nameOffset = 0;
-        if (!ReadLe(&table, (uint64_t)i * 2, &nameOffset)) break;
+        if (!ReadLe(&table, static_cast<uint64_t>(i) * 2, &nameOffset)) break;
         BYTE raw[kNameRead];
-        DWORD cbRaw = ReadScanFileAt(file, (int64_t)(neOffset + importedNames + nameOffset), raw, sizeof raw);
+        DWORD cbRaw =
+            ReadScanFileAt(file, static_cast<int64_t>(neOffset + importedNames + nameOffset), raw, sizeof raw);
         // A failed read ends the list; the names read so far count.
         if (cbRaw == 0) break;
         ByteSpan name = {raw, cbRaw};
         BYTE cch = 0;
         if (!ReadLe(&name, 0, &cch)) break;
         // A name cut off by the end of the file keeps what was read.
-        if (cch > cbRaw - 1) cch = (BYTE)(cbRaw - 1);
+        if (cch > cbRaw - 1) cch = static_cast<BYTE>(cbRaw - 1);
         const BYTE *text = SpanAt(&name, 1, cch);
-        if (text == NULL) break;
+        if (text == nullptr) break;
         // A NUL inside the name ends it, so that one table entry never yields two names; an empty
         // name ends the list, as it would close it anyway.
-        size_t len = strnlen((const char *)text, cch);
+        size_t len = strnlen(reinterpret_cast<const char *>(text), cch);
         if (len == 0) break;
         // Room for the name, its NUL and the list's closing NUL; a name that does not fit is
         // dropped with all after it.
-        if ((size_t)(end - pos) < len + 2) break;
+        if (static_cast<size_t>(end - pos) < len + 2) break;
         memcpy(pos, text, len);
         pos[len] = '\0';
         OemToCharA(pos, pos);

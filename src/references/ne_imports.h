@@ -7,5 +7,5 @@
 // [pos, end) (at least one byte) and closes the list, reusing `header` (cbHeader bytes, the header
 // read buffer) for the module-reference table. Returns 0, with the list closed, when the file's
 // application type is not scanned or its tables cannot be read.
-[[nodiscard]] BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader,
-                                     const ByteSpan *ne, uint64_t neOffset);
+[[nodiscard]] BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *ne,
+                                     uint64_t neOffset);

@@ -6,7 +6,6 @@
 #include "support/limits.h"
 #include "support/path_utils.h"
 
-
 void LoadNeverScannedList() {
     if (gNeverScanned.pList != nullptr) return;
     LPSTR list = nullptr;
@@ -18,7 +17,7 @@ void LoadNeverScannedList() {
     CharLowerBuffA(list, cbList);
     // The header line is not an entry; a header alone is a loaded list of no entries (files
     // without an extension still count).
-    IndexLookupList(&gNeverScanned, list, NextListString(list), (LONG)cStrings - 1);
+    IndexLookupList(&gNeverScanned, list, NextListString(list), static_cast<LONG>(cStrings) - 1);
 }
 
 void FreeNeverScannedList() { FreeLookupList(&gNeverScanned); }

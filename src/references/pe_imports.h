@@ -13,7 +13,7 @@
 LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *pe);
 
 // The first 40-byte section header, in the section table behind a PE32 optional header of the
-// standard 224 bytes, whose 8-byte name equals `name` ignoring ASCII case; NULL when none does.
+// standard 224 bytes, whose 8-byte name equals `name` ignoring ASCII case; none when none does.
 // Only whole records within `pe` are examined.
 const BYTE *FindPeSection(LPCSTR name, const ByteSpan *pe);
 

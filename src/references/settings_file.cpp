@@ -65,7 +65,7 @@ BOOL ReadSectionGroup(LPSTR list, DWORD cbList, TextCursor &cursor, BOOL convert
             lineStart = 1;
             produced = 0;
         } else {
-            list[cbWritten++] = (CHAR)ch;
+            list[cbWritten++] = static_cast<CHAR>(ch);
             ++cursor.pos;
             lineStart = 0;
             produced = 1;
@@ -99,7 +99,7 @@ void ExtractSectionName(LPSTR name, LPCSTR header) {
     const char *open = std::strchr(header, '[');
     if (open == nullptr) return;
     const char *close = std::strchr(open + 1, ']');
-    const size_t cch = close != nullptr ? (size_t)(close - open - 1) : std::strlen(open + 1);
+    const size_t cch = close != nullptr ? static_cast<size_t>(close - open - 1) : std::strlen(open + 1);
     if (cch >= PATH_BUFFER_SIZE) return;
     std::memcpy(name, open + 1, cch);
     name[cch] = '\0';
@@ -130,7 +130,7 @@ LPSTR ShrinkLockedBuffer(LPSTR block, DWORD cbNew) {
     HGLOBAL handle = GlobalHandle(block);
     GlobalUnlock(handle);
     HGLOBAL shrunk = GlobalReAlloc(handle, cbNew, GMEM_MOVEABLE);
-    LPSTR result = (LPSTR)GlobalLock(shrunk != nullptr ? shrunk : handle);
+    LPSTR result = static_cast<LPSTR>(GlobalLock(shrunk != nullptr ? shrunk : handle));
     return result;
 }
 
@@ -138,7 +138,7 @@ LPSTR ShrinkLockedBuffer(LPSTR block, DWORD cbNew) {
 
 LPSTR ReadDataFileSection(LPCSTR path, LPCSTR name, BOOL convertOem) {
     DWORD cbChunkBlock = SETTINGS_CHUNK_BUFFER_SIZE;
-    BYTE *chunk = (BYTE *)AllocLockedBuffer(&cbChunkBlock, SETTINGS_CHUNK_STEP);
+    BYTE *chunk = static_cast<BYTE *>(AllocLockedBuffer(&cbChunkBlock, SETTINGS_CHUNK_STEP));
     if (chunk == nullptr) return nullptr;
     const DWORD cbChunk = cbChunkBlock - 3;
 
@@ -149,18 +149,18 @@ LPSTR ReadDataFileSection(LPCSTR path, LPCSTR name, BOOL convertOem) {
     }
 
     DWORD cbList = SETTINGS_LIST_BUFFER_SIZE;
-    LPSTR list = (LPSTR)AllocLockedBuffer(&cbList, SETTINGS_LIST_STEP);
+    LPSTR list = static_cast<LPSTR>(AllocLockedBuffer(&cbList, SETTINGS_LIST_STEP));
     BOOL found = 0;
     while (list != nullptr) {
         const UINT cbRead = _lread(file, chunk, cbChunk);
-        if (cbRead == (UINT)HFILE_ERROR || cbRead == 0 || cbRead > cbChunk) break;
+        if (cbRead == static_cast<UINT> HFILE_ERROR || cbRead == 0 || cbRead > cbChunk) break;
         DWORD groupStart = 0;
         found = FindSectionInText(list, cbList, chunk, cbRead, name, convertOem, &groupStart);
         if (found || cbRead < cbChunk) break;
         // One group filling the whole chunk would be read again from the same place forever: the
         // reading ends there, and the sections after it are out of reach.
         if (groupStart == 0) break;
-        if (_llseek(file, -(LONG)(cbRead - groupStart), FILE_CURRENT) == HFILE_ERROR) break;
+        if (_llseek(file, -static_cast<LONG>(cbRead - groupStart), FILE_CURRENT) == HFILE_ERROR) break;
         std::memset(chunk, 0, cbChunkBlock);
     }
 

@@ -14,14 +14,14 @@
 #define SETTINGS_LIST_STEP 1024
 
 // Reads section `name` of the settings data file in the program's directory, converted from the
-// OEM to the ANSI code page. 1 with *list set to the section list, or 0 with *list NULL when the
+// OEM to the ANSI code page. 1 with *list set to the section list, or 0 with *list none when the
 // file, the section or memory is missing. The caller frees the list with FreeLockedBuffer.
 BOOL ReadSettingsSection(LPCSTR name, LPSTR *list);
 
 // The section list of the first group of file `path` whose name equals `name` ignoring case: a
 // multi-string list whose first string is the group's header line and whose further strings are
 // its entries, in a locked global block shrunk to the list's size plus 2 bytes; the caller frees it
-// with FreeLockedBuffer. NULL when the file cannot be opened, memory cannot be had or no group has
+// with FreeLockedBuffer. none when the file cannot be opened, memory cannot be had or no group has
 // the name. Truncates: a group longer than the list block is cut after block size - 2 bytes, its
 // strings closed normally. `convertOem` 0 keeps the file's bytes as they are.
 LPSTR ReadDataFileSection(LPCSTR path, LPCSTR name, BOOL convertOem);

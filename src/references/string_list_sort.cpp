@@ -12,7 +12,7 @@ namespace {
 LPCSTR StringAt(const void *offset, DWORD base) {
     DWORD value;
     std::memcpy(&value, offset, sizeof value);
-    return (LPCSTR)(uintptr_t)(DWORD)(base + value);
+    return reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(static_cast<DWORD>(base + value)));
 }
 
 }  // namespace
@@ -34,13 +34,13 @@ int WINAPI CompareListEntriesHuge(void *a, void *b, DWORD base) {
 }  // extern "C"
 
 void ShellSort(void *base, DWORD count, DWORD cbRecord, ShellSortCompare compare, DWORD context) {
-    BYTE *records = (BYTE *)base;
+    BYTE *records = static_cast<BYTE *>(base);
     for (DWORD gap = count / 2; gap != 0; gap /= 2) {
         for (DWORD i = gap; i < count; ++i) {
             DWORD j = i - gap;
             for (;;) {
-                BYTE *left = records + (size_t)j * cbRecord;
-                BYTE *right = records + (size_t)(j + gap) * cbRecord;
+                BYTE *left = records + static_cast<size_t>(j) * cbRecord;
+                BYTE *right = records + static_cast<size_t>(j + gap) * cbRecord;
                 if (compare(left, right, context) <= 0) break;
                 for (DWORD k = 0; k < cbRecord; ++k) {
                     const BYTE kept = left[k];
@@ -56,24 +56,25 @@ void ShellSort(void *base, DWORD count, DWORD cbRecord, ShellSortCompare compare
 
 void SortStringList(LPSTR list, DWORD cbGap) {
     // The entries are sorted as 32-bit offsets from a 32-bit base, which only global memory has.
-    if (list == nullptr || (uintptr_t)list > 0xFFFFFFFFu || IsBadReadPtr(list, 4)) return;
+    if (list == nullptr || reinterpret_cast<uintptr_t>(list) > 0xFFFFFFFFu || IsBadReadPtr(list, 4)) return;
     DWORD cbTotal = 0;
     DWORD cEntries = 0;
     MeasureStringList(list, cbGap, &cbTotal, &cEntries);
     if (cEntries < 2) return;
 
-    DWORD cbOffsets = cEntries * (DWORD)sizeof(DWORD);
-    DWORD *offsets = (DWORD *)AllocLockedBuffer(&cbOffsets, /*cbStep=*/0);
+    DWORD cbOffsets = cEntries * static_cast<DWORD>(sizeof(DWORD));
+    DWORD *offsets = static_cast<DWORD *>(AllocLockedBuffer(&cbOffsets, /*cbStep=*/0));
     if (offsets == nullptr) return;
     LPCSTR pos = list;
     for (DWORD i = 0; i < cEntries; ++i) {
-        offsets[i] = (DWORD)(pos - list);
+        offsets[i] = static_cast<DWORD>(pos - list);
         pos = NextListString(pos) + cbGap;
     }
-    ShellSort(offsets, cEntries, sizeof(DWORD), CompareListEntries, (DWORD)(uintptr_t)list);
+    ShellSort(offsets, cEntries, sizeof(DWORD), CompareListEntries,
+              static_cast<DWORD>(reinterpret_cast<uintptr_t>(list)));
 
     DWORD cbSorted = cbTotal + 10;
-    LPSTR sorted = (LPSTR)AllocLockedBuffer(&cbSorted, /*cbStep=*/0);
+    LPSTR sorted = static_cast<LPSTR>(AllocLockedBuffer(&cbSorted, /*cbStep=*/0));
     if (sorted != nullptr) {
         LPSTR out = sorted;
         for (DWORD i = 0; i < cEntries; ++i) {

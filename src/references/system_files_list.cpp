@@ -4,7 +4,6 @@
 #include "store/ptr32.h"
 #include "support/path_utils.h"
 
-
 BOOL SearchSortedStrings(const DWORD *entries, LONG count, LPCSTR key) {
     LONG low = 0;
     LONG high = count - 1;
@@ -23,8 +22,8 @@ BOOL SearchSortedStrings(const DWORD *entries, LONG count, LPCSTR key) {
 BOOL IndexLookupList(LookupList *lookup, LPSTR list, LPCSTR first, LONG count) {
     DWORD *entries = nullptr;
     if (count > 0) {
-        DWORD cbEntries = (DWORD)count * (DWORD)sizeof(DWORD);
-        entries = (DWORD *)AllocLockedBuffer(&cbEntries, /*cbStep=*/0);
+        DWORD cbEntries = static_cast<DWORD>(count) * static_cast<DWORD>(sizeof(DWORD));
+        entries = static_cast<DWORD *>(AllocLockedBuffer(&cbEntries, /*cbStep=*/0));
         if (entries == nullptr) {
             FreeLockedBuffer(list);
             return 0;
@@ -52,7 +51,7 @@ BOOL LoadSystemFilesList() {
     MeasureStringList(list, 0, &cbList, &cStrings);
     CharLowerBuffA(list, cbList);
     SortStringList(list, /*cbGap=*/0);
-    return IndexLookupList(&gSystemFiles, list, list, (LONG)cStrings);
+    return IndexLookupList(&gSystemFiles, list, list, static_cast<LONG>(cStrings));
 }
 
 void FreeSystemFilesList() { FreeLookupList(&gSystemFiles); }

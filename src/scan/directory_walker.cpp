@@ -14,7 +14,6 @@ const CHAR kAllFiles[] = "*.*";
 const CHAR kEmptyText[] = "";
 const DWORD kPatternRoom = 4;  // "\*.*" appended to a directory's path to list it
 
-
 // A callback's 0 asks to stop.
 BOOL CallDirCallback(DWORD event) {
     if (gWalk.dirCallback == nullptr) return TRUE;

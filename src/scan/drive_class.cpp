@@ -3,19 +3,18 @@
 #include "store/module_state.h"
 #include "support/path_utils.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 
-const DWORD VWIN32_DIOC_DOS_IOCTL = 1; /* VWIN32 service: interrupt 21h function 44h */
+const DWORD VWIN32_DIOC_DOS_IOCTL = 1;  // VWIN32 service: interrupt 21h function 44h
 
-/* 1 for A, 2 for B, ... from the path's first character. */
+// 1 for A, 2 for B, ... from the path's first character.
 DWORD DriveNumberOfPath(LPCSTR path) {
-    UINT_PTR upper = (UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)path[0]);
-    return (DWORD)(BYTE)upper - 64;
+    return static_cast<DWORD>(static_cast<BYTE>(CharUpperOne(path[0]))) - ('A' - 1);
 }
 
-BOOL IsUsableHandle(HANDLE h) { return h != NULL && h != INVALID_HANDLE_VALUE; }
+BOOL IsUsableHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
 }  // namespace
 
@@ -35,11 +34,13 @@ DWORD GetPlatform(void) {
 
 void CallDosIoctl(DIOC_REGISTERS *pOut, const DIOC_REGISTERS *pIn) {
     memset(pOut, 0, sizeof *pOut);
-    if (gVwin32Device == NULL) gVwin32Device = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (gVwin32Device == nullptr)
+        gVwin32Device = CreateFileA("\\\\.\\VWIN32", 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 
     DWORD cbReturned = 0;
-    if (!IsUsableHandle(gVwin32Device) || !DeviceIoControl(gVwin32Device, VWIN32_DIOC_DOS_IOCTL, (LPVOID)pIn, sizeof *pIn, pOut,
-                                                       sizeof *pOut, &cbReturned, NULL))
+    if (!IsUsableHandle(gVwin32Device) ||
+        !DeviceIoControl(gVwin32Device, VWIN32_DIOC_DOS_IOCTL, const_cast<DIOC_REGISTERS *>(pIn), sizeof *pIn, pOut,
+                         sizeof *pOut, &cbReturned, nullptr))
         pOut->reg_Flags |= DOS_FLAG_CARRY;
 }
 
@@ -87,8 +88,8 @@ BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions) {
         in.reg_EAX = DOS_IOCTL_GENERIC_BLOCK;
         CallDosIoctl(&out, &in);
         if ((out.reg_Flags & DOS_FLAG_CARRY) == 0) {
-            level = (WORD)out.reg_EAX;
-            permissions = (WORD)out.reg_ECX;
+            level = static_cast<WORD>(out.reg_EAX);
+            permissions = static_cast<WORD>(out.reg_ECX);
             fRead = 1;
         }
     }
@@ -100,7 +101,7 @@ BOOL GetDriveLockState(LPCSTR path, WORD *pLockLevel, WORD *pPermissions) {
 
 BOOL IsDriveLocked(LPCSTR path) {
     WORD level;
-    GetDriveLockState(path, &level, NULL);
+    GetDriveLockState(path, &level, nullptr);
     return level != DOS_LOCK_LEVEL_NONE;
 }
 
@@ -116,9 +117,9 @@ LPSTR FindFirstHardOrNetworkRoot(LPSTR root) {
 }
 
 BOOL GetFullPath(LPSTR dest, LPCSTR path) {
-    LPSTR pFilePart = NULL;
+    LPSTR pFilePart = nullptr;
     DWORD cch = GetFullPathNameA(path, PATH_BUFFER_SIZE, dest, &pFilePart);
-    /* Win32 returns the size it would need, without writing, when the buffer is too small. */
+    // Win32 returns the size it would need, without writing, when the buffer is too small.
     if (cch == 0 || cch >= PATH_BUFFER_SIZE) {
         dest[0] = '\0';
         return 0;
@@ -127,9 +128,9 @@ BOOL GetFullPath(LPSTR dest, LPCSTR path) {
 }
 
 BOOL ResetDriveClassState(void) {
-    BOOL fOpened = gVwin32Device != NULL;
+    BOOL fOpened = gVwin32Device != nullptr;
     if (IsUsableHandle(gVwin32Device)) CloseHandle(gVwin32Device);
-    gVwin32Device = NULL;
+    gVwin32Device = nullptr;
     gPlatform = 0;
     gPlatformKnown = 0;
     return fOpened;

@@ -15,6 +15,7 @@
 #include "store/path_lookup.h"
 #include "store/reference_buffer.h"
 #include "support/message_pump.h"
+#include "support/path_utils.h"
 
 namespace {
 
@@ -42,9 +43,7 @@ EntryRecord *RecordAt(DWORD offset) {
 // drive has none yet.
 BOOL SelectDrive(LPCSTR directory) {
     if (gCurrentDrive != nullptr) {
-        CHAR have[2] = {static_cast<CHAR>(gCurrentDrive->chLetter), '\0'};
-        CHAR want[2] = {directory[0], '\0'};
-        if (CharUpperA(have)[0] == CharUpperA(want)[0]) return TRUE;
+        if (CharUpperOne(static_cast<CHAR>(gCurrentDrive->chLetter)) == CharUpperOne(directory[0])) return TRUE;
     }
     DriveRecord *drive = FindDriveRecord(directory);
     if (drive == nullptr) {

@@ -17,15 +17,14 @@
 #include <type_traits>
 
 #define BLOCK_HEADER_SIZE 18
-#define BLOCK_ALLOC_FLAGS 0x42  // GMEM_MOVEABLE | GMEM_ZEROINIT: every block, every buffer that outlives a call
+#define BLOCK_ALLOC_FLAGS (GMEM_MOVEABLE | GMEM_ZEROINIT)  // 0x42: every block is movable and zero-filled
 #define NO_FREE_BLOCK_ID 0xFFFF  // AllocateBlockId found no id; the block is made with it anyway
-#define ENTRY_KNOWN_FLAGS \
-    (ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_SEEN | ENTRY_PE)
+#define ENTRY_KNOWN_FLAGS (ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_SEEN | ENTRY_PE)
 
-#define ENTRY_FIXED_SIZE 10                    // wLength .. wChildId: the record up to szName
+#define ENTRY_FIXED_SIZE 10                       // wLength .. wChildId: the record up to szName
 #define ENTRY_HEADER_SIZE (ENTRY_FIXED_SIZE + 1)  // the fixed part and the first byte of szName
 #define ENTRY_FILE_TAIL_SIZE 8
-#define DIR_RECORD_SIZE(cchName) (ENTRY_FIXED_SIZE + (cchName) + 1)  // fixed part, name, NUL
+#define DIR_RECORD_SIZE(cchName) (ENTRY_FIXED_SIZE + (cchName) + 1)                  // fixed part, name, NUL
 #define FILE_RECORD_SIZE(cchName) (DIR_RECORD_SIZE(cchName) + ENTRY_FILE_TAIL_SIZE)  // no references
 
 static_assert(sizeof(DirectoryBlock) == BLOCK_HEADER_SIZE, "the block header");
@@ -67,8 +66,7 @@ inline EntryRecord *FirstEntry(const DirectoryBlock *block) {
 inline WORD GetEntryLength(const EntryRecord *e) { return LoadField<WORD>(&e->wLength); }
 inline void SetEntryLength(EntryRecord *e, WORD cb) { StoreField<WORD>(&e->wLength, cb); }
 inline EntryRecord *NextEntry(const EntryRecord *e) {
-    return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(const_cast<EntryRecord *>(e)) +
-                                           GetEntryLength(e));
+    return reinterpret_cast<EntryRecord *>(reinterpret_cast<BYTE *>(const_cast<EntryRecord *>(e)) + GetEntryLength(e));
 }
 // Byte offset of a record inside its block.
 inline DWORD EntryOffset(const DirectoryBlock *block, const EntryRecord *e) {

@@ -1,12 +1,8 @@
 #include "store/drive_table.h"
 
-#include <cstring>
+#include "support/path_utils.h"
 
-static BYTE UpperLetter(CHAR ch) {
-    // CharUpperA takes a single character in the low word of its argument.
-    return static_cast<BYTE>(reinterpret_cast<UINT_PTR>(
-        CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(ch))))));
-}
+#include <cstring>
 
 DriveRecord *AddDriveRecord(LPCSTR path) {
     const DWORD count = gDriveTable.dwCount;
@@ -14,16 +10,17 @@ DriveRecord *AddDriveRecord(LPCSTR path) {
     DriveRecord *drive = &gDriveTable.records[count];
     gDriveTable.dwCount = count + 1;
     std::memset(drive, 0, sizeof *drive);
-    drive->chLetter = UpperLetter(path[0]);
+    drive->chLetter = static_cast<BYTE>(CharUpperOne(path[0]));
     gDirtyFlag = 1;
     return drive;
 }
 
 DriveRecord *FindDriveRecord(LPCSTR path) {
     if (path == nullptr || path[0] == '\0' || path[1] != ':') return nullptr;
-    const BYTE letter = UpperLetter(path[0]);
+    const BYTE letter = static_cast<BYTE>(CharUpperOne(path[0]));
     for (DWORD i = 0; i < DriveCount(); ++i) {
-        if (UpperLetter(static_cast<CHAR>(gDriveTable.records[i].chLetter)) == letter) return &gDriveTable.records[i];
+        if (static_cast<BYTE>(CharUpperOne(static_cast<CHAR>(gDriveTable.records[i].chLetter))) == letter)
+            return &gDriveTable.records[i];
     }
     return nullptr;
 }

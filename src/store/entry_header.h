@@ -15,8 +15,8 @@
 #include "store/block_layout.h"
 #include "store/reference_buffer.h"
 
-#define ENTRY_NAME_MAX 259        // characters of a record's name, without the NUL
-#define MAX_RECORD_REFERENCES 255 // bRefCount is 8 bits
+#define ENTRY_NAME_MAX 259         // characters of a record's name, without the NUL
+#define MAX_RECORD_REFERENCES 255  // bRefCount is 8 bits
 
 static_assert(FILE_RECORD_SIZE(ENTRY_NAME_MAX) + REFERENCE_BUFFER_SIZE <= 0xFFFF, "every record fits wLength");
 

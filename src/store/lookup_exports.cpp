@@ -8,7 +8,7 @@
 #include "store/ptr32.h"
 #include "support/path_utils.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 

@@ -16,17 +16,17 @@
 #include "support/limits.h"
 
 // ---- Lifetime and the frame of the exports (store: module_state, export_frame) -------------------
-extern DWORD gCriticalFlag;   // 1 while an export works on the map. Set and restored by export frames
-                              // and ReleaseMap; survives a map release
-extern DWORD gErrorCode;      // DRIVEMAP_* code of the last export that stores one; survives a release
-extern DWORD gDirtyFlag;      // the map differs from the map file. Set by every change (store, scan,
-                              // mapfile); cleared by a successful save and by the map release
-extern DWORD gClientCount;    // registered clients (state_exports); survives a release
-extern DWORD gLoadedFlag;     // a map is in memory: set by a whole read or build; cleared by the release
-extern DWORD gOperationMode;  // MODE_* of the export running, set at its start and never reset after
-extern DWORD gExportDepth;    // export frames open on the caller's thread (export_frame); back to 0
-                              // when the outermost export returns
-extern HINSTANCE gModuleInstance;              // set when the library is loaded (exports/dll_main)
+extern DWORD gCriticalFlag;        // 1 while an export works on the map. Set and restored by export frames
+                                   // and ReleaseMap; survives a map release
+extern DWORD gErrorCode;           // DRIVEMAP_* code of the last export that stores one; survives a release
+extern DWORD gDirtyFlag;           // the map differs from the map file. Set by every change (store, scan,
+                                   // mapfile); cleared by a successful save and by the map release
+extern DWORD gClientCount;         // registered clients (state_exports); survives a release
+extern DWORD gLoadedFlag;          // a map is in memory: set by a whole read or build; cleared by the release
+extern DWORD gOperationMode;       // MODE_* of the export running, set at its start and never reset after
+extern DWORD gExportDepth;         // export frames open on the caller's thread (export_frame); back to 0
+                                   // when the outermost export returns
+extern HINSTANCE gModuleInstance;  // set when the library is loaded (exports/dll_main)
 extern CHAR gWindowsDirectory[PATH_BUFFER_SIZE];  // captured at load; empty when it did not fit
 extern CHAR gSystemDirectory[PATH_BUFFER_SIZE];   // captured at load; empty when it did not fit
 
@@ -55,8 +55,8 @@ extern DWORD gShrinkPending;        // a block may hold spare space to cut back 
 // What the chain operations remember so that adding n directories does not cost n walks of the
 // chain (directory_blocks). Forgotten (the flags cleared) by the map release, when blocks come and
 // go wholesale.
-extern WORD gBlockIdUse[0x10000];      // blocks on the chain carrying each id, once counted
-extern BOOL gBlockIdUseCounted;        // gBlockIdUse is up to date
+extern WORD gBlockIdUse[0x10000];         // blocks on the chain carrying each id, once counted
+extern BOOL gBlockIdUseCounted;           // gBlockIdUse is up to date
 extern DirectoryBlock *gBeforeLastBlock;  // the block whose pNext is gLastBlock, once known
 extern BOOL gBeforeLastKnown;             // gBeforeLastBlock is up to date
 

@@ -5,7 +5,7 @@
 #include "store/module_state.h"
 #include "support/path_utils.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 

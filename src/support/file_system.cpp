@@ -4,12 +4,12 @@
 #include "support/limits.h"
 #include "support/path_utils.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 
-/* A drive root exists when its drive can be made current; the caller's current directory is put
- * back whatever happens. */
+// A drive root exists when its drive can be made current; the caller's current directory is put
+// back whatever happens.
 DWORD RootExists(LPCSTR root) {
     CHAR kept[PATH_BUFFER_SIZE] = "";
     CHAR current[PATH_BUFFER_SIZE];
@@ -22,8 +22,8 @@ DWORD RootExists(LPCSTR root) {
     return answer;
 }
 
-/* Searches with `dwMask` and closes at once; 1 when an entry was found whose name does not
- * begin with a dot (which also passes over "." and ".."), its record in *pFind. */
+// Searches with `dwMask` and closes at once; 1 when an entry was found whose name does not
+// begin with a dot (which also passes over "." and ".."), its record in *pFind.
 BOOL FindVisibleEntry(LPCSTR path, DWORD dwMask, FIND_DATA *pFind) {
     HANDLE hFind = FindFirstEntry(path, dwMask, pFind);
     if (hFind == INVALID_HANDLE_VALUE) return 0;
@@ -34,7 +34,7 @@ BOOL FindVisibleEntry(LPCSTR path, DWORD dwMask, FIND_DATA *pFind) {
 }  // namespace
 
 DWORD DirectoryExists(LPSTR path) {
-    if (path == NULL || path[0] == '\0') return 0;
+    if (path == nullptr || path[0] == '\0') return 0;
     if (IsRootPath(path)) return RootExists(path);
     LPSTR last = LastCharOf(path);
     BOOL removedBackslash = *last == '\\';
@@ -42,19 +42,19 @@ DWORD DirectoryExists(LPSTR path) {
     FIND_DATA find;
     DWORD answer =
         FindVisibleEntry(path, SEARCH_FILES_AND_DIRS, &find) && (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    /* Put back in place rather than appended, so that a text of any length ends as it began. */
+    // Put back in place rather than appended, so that a text of any length ends as it began.
     if (removedBackslash) *last = '\\';
     return answer;
 }
 
 BOOL FileExists(LPCSTR path) {
-    if (path == NULL || path[0] == '\0') return 0;
+    if (path == nullptr || path[0] == '\0') return 0;
     FIND_DATA find;
     return FindVisibleEntry(path, SEARCH_FILES_ONLY, &find) && (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 BOOL GetTrueCasePath(LPSTR dest, LPCSTR path) {
-    if (path == NULL || path[0] == '\0') {
+    if (path == nullptr || path[0] == '\0') {
         dest[0] = '\0';
         return 1;
     }
@@ -88,4 +88,4 @@ BOOL DeleteSingleFile(LPCSTR path) {
 
 void SetAttributes(LPCSTR path, DWORD dwAttributes) { SetFileAttributesA(path, dwAttributes); }
 
-BOOL HasWildcards(LPCSTR text) { return text != NULL && strpbrk(text, "*?") != NULL; }
+BOOL HasWildcards(LPCSTR text) { return text != nullptr && strpbrk(text, "*?") != nullptr; }

@@ -1,6 +1,6 @@
 #include "support/path_utils.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace {
 
@@ -8,7 +8,7 @@ const size_t kMaxPathChars = PATH_BUFFER_SIZE - 1;
 
 BOOL IsSeparator(CHAR ch) { return ch == '\\' || ch == ':'; }
 
-/* Copies `cch` characters of `src` into a path buffer, cut at 299, and closes it. */
+// Copies `cch` characters of `src` into a path buffer, cut at 299, and closes it.
 LPSTR CopyBounded(LPSTR dest, LPCSTR src, size_t cch) {
     if (cch > kMaxPathChars) cch = kMaxPathChars;
     memmove(dest, src, cch);
@@ -16,30 +16,27 @@ LPSTR CopyBounded(LPSTR dest, LPCSTR src, size_t cch) {
     return dest;
 }
 
-/* Index of the dot that starts the extension, or -1. The first character is never examined, so
- * ".profile" has no extension. */
+// Index of the dot that starts the extension, or -1. The first character is never examined, so
+// ".profile" has no extension.
 ptrdiff_t FindExtensionDot(LPCSTR path) {
-    for (ptrdiff_t i = (ptrdiff_t)strlen(path) - 1; i > 0; --i) {
+    for (ptrdiff_t i = static_cast<ptrdiff_t>(strlen(path)) - 1; i > 0; --i) {
         if (path[i] == '.') return i;
         if (IsSeparator(path[i])) return -1;
     }
     return -1;
 }
 
-/* Length of the path without its last component: the cut RemoveLastPathComponent makes. */
+// Length of the path without its last component: the cut RemoveLastPathComponent makes.
 size_t ParentLength(LPCSTR path) {
-    ptrdiff_t i = (ptrdiff_t)strlen(path) - 1;
+    ptrdiff_t i = static_cast<ptrdiff_t>(strlen(path)) - 1;
     while (i >= 0 && !IsSeparator(path[i])) --i;
     if (i < 0) return 0;
     if (path[i] == ':' || i == 0 || path[i - 1] == ':')
-        return (size_t)i + 1; /* "X:", a lone leading backslash, a drive root: kept */
-    return (size_t)i;
+        return static_cast<size_t>(i) + 1; /* "X:", a lone leading backslash, a drive root: kept */
+    return static_cast<size_t>(i);
 }
 
-/* CharUpperA / CharLowerA of one character, through the single-character form of the call. */
-CHAR MapCharUpper(CHAR ch) { return (CHAR)(BYTE)(UINT_PTR)CharUpperA((LPSTR)(UINT_PTR)(BYTE)ch); }
-
-/* 1 when `map` leaves the text unchanged, compared byte by byte. */
+// 1 when `map` leaves the text unchanged, compared byte by byte.
 BOOL IsUnchangedBy(LPCSTR text, LPSTR(WINAPI *map)(LPSTR)) {
     CHAR copy[CASE_TEST_BUFFER_SIZE];
     const size_t cchChunk = sizeof(copy) - 1;
@@ -56,7 +53,7 @@ BOOL IsUnchangedBy(LPCSTR text, LPSTR(WINAPI *map)(LPSTR)) {
     return 1;
 }
 
-/* Walks the path's components and capitalises those `select` accepts, in place. */
+// Walks the path's components and capitalises those `select` accepts, in place.
 LPSTR ProperCaseComponents(LPSTR path, BOOL (*select)(LPCSTR component)) {
     CHAR component[PATH_BUFFER_SIZE];
     LPCSTR pos = path;
@@ -66,10 +63,10 @@ LPSTR ProperCaseComponents(LPSTR path, BOOL (*select)(LPCSTR component)) {
         size_t cch = strlen(component);
         if (cch == 0) break;
         if (select(component)) {
-            component[0] = MapCharUpper(component[0]);
+            component[0] = CharUpperOne(component[0]);
             CharLowerA(component + 1);
         }
-        /* Same length as the text it came from (or its first 299 characters): no NUL. */
+        // Same length as the text it came from (or its first 299 characters): no NUL.
         memcpy(start, component, cch);
     }
     return path;
@@ -84,7 +81,7 @@ BOOL AnyComponent(LPCSTR) { return 1; }
 }  // namespace
 
 LPSTR AppendPathComponent(LPSTR path, LPCSTR name) {
-    if (name == NULL || name[0] == '\0') return path;
+    if (name == nullptr || name[0] == '\0') return path;
     size_t cch = strlen(path);
     if (cch > 0 && path[cch - 1] != '\\' && cch < kMaxPathChars) path[cch++] = '\\';
     if (name[0] == '\\') ++name;
@@ -101,7 +98,7 @@ LPSTR AppendPathComponent(LPSTR path, LPCSTR name) {
 
 LPSTR GetPathRoot(LPSTR dest, LPCSTR path) {
     LPCSTR colon = strchr(path, ':');
-    size_t cch = colon != NULL ? (size_t)(colon - path) + 1 : strlen(path);
+    size_t cch = colon != nullptr ? static_cast<size_t>(colon - path) + 1 : strlen(path);
     if (cch > kMaxPathChars - 1) cch = kMaxPathChars - 1;
     memmove(dest, path, cch);
     dest[cch] = '\\';
@@ -116,22 +113,22 @@ LPSTR GetFileExtension(LPSTR dest, LPCSTR path) {
 }
 
 LPSTR GetPathFileName(LPSTR dest, LPCSTR path) {
-    ptrdiff_t end = (ptrdiff_t)strlen(path);
+    ptrdiff_t end = static_cast<ptrdiff_t>(strlen(path));
     if (end > 0 && path[end - 1] == '\\') --end;
     ptrdiff_t start = end;
     while (start > 0 && !IsSeparator(path[start - 1])) --start;
-    return CopyBounded(dest, path + start, (size_t)(end - start));
+    return CopyBounded(dest, path + start, static_cast<size_t>(end - start));
 }
 
 LPSTR GetFileBaseName(LPSTR dest, LPCSTR path) {
-    ptrdiff_t end = (ptrdiff_t)strlen(path);
+    ptrdiff_t end = static_cast<ptrdiff_t>(strlen(path));
     ptrdiff_t dot = -1;
     ptrdiff_t start = end;
     while (start > 0 && !IsSeparator(path[start - 1])) {
         --start;
         if (dot < 0 && start > 0 && path[start] == '.') dot = start;
     }
-    return CopyBounded(dest, path + start, (size_t)((dot >= 0 ? dot : end) - start));
+    return CopyBounded(dest, path + start, static_cast<size_t>((dot >= 0 ? dot : end) - start));
 }
 
 LPSTR GetParentDirectory(LPSTR dest, LPCSTR path) { return CopyBounded(dest, path, ParentLength(path)); }
@@ -149,7 +146,7 @@ LPSTR RemoveLastPathComponent(LPSTR path) {
 
 LPSTR RemoveTrailingBackslash(LPSTR text) {
     LPSTR last = LastCharOf(text);
-    if (last != NULL && *last == '\\') *last = '\0';
+    if (last != nullptr && *last == '\\') *last = '\0';
     return text;
 }
 
@@ -163,15 +160,15 @@ LPSTR AppendChar(LPSTR text, CHAR ch) {
 }
 
 LPSTR LastCharOf(LPCSTR text) {
-    if (text == NULL || text[0] == '\0') return NULL;
-    return (LPSTR)text + strlen(text) - 1;
+    if (text == nullptr || text[0] == '\0') return nullptr;
+    return const_cast<LPSTR>(text) + strlen(text) - 1;
 }
 
 LPCSTR NextPathComponent(LPSTR component, LPCSTR pos) {
     LPCSTR end = pos;
     while (*end != '\0' && *end != '\\') ++end;
-    size_t cch = (size_t)(end - pos);
-    /* A drive root keeps its backslash: "X:\" is the first component of "X:\A". */
+    size_t cch = static_cast<size_t>(end - pos);
+    // A drive root keeps its backslash: "X:\" is the first component of "X:\A".
     if (*end == '\\' && end > pos && end[-1] == ':') ++cch;
     CopyBounded(component, pos, cch);
     return *end == '\\' ? end + 1 : end;
@@ -181,12 +178,12 @@ LPCSTR NextSemicolonItem(LPSTR item, LPCSTR pos) {
     while (*pos == ';') ++pos;
     LPCSTR end = pos;
     while (*end != '\0' && *end != ';') ++end;
-    CopyBounded(item, pos, (size_t)(end - pos));
+    CopyBounded(item, pos, static_cast<size_t>(end - pos));
     return *end == ';' ? end + 1 : end;
 }
 
 BOOL IsFullPath(LPCSTR path) {
-    if (path == NULL || path[0] == '\0') return 0;
+    if (path == nullptr || path[0] == '\0') return 0;
     if (path[0] == '\\' && path[1] == '\\') return 1;
     return path[1] == ':' && path[2] == '\\';
 }
@@ -208,47 +205,47 @@ LPSTR ProperCaseShortNames(LPSTR path) { return ProperCaseComponents(path, IsSho
 LPSTR ProperCasePath(LPSTR path) { return ProperCaseComponents(path, AnyComponent); }
 
 int CompareText(LPCSTR a, LPCSTR b) {
-    if (a == NULL || b == NULL) return -2;
+    if (a == nullptr || b == nullptr) return -2;
     return lstrcmpA(a, b);
 }
 
 int CompareTextNoCase(LPCSTR a, LPCSTR b) {
-    if (a == NULL || b == NULL) return -2;
+    if (a == nullptr || b == nullptr) return -2;
     return lstrcmpiA(a, b);
 }
 
-LPSTR NextListString(LPCSTR pos) { return (LPSTR)pos + strlen(pos) + 1; }
+LPSTR NextListString(LPCSTR pos) { return const_cast<LPSTR>(pos) + strlen(pos) + 1; }
 
 void MeasureStringList(LPCSTR list, DWORD cbGap, DWORD *pcbSize, DWORD *pcStrings) {
     DWORD cStrings = 0;
     DWORD cbSize = 1;
-    if (list != NULL) {
+    if (list != nullptr) {
         LPCSTR pos = list;
         while (*pos != '\0') {
             ++cStrings;
             pos = NextListString(pos) + cbGap;
         }
-        cbSize = (DWORD)(pos - list) + 1;
+        cbSize = static_cast<DWORD>(pos - list) + 1;
     }
-    if (pcbSize != NULL) *pcbSize = cbSize;
-    if (pcStrings != NULL) *pcStrings = cStrings;
+    if (pcbSize != nullptr) *pcbSize = cbSize;
+    if (pcStrings != nullptr) *pcStrings = cStrings;
 }
 
 LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep) {
     for (;;) {
         HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, *pcbSize);
-        if (h != NULL) {
+        if (h != nullptr) {
             LPVOID p = GlobalLock(h);
-            if (p != NULL) return p;
+            if (p != nullptr) return p;
             GlobalFree(h);
         }
-        if (cbStep == 0 || *pcbSize <= cbStep) return NULL;
+        if (cbStep == 0 || *pcbSize <= cbStep) return nullptr;
         *pcbSize -= cbStep;
     }
 }
 
 void FreeLockedBuffer(LPVOID p) {
-    if (p == NULL) return;
+    if (p == nullptr) return;
     HGLOBAL h = GlobalHandle(p);
     GlobalUnlock(h);
     GlobalFree(h);
@@ -256,24 +253,24 @@ void FreeLockedBuffer(LPVOID p) {
 
 namespace {
 
-/* The expansion of %PATH% in a locked buffer that holds all of it, or NULL. The caller frees it
- * with FreeLockedBuffer. */
+// The expansion of %PATH% in a locked buffer that holds all of it, or none. The caller frees it
+// with FreeLockedBuffer.
 LPSTR ExpandPathVariable(void) {
     DWORD cbBuffer = PATH_VALUE_BUFFER_SIZE;
-    LPSTR buffer = (LPSTR)AllocLockedBuffer(&cbBuffer, PATH_VALUE_STEP);
-    if (buffer == NULL) return NULL;
+    LPSTR buffer = static_cast<LPSTR>(AllocLockedBuffer(&cbBuffer, PATH_VALUE_STEP));
+    if (buffer == nullptr) return nullptr;
     DWORD cbNeeded = ExpandEnvironmentStringsA("%PATH%", buffer, cbBuffer);
     if (cbNeeded > cbBuffer) {
-        /* One second try with a buffer of the size asked for; a partial value is never read. */
+        // One second try with a buffer of the size asked for; a partial value is never read.
         FreeLockedBuffer(buffer);
         cbBuffer = cbNeeded;
-        buffer = (LPSTR)AllocLockedBuffer(&cbBuffer, /*cbStep=*/0);
-        if (buffer == NULL) return NULL;
+        buffer = static_cast<LPSTR>(AllocLockedBuffer(&cbBuffer, /*cbStep=*/0));
+        if (buffer == nullptr) return nullptr;
         cbNeeded = ExpandEnvironmentStringsA("%PATH%", buffer, cbBuffer);
     }
     if (cbNeeded == 0 || cbNeeded > cbBuffer) {
         FreeLockedBuffer(buffer);
-        return NULL;
+        return nullptr;
     }
     return buffer;
 }
@@ -282,7 +279,7 @@ LPSTR ExpandPathVariable(void) {
 
 BOOL IsDirectoryInPath(LPCSTR directory) {
     LPSTR value = ExpandPathVariable();
-    if (value == NULL) return 0;
+    if (value == nullptr) return 0;
     CHAR item[PATH_BUFFER_SIZE];
     BOOL found = 0;
     LPCSTR pos = value;
@@ -301,4 +298,11 @@ BOOL IsWindowsSystemOrPathDirectory(LPCSTR directory) {
     cch = GetSystemDirectoryA(system, sizeof(system));
     if (cch > 0 && cch < sizeof(system) && CompareTextNoCase(system, directory) == 0) return 1;
     return IsDirectoryInPath(directory);
+}
+
+CHAR CharUpperOne(CHAR ch) {
+    // CharUpperA takes a single character in the low word of its argument and returns it so.
+    const UINT_PTR single = static_cast<BYTE>(ch);
+    return static_cast<CHAR>(
+        static_cast<BYTE>(reinterpret_cast<UINT_PTR>(CharUpperA(reinterpret_cast<LPSTR>(single)))));
 }
