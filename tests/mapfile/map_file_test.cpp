@@ -29,7 +29,8 @@ class MapFileTest : public StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        ASSERT_TRUE(tree.AddDir("PROG") && tree.AddDir("WINDOWS"));
+        ASSERT_TRUE(tree.AddDir("PROG"));
+        ASSERT_TRUE(tree.AddDir("WINDOWS"));
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
         HostMachine_SetModuleFileName("C:\\PROG\\APP.EXE");
         ResetDriveClassState();
@@ -41,7 +42,9 @@ protected:
     void ExpectReadFails(DWORD code) {
         EXPECT_FALSE(DriveMap_ReadAll(0));
         EXPECT_EQ(DriveMap_GetError(), code);
-        EXPECT_TRUE(gLoadedFlag == 0 && gDriveTable.dwCount == 0 && gMapFile == HFILE_ERROR);
+        EXPECT_TRUE(gLoadedFlag == 0);
+        EXPECT_TRUE(gDriveTable.dwCount == 0);
+        EXPECT_TRUE(gMapFile == HFILE_ERROR);
         EXPECT_EQ(HostMachine_GlobalBlockCount(), baseline_) << "blocks of a failed read leaked";
     }
     void ExpectReadSucceeds() {
@@ -63,9 +66,14 @@ protected:
 TEST_F(MapFileTest, LoadsAndSavesTheSameBytes) {
     LoadSampleMap();
     const EntryRecord *x = FindTestEntry(GetDriveRoot(&gDriveTable.records[0]), "Sub\\Deep\\x.exe");
-    EXPECT_TRUE(gLoadedFlag == 1 && x && GetEntryFileSize(x) == 4096 && GetEntryLength(x) == 49);
+    EXPECT_TRUE(gLoadedFlag == 1);
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(GetEntryFileSize(x) == 4096);
+    EXPECT_TRUE(GetEntryLength(x) == 49);
     ASSERT_TRUE(DriveMap_WriteAll(0, /*lockTest=*/1));
-    EXPECT_TRUE(DriveMap_GetError() == 0 && gDirtyFlag == 0 && !tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_TRUE(DriveMap_GetError() == 0);
+    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
     EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
     // Loaded: a second read does not look at the file.
     PutMapFile("junk");
@@ -187,9 +195,12 @@ TEST_F(MapFileTest, OrphanBlocksAreDroppedWithTheirRecords) {
                 {'D', {{0, 0, {FileRecord("d.txt")}}}}};
     PutMapFile(BuildMapFile(m));
     ExpectReadSucceeds();
-    EXPECT_TRUE(gDirtyFlag == 1 && GetDriveBlockCount(&gDriveTable.records[0]) == 2);
+    EXPECT_TRUE(gDirtyFlag == 1);
+    EXPECT_TRUE(GetDriveBlockCount(&gDriveTable.records[0]) == 2);
     DirectoryBlock *c = GetDriveRoot(&gDriveTable.records[0]), *d = GetDriveRoot(&gDriveTable.records[1]);
-    EXPECT_TRUE(!FindTestEntry(c, "A") && FindTestEntry(c, "B\\b.txt") && FindTestEntry(d, "d.txt"));
+    EXPECT_TRUE(!FindTestEntry(c, "A"));
+    EXPECT_TRUE(FindTestEntry(c, "B\\b.txt"));
+    EXPECT_TRUE(FindTestEntry(d, "d.txt"));
 }
 
 TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
@@ -212,7 +223,9 @@ TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
     SetBlockId(GetDriveRoot(&gDriveTable.records[1]), 3);
     SetBlockId(GetChildBlock(FindTestEntry(GetDriveRoot(&gDriveTable.records[0]), "Sub")), 0);
     EXPECT_FALSE(DriveMap_WriteAll(0, 0));
-    EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_WRITE_FAILED && gDirtyFlag == 1 && !tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_WRITE_FAILED);
+    EXPECT_TRUE(gDirtyFlag == 1);
+    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
     EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
 }
 
@@ -231,7 +244,8 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, other.Root().c_str()));
         ASSERT_TRUE(other.AddDir(blocker));
         EXPECT_FALSE(DriveMap_WriteAll(0, 0));
-        EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_CREATE_FAILED && other.Exists(blocker));
+        EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_CREATE_FAILED);
+        EXPECT_TRUE(other.Exists(blocker));
     }
     ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
     // A write fails part way (the process may not grow a file past 20 bytes).
@@ -244,14 +258,17 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_WRITE_FAILED);
     EXPECT_EQ(MapFile(), "previous");
-    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP") && gDirtyFlag == 1 && CheckMapInvariants());
+    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_TRUE(gDirtyFlag == 1);
+    EXPECT_TRUE(CheckMapInvariants());
     EXPECT_TRUE(DriveMap_WriteAll(0, 0));
     EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
 }
 
 TEST_F(MapFileTest, WhereTheMapFileLives) {
     TempTree net;
-    ASSERT_TRUE(net.AddDir("APPS") && net.AddDir("WIN"));
+    ASSERT_TRUE(net.AddDir("APPS"));
+    ASSERT_TRUE(net.AddDir("WIN"));
     ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, net.Root().c_str()));
     const std::string longProgram = "C:\\" + std::string(290, 'd') + "\\app.exe";
     struct Case {

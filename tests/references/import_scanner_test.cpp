@@ -44,11 +44,13 @@ protected:
         scan.result = GetFileReferences(("C:\\" + name).c_str(), &scan.kind, list.data(), cbList);
         EXPECT_EQ(list.substr(cbList), std::string(16, 'x'));
         if (scan.result == 0) {
-            EXPECT_TRUE(scan.kind == 0xBAD && list == std::string(list.size(), 'x'));
+            EXPECT_TRUE(scan.kind == 0xBAD);
+            EXPECT_TRUE(list == std::string(list.size(), 'x'));
             return scan;
         }
         const size_t end = list.find(std::string(2, '\0'));
-        EXPECT_TRUE(end != std::string::npos && end + 2 <= cbList) << name << ": list not closed";
+        EXPECT_TRUE(end != std::string::npos) << name << ": list not closed";
+        EXPECT_TRUE(end + 2 <= cbList) << name << ": list not closed";
         scan.names = ListStrings(list.c_str());
         return scan;
     }

@@ -62,7 +62,8 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
     for (const auto &c : cases) EXPECT_EQ(Section(c.bytes, c.name.c_str()), c.expected) << c.bytes;
     LPSTR list = nullptr;  // no file
     HostMachine_SetModuleFileName("C:\\HOST.EXE");
-    EXPECT_TRUE(!ReadSettingsSection("A", &list) && list == nullptr);
+    EXPECT_TRUE(!ReadSettingsSection("A", &list));
+    EXPECT_TRUE(list == nullptr);
 }
 
 // A group longer than the list block is cut with its strings closed, and the groups after it are

@@ -103,13 +103,18 @@ protected:
     }
 
     void MakeSampleTree() {
-        ASSERT_TRUE(disk_.AddFile("AUTOEXEC.BAT", "@echo off") && disk_.AddFile("Long File Name.TXT", "text"));
+        ASSERT_TRUE(disk_.AddFile("AUTOEXEC.BAT", "@echo off"));
+        ASSERT_TRUE(disk_.AddFile("Long File Name.TXT", "text"));
         ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"FOO.DLL", "bar.dll"}})));
         ASSERT_TRUE(disk_.AddFile("Bin/old.exe", BuildNeFile({.modules = {"LEGACY"}})));
-        ASSERT_TRUE(disk_.AddFile("grow.txt", "12") && disk_.AddFile("Turn", "a file, then a directory"));
-        ASSERT_TRUE(disk_.AddFile("Gone/Sub/x.txt") && disk_.AddFile("Mixed.txt") && disk_.AddDir("Empty"));
+        ASSERT_TRUE(disk_.AddFile("grow.txt", "12"));
+        ASSERT_TRUE(disk_.AddFile("Turn", "a file, then a directory"));
+        ASSERT_TRUE(disk_.AddFile("Gone/Sub/x.txt"));
+        ASSERT_TRUE(disk_.AddFile("Mixed.txt"));
+        ASSERT_TRUE(disk_.AddDir("Empty"));
         // Names that differ only in case: the map, like Windows, holds one of them.
-        ASSERT_TRUE(disk_.AddFile("Case/hidden.txt") && disk_.AddFile("CASE/shown.txt"));
+        ASSERT_TRUE(disk_.AddFile("Case/hidden.txt"));
+        ASSERT_TRUE(disk_.AddFile("CASE/shown.txt"));
         // 700 records of 49 bytes: the block grows twice past 16 KB.
         for (int i = 0; i < 700; ++i)
             ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
@@ -135,7 +140,9 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     ClientLog log;
     ASSERT_TRUE(Build(&log));
     EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
-    EXPECT_TRUE(gLoadedFlag == 1 && gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_TRUE(gLoadedFlag == 1);
+    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_TRUE(gCriticalFlag == 0);
     EXPECT_EQ(15 + 700, log.files);
     EXPECT_EQ(7, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, CASE, Docs
     EXPECT_TRUE(CheckMapInvariants());
@@ -203,7 +210,8 @@ TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
     EXPECT_TRUE(CheckMapInvariants());
     const WORD appSize = static_cast<WORD>(GetEntryFileSize(Find("C:\\Bin\\app.exe")));
 
-    ASSERT_TRUE(disk_.AddFile("new.txt", "new") && disk_.AddFile("NewDir/Deeper/n.txt"));
+    ASSERT_TRUE(disk_.AddFile("new.txt", "new"));
+    ASSERT_TRUE(disk_.AddFile("NewDir/Deeper/n.txt"));
     ASSERT_EQ(0, std::remove(disk_.Path("Docs/document-number-10100.doc").c_str()));
     ASSERT_TRUE(disk_.AddFile("grow.txt", "grown a lot"));
     ASSERT_EQ(0, std::remove(disk_.Path("Turn").c_str()));
@@ -239,7 +247,9 @@ TEST_F(BuildSync, StoppedScansSaveNothing) {
     stopFirst.stopAtFile = 1;
     EXPECT_FALSE(Build(&stopFirst));
     EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
-    EXPECT_TRUE(gLoadedFlag == 0 && gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_TRUE(gLoadedFlag == 0);
+    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_TRUE(gCriticalFlag == 0);
     EXPECT_EQ(nullptr, Find("C:\\Bin"));  // nothing of the stopping entry, or after it
     EXPECT_TRUE(MapFile().empty());
 
@@ -250,7 +260,8 @@ TEST_F(BuildSync, StoppedScansSaveNothing) {
     stopSync.stopAtFile = 1;  // the first addition
     EXPECT_FALSE(Sync(&stopSync));
     EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
-    EXPECT_TRUE(gDirtyFlag == 0 && gCriticalFlag == 0);
+    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_TRUE(gCriticalFlag == 0);
     EXPECT_EQ(saved, MapFile());
 
     // A scan cannot be started from inside another one.
@@ -268,7 +279,8 @@ TEST_F(BuildSync, StoppedScansSaveNothing) {
 
 TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     TempTree vanished;
-    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"foo.dll"}})) && vanished.AddDir("gone"));
+    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"foo.dll"}})));
+    ASSERT_TRUE(vanished.AddDir("gone"));
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, vanished.Path("gone").c_str()));
     ASSERT_EQ(0, rmdir(vanished.Path("gone").c_str()));
     ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, disk_.Root().c_str()));
@@ -277,7 +289,8 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Bin"));
 
     // Neither blocks the scan: a FIFO named like an executable, a link back up the tree.
-    ASSERT_TRUE(disk_.AddFifo("Bin/pipe.exe") && disk_.AddSymlink("Bin/loop", ".."));
+    ASSERT_TRUE(disk_.AddFifo("Bin/pipe.exe"));
+    ASSERT_TRUE(disk_.AddSymlink("Bin/loop", ".."));
     ASSERT_TRUE(Build());
     EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\pipe.exe")));
     EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\loop")));
@@ -311,7 +324,8 @@ TEST_F(BuildSync, ADriveWithMoreDirectoriesThanTheFormatHoldsIsNotSaved) {
     EXPECT_FALSE(Build());
     EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());
     EXPECT_EQ(0xFFFF, GetDriveBlockCount(&gDriveTable.records[0]));
-    EXPECT_TRUE(gLoadedFlag == 0 && gDirtyFlag == 0);
+    EXPECT_TRUE(gLoadedFlag == 0);
+    EXPECT_TRUE(gDirtyFlag == 0);
     EXPECT_EQ("the previous map", MapFile());
     EXPECT_FALSE(Sync());
     EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());

@@ -58,7 +58,10 @@ void ExpectWellNested(const Recorder &r) {
         if (line.rfind("enter ", 0) == 0) {
             const size_t enter = r.IndexOf(line), listed = r.IndexOf("listed " + path),
                          before = r.IndexOf("before " + path), leave = r.IndexOf("leave " + path);
-            EXPECT_TRUE(enter < listed && listed < before && before < leave && leave < r.lines.size()) << path;
+            EXPECT_TRUE(enter < listed) << path;
+            EXPECT_TRUE(listed < before) << path;
+            EXPECT_TRUE(before < leave) << path;
+            EXPECT_TRUE(leave < r.lines.size()) << path;
             if (path.size() > 3) {
                 const std::string parent = Parent(path);
                 EXPECT_LT(r.IndexOf("file " + path), r.IndexOf("listed " + parent)) << path;
@@ -67,7 +70,8 @@ void ExpectWellNested(const Recorder &r) {
             }
         } else if (line.rfind("file ", 0) == 0) {
             const size_t at = r.IndexOf(line);
-            EXPECT_TRUE(r.IndexOf("enter " + Parent(path)) < at && at < r.IndexOf("listed " + Parent(path))) << path;
+            EXPECT_TRUE(r.IndexOf("enter " + Parent(path)) < at) << path;
+            EXPECT_TRUE(at < r.IndexOf("listed " + Parent(path))) << path;
         }
     }
 }

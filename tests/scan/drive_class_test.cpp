@@ -45,11 +45,13 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
         EXPECT_EQ(c.substClass, ClassifyDrive("s:\\dir\\file.txt"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_SUBST, IsSubstDrive("S:\\"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_FIXED, IsLocalHardDrive("S:\\"));
-        EXPECT_TRUE(ClassifyDrive("C:\\") == DRIVE_CLASS_FIXED && !IsDriveLocked("D:\\"));
+        EXPECT_TRUE(ClassifyDrive("C:\\") == DRIVE_CLASS_FIXED);
+        EXPECT_TRUE(!IsDriveLocked("D:\\"));
         EXPECT_EQ(c.locked, IsDriveLocked("c:\\windows"));
         WORD level = 0, permissions = 7;
         EXPECT_EQ(c.locked, GetDriveLockState("C:\\", &level, &permissions));
-        EXPECT_TRUE(level == (c.locked ? 1 : 0xFFFF) && permissions == 0) << level << " " << permissions;
+        EXPECT_TRUE(level == (c.locked ? 1 : 0xFFFF)) << level << " " << permissions;
+        EXPECT_TRUE(permissions == 0) << level << " " << permissions;
         HostMachine_SetVwin32(1);  // a failed open is not retried
         EXPECT_EQ(c.substClass, ClassifyDrive("S:\\"));
         EXPECT_EQ(c.deviceOpened, ResetDriveClassState());
@@ -73,7 +75,8 @@ TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong) {
     Map('C', DRIVE_FIXED);
     ASSERT_EQ(1, HostMachine_SubstDrive('S', "C:\\DATA"));
     char buffer[700];
-    EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT") && std::string(buffer) == "C:\\DATA\\SUB\\FILE.TXT");
+    EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT"));
+    EXPECT_TRUE(std::string(buffer) == "C:\\DATA\\SUB\\FILE.TXT");
     // 299 characters fit in 300 bytes; longer results are refused and nothing lands past 300.
     for (size_t length : {299u, 300u, 650u}) {
         std::string path = "C:\\" + std::string(length - 3, 'a');

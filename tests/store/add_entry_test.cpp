@@ -72,8 +72,10 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
         const BYTE dirHead[] = {14, 0, static_cast<BYTE>(c.seen), 0};
         EXPECT_EQ(Bytes(dirHead, 4), Bytes(dir, 4));
         EXPECT_EQ(Bytes("Sub", 4), Bytes(GetEntryName(dir), 4));
-        ASSERT_TRUE(GetChildBlock(dir) && GetBlockUsed(GetChildBlock(dir)) == BLOCK_HEADER_SIZE);
-        EXPECT_TRUE(blocksBefore + 1 == GetDriveBlockCount(gCurrentDrive) && gDirtyFlag == 1);
+        ASSERT_TRUE(GetChildBlock(dir));
+        ASSERT_TRUE(GetBlockUsed(GetChildBlock(dir)) == BLOCK_HEADER_SIZE);
+        EXPECT_TRUE(blocksBefore + 1 == GetDriveBlockCount(gCurrentDrive));
+        EXPECT_TRUE(gDirtyFlag == 1);
         EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
@@ -87,7 +89,8 @@ TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
                                   WRITTEN[2], WRITTEN[3], USED[0],
                                   USED[1],    USED[2],    USED[3]};
         EXPECT_EQ(Bytes(fileBytes, sizeof fileBytes), Bytes(file, sizeof fileBytes));
-        EXPECT_TRUE(GetBlockEntryCount(root) == 2 && GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
+        EXPECT_TRUE(GetBlockEntryCount(root) == 2);
+        EXPECT_TRUE(GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
         EXPECT_TRUE(CheckMapInvariants());  // the child is linked both ways
     }
 }
@@ -122,7 +125,8 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
         EntryRecord *file = AddEntry(root, c.name, ("C:\\" + std::string(c.name)).c_str(), FALSE, 0);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
-        EXPECT_TRUE(c.flags == GetEntryFlags(file) && c.content.size() == GetEntryFileSize(file));
+        EXPECT_TRUE(c.flags == GetEntryFlags(file));
+        EXPECT_TRUE(c.content.size() == GetEntryFileSize(file));
         EXPECT_EQ(FILE_RECORD_SIZE(std::strlen(c.name)) + c.refs.size(), GetEntryLength(file));
         const BYTE *part = GetReferencePart(file);
         EXPECT_EQ(c.refs, part ? Bytes(part, c.refs.size()) : "");
@@ -156,8 +160,10 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
         HostMachine_LimitAllocations(c.limit);
         EXPECT_EQ(nullptr, AddEntry(root, c.name, c.path, c.isDirectory, 0)) << c.path;
         HostMachine_LimitAllocations(0);
-        EXPECT_TRUE(root == GetDriveRoot(gCurrentDrive) && before == Bytes(root, GetBlockUsed(root)));
-        EXPECT_TRUE(gDirtyFlag == 0 && blocks == GetDriveBlockCount(gCurrentDrive));
+        EXPECT_TRUE(root == GetDriveRoot(gCurrentDrive));
+        EXPECT_TRUE(before == Bytes(root, GetBlockUsed(root)));
+        EXPECT_TRUE(gDirtyFlag == 0);
+        EXPECT_TRUE(blocks == GetDriveBlockCount(gCurrentDrive));
         EXPECT_TRUE(CheckMapInvariants());
     }
     EXPECT_EQ(nullptr, AddEntry(nullptr, "Real.txt", "C:\\Real.txt", FALSE, 0));
@@ -169,7 +175,8 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     // The reference buffer: error 3 when it cannot be had.
     FreeReferenceBuffer();
     HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
-    EXPECT_TRUE(DRIVEMAP_NO_MEMORY == EnsureReferenceBuffer() && gReferenceBuffer == nullptr);
+    EXPECT_TRUE(DRIVEMAP_NO_MEMORY == EnsureReferenceBuffer());
+    EXPECT_TRUE(gReferenceBuffer == nullptr);
     HostMachine_LimitAllocations(0);
     EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
 }
@@ -184,25 +191,30 @@ TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
     EntryRecord *dir = AddEntry(sub, "d", "C:\\a\\d", TRUE, 0);
     ASSERT_NE(nullptr, dir);
     sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-    EXPECT_TRUE(old != sub && reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
+    EXPECT_TRUE(old != sub);
+    EXPECT_TRUE(reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
     EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
-    EXPECT_TRUE(file && GetEntryFileSize(file) == 2);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(GetEntryFileSize(file) == 2);
     EXPECT_TRUE(CheckMapInvariants());  // both children's pParent follow the moves
 }
 
 TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
     ASSERT_NE(nullptr, gCurrentDrive = AddDriveRecord("C:\\"));
     DirectoryBlock *last = EnsureDirectoryPath("C:\\One\\Two\\Three");
-    ASSERT_TRUE(last && CheckMapInvariants());
+    ASSERT_TRUE(last);
+    ASSERT_TRUE(CheckMapInvariants());
     EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
     EXPECT_EQ(last, GetChildBlock(FindTestEntry(GetDriveRoot(gCurrentDrive), "one\\TWO\\three")));
-    EXPECT_TRUE(last == EnsureDirectoryPath("C:\\one\\two\\three\\") && GetDriveBlockCount(gCurrentDrive) == 4);
+    EXPECT_TRUE(last == EnsureDirectoryPath("C:\\one\\two\\three\\"));
+    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 4);
     const std::string tooLong = "C:\\One\\" + std::string(400, 'x') + "\\y";
     EXPECT_EQ(nullptr, EnsureDirectoryPath(tooLong.c_str()));
     HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);
     EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One\\New"));
     HostMachine_LimitAllocations(0);
-    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 4 && CheckMapInvariants());
+    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 4);
+    EXPECT_TRUE(CheckMapInvariants());
     gCurrentDrive = nullptr;
     EXPECT_EQ(nullptr, EnsureDirectoryPath("C:\\One"));
 }

@@ -32,7 +32,8 @@ void RunIsolated(void (*body)()) {
     }
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child ended with status " << status;
+    EXPECT_TRUE(WIFEXITED(status)) << "child ended with status " << status;
+    EXPECT_TRUE(WEXITSTATUS(status) == 0) << "child ended with status " << status;
 }
 
 // Drives C and D with directories and files, loaded and changed. Returns the global blocks before.
@@ -51,7 +52,9 @@ unsigned long BuildTwoDriveMap() {
 
 void ExpectReleased(unsigned long before) {
     EXPECT_EQ(0u, gLoadedFlag + gDirtyFlag + DWORD{gDriveTable.dwCount} + gNextBlockId + gShrinkPending);
-    EXPECT_TRUE(gCurrentDrive == nullptr && gLastBlock == nullptr && GetChainHead() == nullptr);
+    EXPECT_TRUE(gCurrentDrive == nullptr);
+    EXPECT_TRUE(gLastBlock == nullptr);
+    EXPECT_TRUE(GetChainHead() == nullptr);
     EXPECT_EQ(before, HostMachine_GlobalBlockCount()) << "blocks of the map still live";
 }
 
@@ -82,9 +85,11 @@ TEST(ModuleLoad, AttachKeepsInstanceAndDirectoriesThatFit) {
         const std::string tooLong = "C:\\" + std::string(297, 's');  // 300: left empty, not cut
         HostMachine_SetWindowsDirectory(fits.c_str());
         HostMachine_SetSystemDirectory(tooLong.c_str());
-        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr) && DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
+        EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr));
+        EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
         EXPECT_EQ(instance, gModuleInstance);
-        EXPECT_TRUE(fits == gWindowsDirectory && gSystemDirectory[0] == '\0');
+        EXPECT_TRUE(fits == gWindowsDirectory);
+        EXPECT_TRUE(gSystemDirectory[0] == '\0');
         EXPECT_TRUE(DllMain(instance, DLL_PROCESS_DETACH, nullptr));
     });
 }
@@ -98,7 +103,8 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         gErrorCode = DRIVEMAP_STOPPED, gOperationMode = MODE_QUERY;
         DriveMap_UnRegisterAsClient();
         ExpectReleased(before);
-        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED && gOperationMode == MODE_QUERY);  // the release keeps both
+        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED);
+        EXPECT_TRUE(gOperationMode == MODE_QUERY);  // the release keeps both
         // Critical: neither FreeAll nor the last unregistration releases, but the count drops.
         before = BuildTwoDriveMap();
         DriveMap_RegisterAsClient(), SetCritical(1), DriveMap_FreeAll(), DriveMap_UnRegisterAsClient();
@@ -109,7 +115,8 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         gClientCount = 3;
         ReleaseMap();
         ExpectReleased(before);
-        EXPECT_TRUE(gCriticalFlag == 1 && gClientCount == 3);
+        EXPECT_TRUE(gCriticalFlag == 1);
+        EXPECT_TRUE(gClientCount == 3);
     });
 }
 
@@ -138,14 +145,17 @@ TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
         {
             ExportFrame frame(MODE_BUILD, FRAME_CLEARS_CRITICAL);
             const HWND window = HostMachine_CreateWindow(CallBackIntoLibrary);
-            ASSERT_TRUE(PostMessageA(window, WM_USER, 0, 0) && PostMessageA(window, WM_USER, 1, 0));
+            ASSERT_TRUE(PostMessageA(window, WM_USER, 0, 0));
+            ASSERT_TRUE(PostMessageA(window, WM_USER, 1, 0));
             PumpMessages();
             EXPECT_EQ(2, gCallbacks) << "every posted message is dispatched";
-            EXPECT_TRUE(gCriticalFlag == 1 && gOperationMode == MODE_BUILD);
+            EXPECT_TRUE(gCriticalFlag == 1);
+            EXPECT_TRUE(gOperationMode == MODE_BUILD);
             EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
             frame.Fail(DRIVEMAP_STOPPED);
         }
-        EXPECT_TRUE(gCriticalFlag == 0 && gErrorCode == DRIVEMAP_STOPPED);
+        EXPECT_TRUE(gCriticalFlag == 0);
+        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED);
         EXPECT_TRUE(CheckMapInvariants());
         ResetTestMap();
         EXPECT_EQ(before, HostMachine_GlobalBlockCount());

@@ -26,9 +26,13 @@ protected:
     void SetUp() override {
         HostMachine_Reset(), ReleaseMap(), ResetDriveClassState(), ResetTestMap();
         ASSERT_EQ(1, HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
-        ASSERT_TRUE((root = BuildDrive('C')) && BuildFile(&root, "README.TXT") && BuildFile(&root, "Data", 20));
-        ASSERT_TRUE((data = BuildDirectory(&root, "Data")) && (windows = BuildDirectory(&root, "WINDOWS")));
-        ASSERT_TRUE((system = BuildDirectory(&windows, "SYSTEM")) && (drivers = BuildDirectory(&system, "Drivers")));
+        ASSERT_TRUE((root = BuildDrive('C')));
+        ASSERT_TRUE(BuildFile(&root, "README.TXT"));
+        ASSERT_TRUE(BuildFile(&root, "Data", 20));
+        ASSERT_TRUE((data = BuildDirectory(&root, "Data")));
+        ASSERT_TRUE((windows = BuildDirectory(&root, "WINDOWS")));
+        ASSERT_TRUE((system = BuildDirectory(&windows, "SYSTEM")));
+        ASSERT_TRUE((drivers = BuildDirectory(&system, "Drivers")));
         ASSERT_TRUE(BuildFile(&drivers, "Deep File.SYS"));
     }
     void TearDown() override { ReleaseMap(), ResetDriveClassState(), HostMachine_Reset(); }
@@ -37,7 +41,8 @@ protected:
         gErrorCode = 99, gOperationMode = MODE_UPDATE;
         const BOOL result = DriveMap_GetEntry(0, path, position);
         EXPECT_EQ(expectedError, gErrorCode) << (path ? path : "(null)");
-        EXPECT_TRUE(gCriticalFlag == 0 && gOperationMode == MODE_QUERY);
+        EXPECT_TRUE(gCriticalFlag == 0);
+        EXPECT_TRUE(gOperationMode == MODE_QUERY);
         return result;
     }
     TempTree disk;
@@ -62,17 +67,21 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
     for (const auto &c : cases) {
         EntryPosition position;
         EXPECT_EQ(c.found, GetEntry(c.path, &position, c.found ? DRIVEMAP_OK : DRIVEMAP_NOT_FOUND)) << c.path;
-        EXPECT_TRUE(BlockOf(position) == c.block && EntryOf(position) == c.entry) << c.path;
+        EXPECT_TRUE(BlockOf(position) == c.block) << c.path;
+        EXPECT_TRUE(EntryOf(position) == c.entry) << c.path;
     }
     EntryPosition position;
-    ASSERT_TRUE(ResolvePath("C:\\Data", &position) && IsFile(EntryOf(position)));  // the first of the name
-    ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1) && GetChildBlock(EntryOf(position)) == data);
+    ASSERT_TRUE(ResolvePath("C:\\Data", &position));
+    ASSERT_TRUE(IsFile(EntryOf(position)));  // the first of the name
+    ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1));
+    ASSERT_TRUE(GetChildBlock(EntryOf(position)) == data);
     // A longer component (cut at 299 when copied) must not find the name that it begins with.
     const std::string name(299, 'N');
     ASSERT_TRUE(BuildFile(&system, name.c_str()));
     EXPECT_TRUE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position));
     EXPECT_FALSE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name + "NN").c_str(), &position));
-    EXPECT_TRUE(BlockOf(position) == system && EntryOf(position) == nullptr);
+    EXPECT_TRUE(BlockOf(position) == system);
+    EXPECT_TRUE(EntryOf(position) == nullptr);
     // The export refuses paths longer than 299 characters.
     EXPECT_FALSE(GetEntry(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position, DRIVEMAP_NOT_FOUND));
 }
@@ -80,9 +89,12 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
 TEST_F(PathLookupTest, ErrorCodesByKindOfDriveAndSubstitutedDrivesOnWindows95) {
     HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
     const char *host = disk.Root().c_str();
-    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host) && HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL) &&
-                HostMachine_MapDrive('F', DRIVE_REMOTE, host) && HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
-    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\WINDOWS") && HostMachine_SubstDrive('T', "S:\\SYSTEM"));
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, host));
+    ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, NULL));
+    ASSERT_TRUE(HostMachine_MapDrive('F', DRIVE_REMOTE, host));
+    ASSERT_TRUE(HostMachine_MapDrive('E', DRIVE_CDROM, NULL));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\WINDOWS"));
+    ASSERT_TRUE(HostMachine_SubstDrive('T', "S:\\SYSTEM"));
     const struct {
         const char *path;
         DWORD error;
@@ -111,7 +123,8 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     const std::string dir(70, 'd'), fits(83, 'f'), tooLong(84, 'g');
     DirectoryBlock *block = BuildDirectory(&root, dir.c_str());
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(block && (block = BuildDirectory(&block, dir.c_str())));
-    ASSERT_TRUE(BuildFile(&block, fits.c_str()) && BuildFile(&block, tooLong.c_str()));
+    ASSERT_TRUE(BuildFile(&block, fits.c_str()));
+    ASSERT_TRUE(BuildFile(&block, tooLong.c_str()));
     const struct {
         const char *lookup;
         std::string expected;
@@ -128,11 +141,14 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
         gErrorCode = DRIVEMAP_DRIVE_NOT_MAPPED, gCriticalFlag = 1, gOperationMode = MODE_BUILD;
         EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
         EXPECT_EQ(c.expected, buffer);
-        EXPECT_TRUE(gErrorCode == DRIVEMAP_OK && gCriticalFlag == 0 && gOperationMode == MODE_QUERY);
+        EXPECT_TRUE(gErrorCode == DRIVEMAP_OK);
+        EXPECT_TRUE(gCriticalFlag == 0);
+        EXPECT_TRUE(gOperationMode == MODE_QUERY);
     }
     EntryPosition position;
     StorePtr32(&position.pBlock, block), StorePtr32(&position.pEntry, FindEntryByName(block, fits.c_str(), 0));
-    EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position) && strlen(buffer) == 299u);
+    EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
+    EXPECT_TRUE(strlen(buffer) == 299u);
     StorePtr32(&position.pEntry, FindEntryByName(block, tooLong.c_str(), 0));
     memset(buffer, 'Z', sizeof buffer);
     EXPECT_FALSE(DriveMap_GetFullPath(buffer, &position));  // refused, not cut

@@ -15,8 +15,11 @@ class FileSystemHelpers : public DriveCTest {
 protected:
     void SetUp() override {
         DriveCTest::SetUp();
-        ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text") && tree_.AddDir("Dir/Sub"));
-        ASSERT_TRUE(tree_.AddFile("Long File Name.txt") && tree_.AddFile(".profile") && tree_.AddDir(".config"));
+        ASSERT_TRUE(tree_.AddFile("Dir/README.TXT", "text"));
+        ASSERT_TRUE(tree_.AddDir("Dir/Sub"));
+        ASSERT_TRUE(tree_.AddFile("Long File Name.txt"));
+        ASSERT_TRUE(tree_.AddFile(".profile"));
+        ASSERT_TRUE(tree_.AddDir(".config"));
     }
 };
 
@@ -32,12 +35,14 @@ TEST_F(FileSystemHelpers, Existence) {
     for (const char *dir : {"C:\\Dir", "c:\\dir\\", "C:\\Dir\\S*"}) EXPECT_EQ(DirectoryExistsOf(dir), 1u) << dir;
     for (const char *miss : {"C:\\Dir\\README.TXT", "C:\\Missing\\", "C:\\.config", ""})
         EXPECT_EQ(DirectoryExistsOf(miss), 0u) << miss;
-    EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt") && FileExists("C:\\Dir\\*.T?T"));
+    EXPECT_TRUE(FileExists("C:\\Dir\\readme.txt"));
+    EXPECT_TRUE(FileExists("C:\\Dir\\*.T?T"));
     for (const char *miss : {"C:\\Dir\\*.DOC", "C:\\Dir", "C:\\Dir\\Su*", "C:\\.profile", ""})
         EXPECT_FALSE(FileExists(miss)) << miss;
     // A drive root is tested by making its drive current; the current directory is restored.
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, tree_.Root().c_str()));
-    ASSERT_TRUE(SetCurrentDirectoryA("D:\\Dir\\Sub") && SetCurrentDirectoryA("C:\\Dir"));
+    ASSERT_TRUE(SetCurrentDirectoryA("D:\\Dir\\Sub"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Dir"));
     EXPECT_EQ(DirectoryExistsOf("D:\\"), strlen("D:\\Dir\\Sub"));
     EXPECT_EQ(DirectoryExistsOf("Q:\\"), 0u);
     char current[PATH_BUFFER_SIZE];

@@ -71,7 +71,8 @@ TEST(PathUtils, WalkingComponentsAndItems) {
         parts.push_back(part);
     } while (part[0] != '\0');
     EXPECT_EQ(parts, (std::vector<std::string>{"C:\\", "A", "B", ""}));
-    EXPECT_TRUE(!strcmp(NextPathComponent(part, "\\\\server\\share"), "\\server\\share") && part[0] == '\0');
+    EXPECT_TRUE(!strcmp(NextPathComponent(part, "\\\\server\\share"), "\\server\\share"));
+    EXPECT_TRUE(part[0] == '\0');
     // Longer than the buffer: cut at 299 characters, and the walk still moves past all of it.
     const std::string longPart(400, 'x'), longPath = "C:\\" + longPart + "\\tail";
     pos = NextPathComponent(part, NextPathComponent(part, longPath.c_str()));
@@ -86,14 +87,19 @@ TEST(PathUtils, WalkingComponentsAndItems) {
 }
 
 TEST(PathUtils, Predicates) {
-    EXPECT_TRUE(IsFullPath("\\\\server\\share") && IsRootPath("C:\\"));
+    EXPECT_TRUE(IsFullPath("\\\\server\\share"));
+    EXPECT_TRUE(IsRootPath("C:\\"));
     EXPECT_FALSE(IsFullPath("C:A") || IsFullPath("\\A") || IsRootPath("C:\\A"));
-    EXPECT_TRUE(IsShortFileName("ABCDEFGH.TXT") && IsShortFileName("C:\\LONG NAME\\A B.E"));
+    EXPECT_TRUE(IsShortFileName("ABCDEFGH.TXT"));
+    EXPECT_TRUE(IsShortFileName("C:\\LONG NAME\\A B.E"));
     EXPECT_FALSE(IsShortFileName("ABCDEFGHI.TXT") || IsShortFileName("A.TEXT"));
-    EXPECT_TRUE(IsAllLowerCase("readme.txt") && IsAllUpperCase("1234_~.$") && IsAllLowerCase("1234_~.$"));
+    EXPECT_TRUE(IsAllLowerCase("readme.txt"));
+    EXPECT_TRUE(IsAllUpperCase("1234_~.$"));
+    EXPECT_TRUE(IsAllLowerCase("1234_~.$"));
     EXPECT_FALSE(IsAllUpperCase("ReadMe.txt") || IsAllLowerCase("ReadMe.txt"));
     const std::string upper(3000, 'A');  // longer than the 1024-byte copy: the whole text counts
-    EXPECT_TRUE(IsAllUpperCase(upper.c_str()) && !IsAllUpperCase((upper + "a").c_str()));
+    EXPECT_TRUE(IsAllUpperCase(upper.c_str()));
+    EXPECT_TRUE(!IsAllUpperCase((upper + "a").c_str()));
     EXPECT_EQ(CompareText(nullptr, "a") + CompareTextNoCase("a", nullptr), -4);
 }
 
@@ -111,10 +117,12 @@ TEST(PathUtilsMachine, AllocLockedBufferFallsBack) {
     HostMachine_LimitAllocations(5000);
     DWORD cb = 10240;
     void *p = AllocLockedBuffer(&cb, 1024);
-    EXPECT_TRUE(p != nullptr && cb == 4096u);
+    EXPECT_TRUE(p != nullptr);
+    EXPECT_TRUE(cb == 4096u);
     FreeLockedBuffer(p);
     HostMachine_LimitAllocations(1000), cb = 10240;
-    EXPECT_TRUE(AllocLockedBuffer(&cb, 1024) == nullptr && cb == 1024);
+    EXPECT_TRUE(AllocLockedBuffer(&cb, 1024) == nullptr);
+    EXPECT_TRUE(cb == 1024);
     EXPECT_EQ(HostMachine_GlobalBlockCount(), blocksBefore);
     HostMachine_Reset();
 }
@@ -122,10 +130,12 @@ TEST(PathUtilsMachine, AllocLockedBufferFallsBack) {
 TEST(PathUtilsMachine, DirectoriesInPath) {
     HostMachine_Reset();
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", "C:\\WINDOWS;;C:\\Tools\\;D:\\Bin"));
-    EXPECT_TRUE(IsDirectoryInPath("c:\\tools\\") && IsDirectoryInPath("d:\\bin"));
+    EXPECT_TRUE(IsDirectoryInPath("c:\\tools\\"));
+    EXPECT_TRUE(IsDirectoryInPath("d:\\bin"));
     EXPECT_FALSE(IsDirectoryInPath("C:\\Tools") || IsDirectoryInPath(""));  // textual: the trailing backslash counts
     HostMachine_SetSystemDirectory("C:\\WINNT\\SYSTEM32");
-    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32") && IsWindowsSystemOrPathDirectory("D:\\BIN"));
+    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32"));
+    EXPECT_TRUE(IsWindowsSystemOrPathDirectory("D:\\BIN"));
     EXPECT_FALSE(IsWindowsSystemOrPathDirectory("C:\\WINDOWS\\SYSTEM32"));
     // Longer than the 10240-byte buffer: the buffer grows and the last item is still seen; when it
     // cannot grow, a partial value is never searched.

@@ -47,7 +47,8 @@ TEST_F(DefaultSettings, NeverScannedExtensionsSortedAndFound) {
     LoadNeverScannedList();
     for (size_t i = 0; i < extensions.size(); ++i) {
         const std::string &e = extensions[i];
-        EXPECT_TRUE(!e.empty() && e.find_first_of(". \t") == std::string::npos) << "'" << e << "'";
+        EXPECT_TRUE(!e.empty()) << "'" << e << "'";
+        EXPECT_TRUE(e.find_first_of(". \t") == std::string::npos) << "'" << e << "'";
         if (i > 0) {
             EXPECT_LT(CompareText(extensions[i - 1].c_str(), e.c_str()), 0) << extensions[i - 1] << " before " << e;
         }
