@@ -76,6 +76,12 @@ void WalkDirectory(LPSTR recordAt) {
 
     FIND_DATA find;
     HANDLE hFind = OpenListing(gWalk.pattern, &find);
+    // A directory that cannot be listed is walked as empty; one that could not be listed for want
+    // of memory would be mapped empty although it is not, so the walk stops there instead.
+    if (hFind == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
+        gWalk.fOutOfMemory = TRUE;
+        SetStopFlag(1);
+    }
     if (hFind != INVALID_HANDLE_VALUE) {
         const LPSTR bufferEnd = gWalk.nameBuffer + gWalk.cbNameBuffer;
         do {
@@ -143,6 +149,7 @@ DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD f
     gWalk.allFilesPattern = std::strcmp(gWalk.pattern, kAllFiles) == 0;
     gWalk.fileCallback = fileCallback;
     gWalk.dirCallback = dirCallback;
+    gWalk.fOutOfMemory = FALSE;
 
     CHAR savedDirectory[PATH_BUFFER_SIZE];
     if (!EnterDirectory(startPath, savedDirectory)) return 0;

@@ -11,6 +11,9 @@
 // that cannot be named, a directory that cannot be listed ("\*.*" appended). Nothing of them is
 // reported, counted or entered.
 //
+// A directory that cannot be listed is walked as empty, but one whose listing failed for want of
+// memory stops the walk (gWalk.fOutOfMemory), so that a scan never records a full directory as empty.
+//
 // The walker's state is module-wide: one walk at a time, not re-entrant.
 #pragma once
 

@@ -31,5 +31,6 @@ void WalkDrive(void *context, LPCSTR root, FileCallback fileCallback, DirCallbac
 
 DWORD ScanEndCode() {
     if (GetStopFlag() != 1) return DRIVEMAP_OK;
+    if (gWalk.fOutOfMemory) return DRIVEMAP_NO_MEMORY;
     return gScanOverLimit ? DRIVEMAP_WRITE_FAILED : DRIVEMAP_STOPPED;
 }

@@ -28,6 +28,6 @@ void BeginScan(FileCallback fileCallback, DirCallback dirCallback);
 // callbacks as context and as user value.
 void WalkDrive(void *context, LPCSTR root, FileCallback fileCallback, DirCallback dirCallback);
 
-// The error code of a scan that ended: 0 when it ran through, otherwise 7 (stopped) or 5 (stopped
-// at a format limit).
+// The error code of a scan that ended: 0 when it ran through, otherwise 7 (stopped), 5 (stopped at
+// a format limit) or 3 (a directory could not be listed for want of memory).
 DWORD ScanEndCode();

@@ -135,6 +135,13 @@ void PruneUnseen(DirectoryBlock *block) {
         });
 }
 
+void ClearSeenMarks() {
+    for (DirectoryBlock *block = GetChainHead(); block != nullptr; block = GetBlockNext(block))
+        ForEachEntry(block, [](EntryRecord *entry) {
+            SetEntryFlags(entry, static_cast<WORD>(GetEntryFlags(entry) & ~ENTRY_SEEN));
+        });
+}
+
 void PruneAllDrives() {
     for (DWORD i = 0; i < DriveCount(); ++i) {
         DriveRecord *drive = &gDriveTable.records[i];
@@ -197,6 +204,7 @@ extern "C" BOOL WINAPI DriveMap_SyncAll(void *context, FileCallback fileCallback
     BOOL result = FALSE;
     frame.dwErrorCode = EnsureReferenceBuffer();
     if (frame.dwErrorCode == DRIVEMAP_OK) {
+        ClearSeenMarks();
         BeginScan(fileCallback, dirCallback);
         gCurrentDrive = nullptr;
         CHAR root[] = "A:\\";

@@ -16,5 +16,10 @@ EntryRecord *FindNextMatchingEntry(LPCSTR name);
 // mark seen, and clears the marks of the others.
 void PruneUnseen(DirectoryBlock *block);
 
+// Clears ENTRY_SEEN on every record of the map. A synchronisation starts with it: one that was
+// stopped left its marks on the records it met, and a mark left over would keep a record the next
+// synchronisation does not meet.
+void ClearSeenMarks();
+
 // PruneUnseen on the root block of every drive of the table.
 void PruneAllDrives();

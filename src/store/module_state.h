@@ -98,6 +98,7 @@ struct WalkState {
     CHAR fullName[PATH_BUFFER_SIZE];     // an entry's full path, for the file callback
     LPSTR nameBuffer;                    // subdirectory names of every level, a stack; none without
     DWORD cbNameBuffer;
+    BOOL fOutOfMemory;  // a listing failed for want of memory: the walk was stopped
 };
 extern WalkState gWalk;  // set up by each walk; the name buffer lives only while the walk runs
 

@@ -27,13 +27,12 @@ const WORD kNowDate = (2030 - 1980) * 512 + 1 * 32 + 1;
 // One line per record: its path, flags, size or child, write stamp and references; with `usage`
 // also its usage count and used stamp. Records in block order.
 void DumpBlock(const DirectoryBlock *block, const std::string &path, bool usage, std::vector<std::string> &out) {
-    const EntryRecord *e = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i, e = NextEntry(e)) {
+    ForEachEntry(block, [&](const EntryRecord *e) {
         std::string line = path + "\\" + GetEntryName(e) + " flags=" + std::to_string(GetEntryFlags(e));
         if (!IsFile(e)) {
             out.push_back(line);
             if (GetChildBlock(e) != nullptr) DumpBlock(GetChildBlock(e), path + "\\" + GetEntryName(e), usage, out);
-            continue;
+            return;
         }
         const BYTE *tail = GetFileTail(e);
         line += " size=" + std::to_string(GetEntryFileSize(e)) +
@@ -48,7 +47,7 @@ void DumpBlock(const DirectoryBlock *block, const std::string &path, bool usage,
             for (BYTE n = *refs; n > 0; --n, name += std::strlen(name) + 1) line += std::string(" ref=") + name;
         }
         out.push_back(line);
-    }
+    });
 }
 
 std::vector<std::string> DumpMap(bool usage = true) {
@@ -274,6 +273,25 @@ TEST_F(BuildSync, StoppedScansSaveNothing) {
     };
     ASSERT_TRUE(DriveMap_SyncAll(nullptr, Nest::OnFile, nullptr));
     EXPECT_FALSE(nested);
+    EXPECT_TRUE(CheckMapInvariants());
+}
+
+// A stopped sync leaves its marks on the records it met; the next sync must not take them for its
+// own, or a record met then and deleted since would stay in the map.
+TEST_F(BuildSync, ASyncAfterAStoppedSyncEndsWithExactlyTheDisk) {
+    ASSERT_TRUE(disk_.AddFile("a.txt"));
+    ASSERT_TRUE(Build());
+    ASSERT_TRUE(disk_.AddFile("z.txt"));  // listed after a.txt
+    ClientLog stopAtAddition;
+    stopAtAddition.stopAtFile = 1;
+    EXPECT_FALSE(Sync(&stopAtAddition));
+    ASSERT_NE(nullptr, Find("C:\\a.txt"));
+    EXPECT_NE(0, GetEntryFlags(Find("C:\\a.txt")) & ENTRY_SEEN) << "a stopped sync keeps the marks it made";
+    ASSERT_EQ(0, unlink(disk_.Path("a.txt").c_str()));
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(nullptr, Find("C:\\a.txt"));
+    EXPECT_NE(nullptr, Find("C:\\z.txt"));
+    for (const std::string &line : DumpMap()) EXPECT_EQ(std::string::npos, line.find("flags=17")) << line;
     EXPECT_TRUE(CheckMapInvariants());
 }
 
