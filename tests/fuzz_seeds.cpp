@@ -21,13 +21,7 @@ void Write(const fs::path &dir, const std::string &name, const std::string &byte
 }
 
 std::vector<std::pair<std::string, MapFileDescription>> MapFiles() {
-    MapFileDescription sample;
-    sample.wNextBlockId = 4;
-    sample.drives = {{'C',
-                      {{0, 0, {DirRecord("Sub", 1), FileRecord("f.txt", 5)}},
-                       {1, 0, {DirRecord("Deep", 2), FileRecord("a.txt", 7)}},
-                       {2, 1, {FileRecord("x.exe", 4096, {"kernel32.dll", "user32.dll"})}}}},
-                     {'D', {{3, 0, {FileRecord("d.txt", 1)}}}}};
+    const MapFileDescription sample = SampleMapDescription();
     MapFileDescription orphan = sample;
     orphan.drives[0].blocks[2].wParentId = 9;  // a block whose parent is not in the file
     MapFileDescription empty;

@@ -68,3 +68,14 @@ size_t MapFileBlockOffset(const MapFileDescription &d, size_t index) {
         }
     return offset;
 }
+
+MapFileDescription SampleMapDescription() {
+    MapFileDescription m;
+    m.wNextBlockId = 4;
+    m.drives = {{'C',
+                 {{0, 0, {DirRecord("Sub", 1), FileRecord("f.txt", 5)}},
+                  {1, 0, {DirRecord("Deep", 2), FileRecord("a.txt", 7)}},
+                  {2, 1, {FileRecord("x.exe", 4096, {"kernel32.dll", "user32.dll"})}}}},
+                {'D', {{3, 0, {FileRecord("d.txt", 1)}}}}};
+    return m;
+}

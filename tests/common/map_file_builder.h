@@ -37,6 +37,10 @@ MapFileRecord DirRecord(const std::string &name, uint16_t childId);
 // 2000-01-01 00:00:00.
 MapFileRecord FileRecord(const std::string &name, uint32_t cbSize = 0, std::vector<std::string> references = {});
 
+// A small map of two drives: C with a root, "Sub" and "Sub\Deep" (which holds a scanned executable
+// with two references) and D with one file. Next block id 4.
+MapFileDescription SampleMapDescription();
+
 std::string MapFileRecordBytes(const MapFileRecord &record);
 std::string MapFileBlockBytes(const MapFileBlock &block);
 std::string BuildMapFile(const MapFileDescription &description);

@@ -14,17 +14,6 @@
 namespace {
 
 // C: root { Sub\ { Deep\ { x.exe -> kernel32.dll, user32.dll }, a.txt }, f.txt }, D: root { d.txt }.
-MapFileDescription SampleDescription() {
-    MapFileDescription m;
-    m.wNextBlockId = 4;
-    m.drives = {{'C',
-                 {{0, 0, {DirRecord("Sub", 1), FileRecord("f.txt", 5)}},
-                  {1, 0, {DirRecord("Deep", 2), FileRecord("a.txt", 7)}},
-                  {2, 1, {FileRecord("x.exe", 4096, {"kernel32.dll", "user32.dll"})}}}},
-                {'D', {{3, 0, {FileRecord("d.txt", 1)}}}}};
-    return m;
-}
-
 class MapFileTest : public StoreTest {
 protected:
     void SetUp() override {
@@ -55,7 +44,7 @@ protected:
     }
     // The sample map read from the builder's bytes and marked changed, so that a save writes it.
     void LoadSampleMap() {
-        PutMapFile(BuildMapFile(SampleDescription()));
+        PutMapFile(BuildMapFile(SampleMapDescription()));
         ExpectReadSucceeds();
         gDirtyFlag = 1;
     }
@@ -74,7 +63,7 @@ TEST_F(MapFileTest, LoadsAndSavesTheSameBytes) {
     EXPECT_TRUE(DriveMap_GetError() == 0);
     EXPECT_TRUE(gDirtyFlag == 0);
     EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
-    EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
+    EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
     // Loaded: a second read does not look at the file.
     PutMapFile("junk");
     EXPECT_TRUE(DriveMap_ReadAll(0));
@@ -95,7 +84,7 @@ TEST_F(MapFileTest, GoldenBytesOfASmallMap) {
 }
 
 TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
-    const MapFileDescription sample = SampleDescription();
+    const MapFileDescription sample = SampleMapDescription();
     const std::string good = BuildMapFile(sample);
     const size_t root = MapFileBlockOffset(sample, 0);
     auto patched = [&](size_t offset, std::string bytes) {
@@ -226,7 +215,7 @@ TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
     EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_WRITE_FAILED);
     EXPECT_TRUE(gDirtyFlag == 1);
     EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
-    EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
+    EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
 }
 
 TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
@@ -262,7 +251,7 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
     EXPECT_TRUE(gDirtyFlag == 1);
     EXPECT_TRUE(CheckMapInvariants());
     EXPECT_TRUE(DriveMap_WriteAll(0, 0));
-    EXPECT_EQ(MapFile(), BuildMapFile(SampleDescription()));
+    EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
 }
 
 TEST_F(MapFileTest, WhereTheMapFileLives) {
