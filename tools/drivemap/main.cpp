@@ -147,7 +147,7 @@ const char *KindOfFile(mode_t mode) {
     if (S_ISSOCK(mode)) return "a socket";
     if (S_ISLNK(mode)) return "a symbolic link";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    return "not a regular file";
+    return "something other than a regular file";
 }
 
 // Anything but a regular file where the map file belongs is someone else's: drivemap neither reads
