@@ -100,21 +100,4 @@ TEST(MapFileHead, BlockCountsAreReadOnlyWhereTheyFitTheFile) {
     EXPECT_FALSE(Parse(many, many.size()));
 }
 
-TEST(MapFileHead, DroppedBlocksPerDrive) {
-    const auto head = Parse(Head(3, {{'C', 4}, {'D', 2}, {'C', 1}, {'E', 1}}), 1000);
-    ASSERT_TRUE(head);
-    auto loaded = [](char letter, uint64_t blocks) {
-        drivemap::DriveCounts drive{letter, {}};
-        drive.counts.cBlocks = blocks;
-        return drive;
-    };
-    EXPECT_TRUE(
-        drivemap::FindDroppedBlocks(*head, {loaded('C', 5), loaded('E', 2), loaded('D', 1), loaded('D', 1)}).empty());
-    const auto dropped = drivemap::FindDroppedBlocks(*head, {loaded('C', 5), loaded('D', 1)});
-    ASSERT_EQ(dropped.size(), 2u);
-    EXPECT_EQ(std::tie(dropped[0].chLetter, dropped[0].cDeclared, dropped[0].cLoaded), std::make_tuple('D', 2u, 1ull));
-    EXPECT_EQ(std::tie(dropped[1].chLetter, dropped[1].cDeclared, dropped[1].cLoaded), std::make_tuple('E', 1u, 0ull))
-        << "a drive the load lost altogether";
-}
-
 }  // namespace
