@@ -43,7 +43,12 @@ int main(int argc, char **argv) {
     }
     const fs::path root = argv[1];
 
-    for (const auto &[name, description] : MapFiles()) Write(root / "map_file_fuzz", name, BuildMapFile(description));
+    // The library's loader and drivemap's reader of a map file's head read the same files; the
+    // head reader's input starts with four bytes of how much longer the file is (none here).
+    for (const auto &[name, description] : MapFiles()) {
+        Write(root / "map_file_fuzz", name, BuildMapFile(description));
+        Write(root / "map_file_head_fuzz", name, std::string(4, '\0') + BuildMapFile(description));
+    }
 
     const fs::path exe = root / "import_scanner_fuzz";
     Write(exe, "pe-idata", BuildPeFile({.imports = {"KERNEL32.DLL", "HELPER.DLL", "VBRUN300.DLL"}}));

@@ -6,6 +6,9 @@
 #include "pwdvmp32.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace drivemap {
@@ -35,5 +38,13 @@ typedef BOOL(WINAPI *GetEntryFunction)(DWORD callerValue, LPCSTR path, EntryPosi
 std::vector<DriveCounts> CollectMapStatistics(GetEntryFunction getEntry);
 
 MapCounts TotalCounts(const std::vector<DriveCounts> &drives);
+
+// Whether a file name ends in an extension that NE and PE executables carry (exe, dll, com, drv,
+// sys, ocx, cpl, scr, vxd, fon, ...), ignoring case.
+bool HasExecutableExtension(std::string_view name);
+
+// Counts the file records of the loaded map that have an executable's extension but are not held
+// as scanned NE or PE executables, and hands each one's full Windows path to `visit` (when set).
+uint64_t ForEachUnscannedExecutable(GetEntryFunction getEntry, const std::function<void(const std::string &)> &visit);
 
 }  // namespace drivemap

@@ -1,10 +1,13 @@
 #include "scan_progress.h"
 
+#include "text_output.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -35,34 +38,41 @@ std::string Grouped(uint64_t value) {
     return digits;
 }
 
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The largest cut of `text` at or below `at` bytes that does not split a UTF-8 sequence.
+size_t CharacterBoundary(const std::string &text, size_t at) {
+    while (at > 0 && at < text.size() && IsContinuation(text[at])) --at;
+    return at;
+}
+
+// `path` (already printable) cut to at most `width` bytes, keeping its drive and its end:
+// "C:\\...\\lib\\x". The cut falls between characters, so no part of a UTF-8 sequence stands alone.
+std::string ShortenPath(const std::string &path, size_t width) {
+    if (path.size() <= width) return path;
+    const std::string head = path.size() >= 3 && path[1] == ':' ? path.substr(0, 3) + "..." : "...";
+    const bool withHead = width >= head.size() + 4;
+    size_t from = path.size() - (withHead ? width - head.size() : width);
+    while (from < path.size() && IsContinuation(path[from])) ++from;
+    return (withHead ? head : std::string()) + path.substr(from);
+}
+
 size_t TerminalWidth() {
     winsize size{};
     return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
-// `path` cut to at most `width` characters, keeping its drive and its end: "C:\...\lib\x".
-std::string ShortenPath(const std::string &path, size_t width) {
-    if (path.size() <= width) return path;
-    const std::string head = path.size() >= 3 && path[1] == ':' ? path.substr(0, 3) + "..." : "...";
-    if (width < head.size() + 4) return path.substr(path.size() - std::min(path.size(), width));
-    return head + path.substr(path.size() - (width - head.size()));
-}
-
+// Runs inside the library's scan, so nothing may be thrown from here: a line that cannot be made
+// for want of memory is not drawn.
 void DrawStatusLine(Clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - gStart).count();
-    const auto whole = static_cast<unsigned long>(seconds);
-    char elapsed[32];
-    if (whole >= 3600)
-        std::snprintf(elapsed, sizeof elapsed, "%lu:%02lu:%02lu", whole / 3600, whole / 60 % 60, whole % 60);
-    else
-        std::snprintf(elapsed, sizeof elapsed, "%lu:%02lu", whole / 60, whole % 60);
-    const uint64_t rate = seconds > 0.2 ? static_cast<uint64_t>(static_cast<double>(gFiles) / seconds) : 0;
-    std::string line = Grouped(gDirectories) + " dirs  " + Grouped(gFiles) + " " + gOptions.filesLabel + "  " +
-                       Grouped(rate) + "/s  " + elapsed;
-    // The last column stays empty: writing it makes some terminals wrap.
-    const size_t width = TerminalWidth() - 1;
-    if (line.size() + 2 < width) line += "  " + ShortenPath(gDirectory, width - line.size() - 2);
-    if (line.size() > width) line.resize(width);
+    std::string line;
+    try {
+        line = FormatStatusLine({gDirectories, gFiles, gOptions.filesLabel, seconds, gDirectory}, TerminalWidth(),
+                                LocaleTerminalText());
+    } catch (const std::bad_alloc &) {
+        return;
+    }
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     gLineDrawn = true;
@@ -77,6 +87,24 @@ void Tick() {
 }
 
 }  // namespace
+
+std::string FormatStatusLine(const StatusLine &status, size_t terminalWidth, TerminalText mode) {
+    const auto whole = static_cast<unsigned long>(status.seconds);
+    char elapsed[32];
+    if (whole >= 3600)
+        std::snprintf(elapsed, sizeof elapsed, "%lu:%02lu:%02lu", whole / 3600, whole / 60 % 60, whole % 60);
+    else
+        std::snprintf(elapsed, sizeof elapsed, "%lu:%02lu", whole / 60, whole % 60);
+    const uint64_t rate =
+        status.seconds > 0.2 ? static_cast<uint64_t>(static_cast<double>(status.files) / status.seconds) : 0;
+    std::string line = Grouped(status.directories) + " dirs  " + Grouped(status.files) + " " + status.filesLabel +
+                       "  " + Grouped(rate) + "/s  " + elapsed;
+    // The last column stays empty: writing it makes some terminals wrap.
+    const size_t width = terminalWidth > 1 ? terminalWidth - 1 : 0;
+    if (line.size() + 2 < width) line += "  " + ShortenPath(Printable(status.directory, mode), width - line.size() - 2);
+    if (line.size() > width) line.resize(CharacterBoundary(line, width));
+    return line;
+}
 
 void BeginScan(const ScanOptions &options) {
     gOptions = options;

@@ -1,9 +1,11 @@
 #include "state_directory.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace drivemap {
@@ -11,6 +13,35 @@ namespace drivemap {
 // The default settings data file, data/PURGWELL.DAT, compiled in (embed_file.cmake).
 extern const unsigned char kDefaultSettings[];
 extern const std::size_t kDefaultSettingsSize;
+
+namespace {
+
+// Writes the default settings file to a temporary file of its own beside `settings` and links it
+// into place, so that neither an interrupted run nor two first runs at once leave a partial file,
+// and a file someone put there meanwhile is kept. A file system without hard links gets a rename.
+bool WriteDefaultSettings(const std::filesystem::path &dir, const std::filesystem::path &settings) {
+    std::string temporary = (dir / "PURGWELL.DAT.XXXXXX").string();
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return false;
+    const char *data = reinterpret_cast<const char *>(kDefaultSettings);
+    size_t written = 0;
+    while (written < kDefaultSettingsSize) {
+        const ssize_t n = write(fd, data + written, kDefaultSettingsSize - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    const mode_t mask = umask(0);  // mkstemp makes the file 0600; it gets the usual 0666 less umask
+    umask(mask);
+    const bool complete = written == kDefaultSettingsSize && fchmod(fd, 0666 & ~mask) == 0;
+    bool placed = close(fd) == 0 && complete;
+    if (placed && link(temporary.c_str(), settings.c_str()) != 0 && errno != EEXIST)
+        placed = rename(temporary.c_str(), settings.c_str()) == 0;
+    unlink(temporary.c_str());
+    return placed;
+}
+
+}  // namespace
 
 std::string DefaultStateDirectory() {
     const char *dataHome = std::getenv("XDG_DATA_HOME");
@@ -33,17 +64,9 @@ std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::st
         return std::nullopt;
     }
     const fs::path settings = path / "PURGWELL.DAT";
-    if (!fs::exists(settings, ec)) {
-        // Written beside and renamed, so that an interrupted first run leaves no partial file.
-        const fs::path temporary = path / "PURGWELL.DAT.new";
-        std::ofstream out(temporary, std::ios::binary);
-        out.write(reinterpret_cast<const char *>(kDefaultSettings), static_cast<std::streamsize>(kDefaultSettingsSize));
-        out.close();
-        if (!out || (fs::rename(temporary, settings, ec), ec)) {
-            fs::remove(temporary, ec);
-            error = "cannot write " + settings.string();
-            return std::nullopt;
-        }
+    if (!fs::exists(settings, ec) && !WriteDefaultSettings(path, settings)) {
+        error = "cannot write " + settings.string();
+        return std::nullopt;
     }
     return path.string();
 }
