@@ -1,6 +1,8 @@
 // What a Windows program sees of a host directory: the entries that belong on the drive, sorted by
 // name bytes, with their short names; and the lookup of one component in it.
-#include "file_system.h"
+#include "directory_listing.h"
+
+#include "short_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>

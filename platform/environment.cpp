@@ -1,7 +1,10 @@
 // The emulated machine's environment block, separate from the host process's own environment
 // so that tests and programs describe exactly the variables the library sees. Names match
 // without regard to case and keep the spelling they were first set with.
-#include "host_internal.h"
+#include "environment.h"
+
+#include "text_codepages.h"
+#include "win32.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,7 +1,11 @@
 // Windows attributes over POSIX: read-only is the owner's write permission, hidden is a leading dot
 // or the hidden bit of the user.DOSATTRIB extended attribute (the place Samba keeps DOS attributes),
 // links are reparse points. Also DeleteFileA and CreateDirectoryA.
-#include "file_system.h"
+#include "file_attributes.h"
+
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "path_resolution.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -17,26 +21,6 @@ const char kDosAttribName[] = "user.DOSATTRIB";
 void Fail(DWORD error) { SetLastError(error); }
 
 }  // namespace
-
-DWORD ErrorFromErrno(int error, DWORD missing) {
-    switch (error) {
-    case ENOENT: return missing;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENOSPC:
-    case EDQUOT: return kErrorDiskFull;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    default: return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EROFS, EISDIR, ELOOP, ...
-    }
-}
 
 // Only the text form is read; Samba's binary forms are not, and count as not hidden.
 bool HasHiddenAttribute(const std::string &hostPath) {

@@ -1,7 +1,12 @@
 // The handle-based file calls (_lopen family). An HFILE is the host file descriptor; only
 // descriptors opened here are accepted. Only regular files are ever opened: links, FIFOs, sockets
 // and devices fail at once, and the open itself is non-blocking, so nothing here can hang.
-#include "file_system.h"
+#include "file_handles.h"
+
+#include "file_attributes.h"
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "path_resolution.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,6 +1,8 @@
 // MoveFileExA over rename(2): files only, within one drive, replacing an existing file only when
 // asked and never a read-only one or a directory, as on Windows. Attributes travel with the file.
-#include "file_system.h"
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "path_resolution.h"
 
 #include <errno.h>
 #include <stdio.h>

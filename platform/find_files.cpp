@@ -1,7 +1,13 @@
 // FindFirstFileA / FindNextFileA / FindClose. FindFirstFileA takes a snapshot of the matching
 // entries (directory listing order: "." and ".." first outside a drive root, then the names sorted by
 // bytes) and the handle hands them out one by one.
-#include "file_system.h"
+#include "find_files.h"
+
+#include "directory_listing.h"
+#include "file_attributes.h"
+#include "file_system_lock.h"
+#include "path_resolution.h"
+#include "short_names.h"
 
 #include <string.h>
 

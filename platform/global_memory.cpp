@@ -8,7 +8,7 @@
 // block's handle is an address inside it (slot * 8 + 4), so a handle is a 32-bit value that can
 // never be mistaken for, or used as, a data pointer. Every block in the heap starts with a 16-byte
 // BlockHeader, then the caller's data (16-byte aligned).
-#include "host_internal.h"
+#include "global_memory.h"
 #include "host_machine.h"
 
 #include <boost/interprocess/indexes/iset_index.hpp>

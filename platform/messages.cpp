@@ -1,7 +1,7 @@
 // The message queue: windows made by HostMachine_CreateWindow, one queue for the process, and
 // the calls that post, peek and dispatch. Window procedures run without the queue's lock held,
 // so that they may post (or peek) while being dispatched.
-#include "host_internal.h"
+#include "messages.h"
 #include "host_machine.h"
 
 #include <time.h>

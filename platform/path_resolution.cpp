@@ -1,34 +1,22 @@
-// Windows paths on the emulated machine: current drive and per-drive current directories,
-// GetFullPathNameA's text normalisation, and resolution of a Windows path to a host path.
-#include "file_system.h"
+// Windows paths on the emulated machine: GetFullPathNameA's text normalisation, substituted
+// drives (whose targets are normalised paths), and resolution of a Windows path to a host path.
+#include "path_resolution.h"
 
+#include "directory_listing.h"
+#include "drives.h"
+#include "file_system_lock.h"
 #include "host_machine.h"
 
 #include <string.h>
 
-#include <array>
-
 namespace host {
 namespace {
-
-// Per-drive current directory as the caller spelled it ("X:\\A\\B"); empty means the root.
-std::array<std::string, 26> g_currentDirs;
-// The current drive: C until a drive is mapped, then the first drive mapped after a reset, then
-// whatever SetCurrentDirectoryA chose.
-char g_currentDrive = 'C';
-bool g_currentDriveChosen = false;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string CurrentDirectoryText(char drive) {
-    const std::string &dir = g_currentDirs[drive - 'A'];
-    if (!dir.empty()) return dir;
-    return std::string(1, drive) + ":\\";
-}
 
 // Appends the components of `text` to `parts`, applying "." and ".."; ".." never climbs above the
 // root. trimLast drops trailing dots and spaces of the last component as Windows does ("a.txt." is
@@ -55,20 +43,6 @@ bool HasWildcards(const std::string &text) { return text.find_first_of("*?") != 
 
 }  // namespace
 
-void ResetCurrentDirectories() {
-    for (std::string &dir : g_currentDirs) dir.clear();
-    g_currentDrive = 'C';
-    g_currentDriveChosen = false;
-}
-
-void DriveMapped(char letter) {
-    g_currentDirs[letter - 'A'].clear();
-    if (!g_currentDriveChosen) {
-        g_currentDrive = letter;
-        g_currentDriveChosen = true;
-    }
-}
-
 DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, std::string *out) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (path[0] == '\0') return ERROR_INVALID_NAME;
@@ -89,10 +63,11 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
         char drive = UpperLetter(path[0]);
         prefix = std::string(1, drive) + ":";
         rest = path + 2;
-        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(drive).c_str() + 2, &parts);
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryOf(drive).c_str() + 2, &parts);
     } else {
-        prefix = std::string(1, g_currentDrive) + ":";
-        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(g_currentDrive).c_str() + 2, &parts);
+        char drive = CurrentDrive();
+        prefix = std::string(1, drive) + ":";
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryOf(drive).c_str() + 2, &parts);
     }
     AddComponents(rest, &parts, trimLast);
 
@@ -161,72 +136,13 @@ DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
     return error == ERROR_SUCCESS && !out->bExists ? ERROR_FILE_NOT_FOUND : error;
 }
 
-}  // namespace host
-
-namespace {
-
-// Win32 string return: the length without the NUL when it fits, else the size needed including the
-// NUL, and nothing written.
 DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {
     if (buffer == nullptr || text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
     memcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<DWORD>(text.size());
 }
 
-}  // namespace
-
-extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    return ReturnString(host::CurrentDirectoryText(host::g_currentDrive), nBufferLength, lpBuffer);
-}
-
-// "X:" alone makes drive X current at its remembered directory (its root when that directory is
-// gone). Any other path must name an existing directory; it is remembered as spelled (normalised,
-// drive letter upper case) and its drive becomes current.
-extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (lpPathName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (host::IsLetter(lpPathName[0]) && lpPathName[1] == ':' && lpPathName[2] == '\0') {
-        char letter = host::UpperLetter(lpPathName[0]);
-        host::DriveInfo drive;
-        if (!host::LookupDrive(letter, &drive)) {
-            SetLastError(ERROR_INVALID_DRIVE);
-            return FALSE;
-        }
-        if (!drive.bHasMedium) {
-            SetLastError(ERROR_NOT_READY);
-            return FALSE;
-        }
-        host::ResolvedPath resolved;
-        std::string &remembered = host::g_currentDirs[letter - 'A'];
-        if (!remembered.empty() && (host::ResolveWindowsPath(remembered.c_str(), &resolved) != ERROR_SUCCESS ||
-                                    !resolved.bExists || !S_ISDIR(resolved.st.st_mode)))
-            remembered.clear();
-        host::g_currentDrive = letter;
-        host::g_currentDriveChosen = true;
-        return TRUE;
-    }
-
-    std::string text;
-    DWORD error = host::NormalizeWindowsPath(lpPathName, /*followSubst=*/false, /*trimLast=*/true, &text);
-    if (error == ERROR_SUCCESS && !(host::IsLetter(text[0]) && text[1] == ':')) error = ERROR_PATH_NOT_FOUND;
-    host::ResolvedPath resolved;
-    if (error == ERROR_SUCCESS) error = host::ResolveWindowsPath(text.c_str(), &resolved);
-    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_PATH_NOT_FOUND;
-    if (error == ERROR_SUCCESS && !S_ISDIR(resolved.st.st_mode)) error = ERROR_DIRECTORY;
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return FALSE;
-    }
-    char letter = text[0];
-    host::g_currentDirs[letter - 'A'] = text.size() == 3 ? std::string() : text;
-    host::g_currentDrive = letter;
-    host::g_currentDriveChosen = true;
-    return TRUE;
-}
+}  // namespace host
 
 // Pure text: no component needs to exist. A path on a substituted drive comes back on its target.
 // A trailing separator is kept; *lpFilePart points at the last component, or is NULL when the path
@@ -248,7 +164,7 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength,
         SetLastError(error);
         return 0;
     }
-    DWORD result = ReturnString(full, nBufferLength, lpBuffer);
+    DWORD result = host::ReturnString(full, nBufferLength, lpBuffer);
     if (lpFilePart != nullptr && result == full.size()) {
         size_t slash = full.rfind('\\');
         *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
@@ -262,5 +178,19 @@ extern "C" int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, 
     if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
     if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
     memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
+    return 1;
+}
+
+// The target must be a full path ("X:\\...") on another letter; it need not exist yet. A target on
+// a drive that is itself substituted does not resolve (one level of substitution only).
+extern "C" int HostMachine_SubstDrive(char letter, const char *target) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    if (!host::IsLetter(letter) || target == nullptr || !host::IsLetter(target[0]) || target[1] != ':' ||
+        !host::IsSeparator(target[2]) || host::UpperLetter(target[0]) == host::UpperLetter(letter))
+        return 0;
+    std::string normalised;
+    if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
+        return 0;
+    host::SubstituteDrive(letter, normalised);
     return 1;
 }

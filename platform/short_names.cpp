@@ -2,7 +2,9 @@
 // others. Numbers are given per basis (first six characters and extension) in the listing's sorted
 // order of long names, skipping any that would collide with an existing name, so that a directory's
 // short names stay the same as long as its entries do.
-#include "file_system.h"
+#include "short_names.h"
+
+#include "text_codepages.h"
 
 #include <map>
 #include <set>

@@ -1,6 +1,6 @@
 // System information of the emulated machine: the last-error value, the Windows version, the
 // Windows and System directories and the running program's file name.
-#include "host_internal.h"
+#include "system_info.h"
 #include "host_machine.h"
 
 #include <cstring>
@@ -50,11 +50,6 @@ void SetString(std::string &strTarget, const char *pValue) {
 
 namespace host {
 
-DWORD CurrentVersion() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    return Info().dwVersion;
-}
-
 void ResetSystemInfo() {
     std::lock_guard<std::mutex> guard(g_mutex);
     Info() = SystemInfo{};
@@ -68,7 +63,10 @@ DWORD WINAPI GetLastError(void) { return t_dwLastError; }
 
 void WINAPI SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
 
-DWORD WINAPI GetVersion(void) { return host::CurrentVersion(); }
+DWORD WINAPI GetVersion(void) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return Info().dwVersion;
+}
 
 void HostMachine_SetVersion(unsigned long version) {
     std::lock_guard<std::mutex> guard(g_mutex);

@@ -3,7 +3,10 @@
 // library asks: 4409h (is the drive substituted: bit 15 of DX) and 440Dh minor 70h (the drive's
 // lock level in AX, permissions in CX). Anything else fails with the carry flag, as DOS does for
 // a function it does not support.
-#include "host_internal.h"
+#include "vwin32_device.h"
+
+#include "drives.h"
+#include "text_codepages.h"
 #include "host_machine.h"
 
 #include <cstdint>

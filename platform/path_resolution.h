@@ -1,0 +1,46 @@
+// Windows paths on the emulated machine (path_resolution.cpp): their normalised text and the host
+// entries they name.
+#pragma once
+
+#include "win32.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <string>
+
+namespace host {
+
+constexpr size_t kMaxPathChars = 299;  // longest Windows path the file calls accept
+
+// The full, normalised Windows path of `path` ("X:\\A\\B", no trailing backslash except on a root),
+// combined with the current directories. followSubst rewrites a path on a substituted drive to its
+// target; trimLast removes trailing dots and spaces from the last component as Windows does.
+// Returns ERROR_SUCCESS or a last-error value.
+DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, std::string *out);
+
+struct ResolvedPath {
+    std::string windowsPath;  // normalised, substitution followed
+    std::string hostPath;     // host path of the last component (found or as given)
+    std::string name;         // last component as found on disk (as given when it does not exist)
+    char chDrive = 0;
+    dev_t driveDev = 0;
+    bool bIsRoot = false;
+    bool bExists = false;  // the last component exists (st then holds its lstat)
+    struct stat st {};
+};
+
+// Resolves every component but the last to an existing directory of the drive (exact name, then
+// case-insensitive, then short name) and looks the last one up the same way. Wildcards are refused
+// (ERROR_INVALID_NAME). Returns ERROR_SUCCESS (whether or not the last component exists) or
+// ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME, ...
+DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
+
+// ResolveWindowsPath, with ERROR_FILE_NOT_FOUND when the last component does not exist.
+DWORD ResolveExistingPath(const char *path, ResolvedPath *out);
+
+// Win32 string return: the length without the NUL when it fits, else the size needed including the
+// NUL, and nothing written.
+DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer);
+
+}  // namespace host
