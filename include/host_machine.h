@@ -70,15 +70,16 @@ int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned lo
  * what the library will pass over in them. Reported to the observer, once per host directory and
  * entry for as long as the observer is set, for listings with wildcards (FindFirstFileA of
  * "dir\\*.*"), which is how the library's walker lists a directory. */
-#define HOST_LISTING_GENERATED_NAME 1  /* a name Windows cannot hold, shown under a generated name */
-#define HOST_LISTING_CASE_TWIN 2       /* left out: another entry differs from it only in case */
-#define HOST_LISTING_NAME_TOO_LONG 3   /* left out: a name of more than 259 bytes */
-#define HOST_LISTING_OTHER_FS 4        /* left out: a directory on another file system than its drive */
-#define HOST_LISTING_UNREADABLE 5      /* the directory itself cannot be read: listed as empty */
-#define HOST_LISTING_DOT_DIRECTORY 6   /* a directory whose name begins with a dot */
-#define HOST_LISTING_PATH_TOO_LONG 7   /* an entry whose full Windows path passes 299 characters
+#define HOST_LISTING_GENERATED_NAME 1 /* a name Windows cannot hold, shown under a generated name */
+#define HOST_LISTING_CASE_TWIN 2      /* left out: another entry differs from it only in case */
+#define HOST_LISTING_NAME_TOO_LONG 3  /* left out: a name of more than 259 bytes */
+#define HOST_LISTING_OTHER_FS 4       /* left out: a directory on another file system than its drive */
+#define HOST_LISTING_UNREADABLE 5     /* the directory itself cannot be read: listed as empty */
+#define HOST_LISTING_DOT_DIRECTORY 6  /* a directory whose name begins with a dot */
+#define HOST_LISTING_PATH_TOO_LONG \
+    7                            /* an entry whose full Windows path passes 299 characters
                                           (a directory's, with "\\*.*" added to list it) */
-#define HOST_LISTING_FILE_4GIB 8       /* a file of 4 GiB or more: its size does not fit 32 bits */
+#define HOST_LISTING_FILE_4GIB 8 /* a file of 4 GiB or more: its size does not fit 32 bits */
 
 /* `directory` is the Windows path of the listed directory, `hostName` the entry's name on the host
  * (empty for HOST_LISTING_UNREADABLE), `shownAs` the name Windows programs see (the generated name
@@ -88,6 +89,12 @@ typedef void (*HOST_LISTING_OBSERVER)(void *context, unsigned reason, const char
 
 /* Sets the observer (NULL: none, the default) and forgets which directories were reported. */
 void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void *context);
+
+/* For tests: `hook` runs each time a wildcard listing has looked its directory up and is about to
+ * open and read it, with the directory's host path, so that a test can change the tree in that
+ * window (swap the directory for a link, say). NULL removes it; HostMachine_Reset too. */
+typedef void (*HOST_LISTING_HOOK)(void *context, const char *hostDirectory);
+void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include "short_names.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <time.h>
@@ -14,11 +15,20 @@
 namespace host {
 namespace {
 
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
 // Names Windows cannot hold are left out, and so are directories on another file system than the
 // drive's root (a drive is one file system, like find -xdev).
 bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveDev) {
     if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos) return false;
     return !(S_ISDIR(st.st_mode) && st.st_dev != driveDev);
+}
+
+// A directory that may be passed through but not read is opened for lookups only.
+UniqueFd OpenDirectoryAt(int parentFd, const char *name) {
+    int fd = openat(parentFd, name, kDirectoryFlags);
+    if (fd < 0 && errno == EACCES) fd = openat(parentFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return UniqueFd(fd);
 }
 
 // The short names of the last directory whose long name was looked up with its short name. Adding
@@ -27,8 +37,8 @@ bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveD
 // directory's identity and change times, and is only kept for a directory unchanged for a few
 // seconds: timestamps are coarse, and a change within the same tick must not go unnoticed.
 struct ShortNameCache {
-    std::string hostDir;
-    dev_t dev = 0;
+    bool bValid = false;
+    dev_t dev = 0, driveDev = 0;
     ino_t ino = 0;
     struct timespec mtime {
     }, ctime{};
@@ -42,23 +52,24 @@ bool SameTime(const struct timespec &a, const struct timespec &b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// The short name of `name` (an entry of hostDir that is not a valid short name), or false when the
-// directory no longer lists it.
-bool ShortNameOf(const std::string &hostDir, dev_t driveDev, const std::string &name, std::string *out) {
+// The short name of `name` (an entry of the directory that is not a valid short name), or false
+// when the directory no longer lists it.
+bool ShortNameOf(int dirFd, dev_t driveDev, const std::string &name, std::string *out) {
     struct stat dirSt;
-    if (stat(hostDir.c_str(), &dirSt) != 0) return false;
+    if (fstat(dirFd, &dirSt) != 0) return false;
     ShortNameCache &cache = g_shortNameCache;
-    bool fresh = cache.hostDir == hostDir && cache.dev == dirSt.st_dev && cache.ino == dirSt.st_ino &&
+    bool fresh = cache.bValid && cache.dev == dirSt.st_dev && cache.ino == dirSt.st_ino && cache.driveDev == driveDev &&
                  SameTime(cache.mtime, dirSt.st_mtim) && SameTime(cache.ctime, dirSt.st_ctim);
     if (!fresh) {
         std::vector<ListedEntry> entries;
-        ListDirectory(hostDir, driveDev, &entries);
+        ListDirectory(dirFd, driveDev, &entries);
         cache = ShortNameCache();
         for (ListedEntry &entry : entries) cache.names.emplace_back(std::move(entry.name), std::move(entry.shortName));
         if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
             time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
-            cache.hostDir = hostDir;
+            cache.bValid = true;
             cache.dev = dirSt.st_dev;
+            cache.driveDev = driveDev;
             cache.ino = dirSt.st_ino;
             cache.mtime = dirSt.st_mtim;
             cache.ctime = dirSt.st_ctim;
@@ -78,11 +89,35 @@ std::string JoinHostPath(const std::string &dir, const std::string &name) {
     return dir + "/" + name;
 }
 
-bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<ListedEntry> *out) {
+UniqueFd OpenDriveRoot(const std::string &hostRoot, struct stat *st) {
+    UniqueFd fd = OpenDirectoryAt(AT_FDCWD, hostRoot.c_str());
+    if (fd.Valid() && fstat(fd.Get(), st) != 0) fd.Reset();
+    return fd;
+}
+
+UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev, struct stat *st) {
+    UniqueFd fd = OpenDirectoryAt(parentFd, name.c_str());
+    if (!fd.Valid()) return fd;
+    struct stat own;
+    if (st == nullptr) st = &own;
+    if (fstat(fd.Get(), st) != 0) {
+        fd.Reset();
+    } else if (st->st_dev != driveDev) {
+        fd.Reset();
+        errno = EXDEV;
+    }
+    return fd;
+}
+
+bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out) {
     out->clear();
-    DIR *dir = opendir(hostDir.c_str());
-    if (dir == nullptr) return false;
-    int fd = dirfd(dir);
+    // A descriptor of its own for the stream: reading moves the position of the open directory.
+    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0) close(fd);
+        return false;
+    }
     while (struct dirent *ent = readdir(dir)) {
         if (strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0) continue;
         ListedEntry entry;
@@ -102,23 +137,21 @@ bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<Liste
     return true;
 }
 
-bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name, bool wantShortName,
-                   ListedEntry *found) {
+bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
     // The exact name costs one lstat; the listing is needed only for a case-insensitive match or
     // for the short name of a long name.
     struct stat st;
-    if (fstatat(AT_FDCWD, JoinHostPath(hostDir, name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        BelongsOnDrive(name, st, driveDev)) {
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && BelongsOnDrive(name, st, driveDev)) {
         found->shortName.clear();
-        if (!wantShortName || IsValidShortName(name) || ShortNameOf(hostDir, driveDev, name, &found->shortName)) {
+        if (!wantShortName || IsValidShortName(name) || ShortNameOf(dirFd, driveDev, name, &found->shortName)) {
             found->name = name;
             found->st = st;
             return true;
         }
     }
     std::vector<ListedEntry> entries;
-    ListDirectory(hostDir, driveDev, &entries);
+    ListDirectory(dirFd, driveDev, &entries);
     for (const ListedEntry &entry : entries)
         if (entry.name == name) return *found = entry, true;
     for (const ListedEntry &entry : entries)

@@ -84,7 +84,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
         mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
                             ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
                             : mode | S_IWUSR;
-        if (wanted != mode && chmod(resolved.hostPath.c_str(), wanted) != 0) {
+        if (wanted != mode && fchmodat(resolved.AtDir(), resolved.AtName(), wanted, 0) != 0) {
             host::Fail(host::ErrorFromErrno(errno));
             return FALSE;
         }
@@ -101,7 +101,8 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
         error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS && unlink(resolved.hostPath.c_str()) != 0) error = host::ErrorFromErrno(errno);
+    if (error == ERROR_SUCCESS && unlinkat(resolved.AtDir(), resolved.AtName(), 0) != 0)
+        error = host::ErrorFromErrno(errno);
     if (error != ERROR_SUCCESS) {
         host::Fail(error);
         return FALSE;
@@ -114,7 +115,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
     host::ResolvedPath resolved;
     DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
     if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
-    if (error == ERROR_SUCCESS && mkdir(resolved.hostPath.c_str(), 0777) != 0)
+    if (error == ERROR_SUCCESS && mkdirat(resolved.AtDir(), resolved.AtName(), 0777) != 0)
         error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
     if (error != ERROR_SUCCESS) {
         host::Fail(error);

@@ -28,10 +28,10 @@ T Fail(DWORD error, T result) {
 
 bool IsOpen(HFILE hFile) { return g_openFiles.count(hFile) != 0; }
 
-// Opens a regular file without following a link and without blocking; returns the descriptor or
-// -1 with the last-error value set.
-int OpenRegularFile(const std::string &hostPath, int flags) {
-    int fd = open(hostPath.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+// Opens the regular file `name` of the directory open at dirFd without following a link and without
+// blocking; returns the descriptor or -1 with the last-error value set.
+int OpenRegularFile(int dirFd, const std::string &name, int flags) {
+    int fd = openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return Fail(ErrorFromErrno(errno), -1);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -108,7 +108,7 @@ extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
     if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
     if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
     static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
-    return host::OpenRegularFile(resolved.hostPath, kFlags[access]);
+    return host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, kFlags[access]);
 }
 
 // Creates or truncates, open for reading and writing. Attribute 1 makes the file read-only (the
@@ -125,7 +125,7 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
             error = ERROR_ACCESS_DENIED;
     }
     if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-    int fd = host::OpenRegularFile(resolved.hostPath, O_RDWR | O_CREAT | O_TRUNC);
+    int fd = host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
     if (fd < 0) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
         return HFILE_ERROR;

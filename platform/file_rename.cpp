@@ -5,6 +5,7 @@
 #include "path_resolution.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
@@ -21,7 +22,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
                  (!S_ISLNK(target.st.st_mode) && (target.st.st_mode & S_IWUSR) == 0))
             error = ERROR_ACCESS_DENIED;
     }
-    if (error == ERROR_SUCCESS && rename(source.hostPath.c_str(), target.hostPath.c_str()) != 0)
+    if (error == ERROR_SUCCESS && renameat(source.AtDir(), source.AtName(), target.AtDir(), target.AtName()) != 0)
         error = errno == EXDEV ? ERROR_NOT_SAME_DEVICE : host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);

@@ -3,6 +3,7 @@
 // bytes) and the handle hands them out one by one.
 #include "find_files.h"
 
+#include "listing_observer.h"
 #include "directory_listing.h"
 #include "file_attributes.h"
 #include "file_system_lock.h"
@@ -161,19 +162,26 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
                pattern != "..")
             pattern.pop_back();
+        struct stat dirSt;
+        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
         host::ListedEntry entry;
-        if (host::FindComponent(dir.hostPath, dir.driveDev, pattern, /*wantShortName=*/true, &entry))
+        if (dirFd.Valid() && host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
             found.push_back(
                 host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name, entry.shortName, entry.st));
     } else {
+        // The directory is opened relative to its parent's descriptor without following a link, and
+        // read through that descriptor: a link swapped in for it after the lookup is never followed.
+        host::RunListingHook(dir.hostPath);
+        struct stat dirSt;
+        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
         std::vector<host::ListedEntry> entries;
-        if (host::ListDirectory(dir.hostPath, dir.driveDev, &entries) && !dir.bIsRoot) {
+        if (dirFd.Valid() && host::ListDirectory(dirFd.Get(), dir.driveDev, &entries) && !dir.bIsRoot) {
             // "." is the directory itself, ".." its parent (the root above a first-level directory).
             struct stat parent;
             std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
             if (parentPath.empty()) parentPath = "/";
-            if (lstat(parentPath.c_str(), &parent) != 0) parent = dir.st;
-            if (host::MatchesPattern(pattern, ".")) found.push_back(host::FindDataOf(dir.hostPath, ".", "", dir.st));
+            if (fstat(dir.parentFd.Get(), &parent) != 0) parent = dirSt;
+            if (host::MatchesPattern(pattern, ".")) found.push_back(host::FindDataOf(dir.hostPath, ".", "", dirSt));
             if (host::MatchesPattern(pattern, "..")) found.push_back(host::FindDataOf(parentPath, "..", "", parent));
         }
         // A Windows directory holds one entry per name ignoring case. Of host names that differ

@@ -7,6 +7,7 @@
 #include "file_system_lock.h"
 #include "host_machine.h"
 
+#include <fcntl.h>
 #include <string.h>
 
 namespace host {
@@ -106,21 +107,36 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     out->chDrive = drive.chLetter;
     out->driveDev = drive.rootDev;
     std::string host = drive.hostRoot;
+    struct stat dirSt;
+    UniqueFd dir = OpenDriveRoot(host, &dirSt);
+    if (!dir.Valid()) return ERROR_PATH_NOT_FOUND;
     if (parts.empty()) {
         out->hostPath = host;
         out->bIsRoot = true;
-        out->bExists = lstat(host.c_str(), &out->st) == 0;
-        return out->bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+        out->bExists = true;
+        out->st = dirSt;
+        out->parentFd = std::move(dir);
+        return ERROR_SUCCESS;
     }
+    // Each directory is opened relative to the one before, never through a link: what is entered
+    // is what was looked up, whatever is renamed or swapped meanwhile.
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        ListedEntry entry;
-        if (!FindComponent(host, drive.rootDev, parts[i], /*wantShortName=*/false, &entry) ||
-            !S_ISDIR(entry.st.st_mode))
-            return ERROR_PATH_NOT_FOUND;
-        host = JoinHostPath(host, entry.name);
+        UniqueFd next = OpenSubdirectory(dir.Get(), parts[i], drive.rootDev, nullptr);
+        std::string name = parts[i];
+        if (!next.Valid()) {
+            ListedEntry entry;
+            if (!FindComponent(dir.Get(), drive.rootDev, parts[i], /*wantShortName=*/false, &entry) ||
+                !S_ISDIR(entry.st.st_mode))
+                return ERROR_PATH_NOT_FOUND;
+            next = OpenSubdirectory(dir.Get(), entry.name, drive.rootDev, nullptr);
+            if (!next.Valid()) return ERROR_PATH_NOT_FOUND;
+            name = entry.name;
+        }
+        dir = std::move(next);
+        host = JoinHostPath(host, name);
     }
     ListedEntry last;
-    if (FindComponent(host, drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
+    if (FindComponent(dir.Get(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
         out->bExists = true;
         out->name = last.name;
         out->st = last.st;
@@ -128,12 +144,22 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
         out->name = parts.back();
     }
     out->hostPath = JoinHostPath(host, out->name);
+    out->parentFd = std::move(dir);
     return ERROR_SUCCESS;
 }
 
 DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
     DWORD error = ResolveWindowsPath(path, out);
     return error == ERROR_SUCCESS && !out->bExists ? ERROR_FILE_NOT_FOUND : error;
+}
+
+UniqueFd OpenResolvedDirectory(const ResolvedPath &resolved, struct stat *st) {
+    if (resolved.bIsRoot) {
+        UniqueFd fd(fcntl(resolved.parentFd.Get(), F_DUPFD_CLOEXEC, 0));
+        if (fd.Valid() && fstat(fd.Get(), st) != 0) fd.Reset();
+        return fd;
+    }
+    return OpenSubdirectory(resolved.parentFd.Get(), resolved.name, resolved.driveDev, st);
 }
 
 DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {

@@ -2,8 +2,10 @@
 // entries they name.
 #pragma once
 
+#include "unique_fd.h"
 #include "win32.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -28,16 +30,25 @@ struct ResolvedPath {
     bool bIsRoot = false;
     bool bExists = false;  // the last component exists (st then holds its lstat)
     struct stat st {};
+    UniqueFd parentFd;  // the directory holding the last component (for a root, the root itself)
+
+    // The entry for the *at() calls: its name in parentFd, or a root's own host path.
+    int AtDir() const { return bIsRoot ? AT_FDCWD : parentFd.Get(); }
+    const char *AtName() const { return bIsRoot ? hostPath.c_str() : name.c_str(); }
 };
 
 // Resolves every component but the last to an existing directory of the drive (exact name, then
-// case-insensitive, then short name) and looks the last one up the same way. Wildcards are refused
+// case-insensitive, then short name), each opened relative to the one before without following a
+// link, and looks the last one up the same way in the last directory, which stays open. Wildcards are refused
 // (ERROR_INVALID_NAME). Returns ERROR_SUCCESS (whether or not the last component exists) or
 // ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME, ...
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
 
 // ResolveWindowsPath, with ERROR_FILE_NOT_FOUND when the last component does not exist.
 DWORD ResolveExistingPath(const char *path, ResolvedPath *out);
+
+// The resolved entry itself opened as a directory (see OpenSubdirectory); *st gets its fstat.
+UniqueFd OpenResolvedDirectory(const ResolvedPath &resolved, struct stat *st);
 
 // Win32 string return: the length without the NUL when it fits, else the size needed including the
 // NUL, and nothing written.

@@ -5,7 +5,9 @@
 #include "host_machine.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -114,6 +116,32 @@ TEST_F(FileSystem, LinksAreListedNotFollowed) {
     EXPECT_FALSE(tree_.Exists("nowhere"));
     EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") &&
                 tree_.ReadFile("d/target.txt") == "data");
+}
+
+// Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,
+// for a link to another tree: nothing of that tree may be listed.
+TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
+    TempTree outside;
+    ASSERT_TRUE(outside.AddFile("x/secret.txt") && outside.AddFile("secret.txt"));
+    struct Swap {
+        std::string victim, target;
+        static void Run(void *context, const char *) {
+            auto *swap = static_cast<Swap *>(context);
+            ASSERT_EQ(rename(swap->victim.c_str(), (swap->victim + ".old").c_str()), 0);
+            ASSERT_EQ(symlink(swap->target.c_str(), swap->victim.c_str()), 0);
+        }
+    };
+    for (const char *victim : {"d/x", "d"}) {
+        SCOPED_TRACE(victim);
+        TempTree disk;
+        ASSERT_TRUE(disk.AddFile("d/x/own.txt") && HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
+        Swap swap{disk.Path(victim), outside.Path(victim == std::string("d") ? "" : "x")};
+        HostMachine_SetListingHook(Swap::Run, &swap);
+        const Strings names = Names("C:\\d\\x\\*");
+        HostMachine_SetListingHook(nullptr, nullptr);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "secret.txt"), 0);
+        EXPECT_TRUE(names.empty() || names == (Strings{".", "..", "own.txt"}));
+    }
 }
 
 TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {
