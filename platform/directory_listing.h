@@ -16,9 +16,17 @@ namespace host {
 constexpr size_t kMaxNameBytes = 259;  // longest name a directory listing reports
 
 struct ListedEntry {
+    std::string name;        // on the host
+    std::string shownName;   // what Windows programs see: the name, or the one generated in its place
+    std::string shortName;   // "" when shownName is a valid short name or generated
+    struct stat st;          // lstat: links are never followed
+    bool bCaseTwin = false;  // an entry before it differs from it only in case: left out of listings
+};
+
+// An entry a listing leaves out, and why (HOST_LISTING_NAME_TOO_LONG or HOST_LISTING_OTHER_FS).
+struct LeftOutEntry {
     std::string name;
-    std::string shortName;  // "" when the name is a valid short name
-    struct stat st;         // lstat: links are never followed
+    unsigned reason;
 };
 
 // Opens the drive's root directory, or the directory `name` of the directory open at parentFd,
@@ -29,15 +37,16 @@ UniqueFd OpenDriveRoot(const std::string &hostRoot, struct stat *st);
 UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev, struct stat *st);
 
 // The entries of the directory open at dirFd that a Windows program sees on the drive, sorted by
-// name bytes: no "." or "..", no names longer than kMaxNameBytes or holding a backslash, no
-// directories on another file system than driveDev. False (and an empty list) when the directory
-// cannot be read.
-bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out);
+// host name bytes: no "." or "..", no names longer than kMaxNameBytes, no directories on another
+// file system than driveDev (those go to *leftOut when given). Names Windows cannot hold are shown
+// under generated names. False (and an empty list) when the directory cannot be read.
+bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out,
+                   std::vector<LeftOutEntry> *leftOut = nullptr);
 
-// Looks `name` up in the directory open at dirFd: the exact name first, then a case-insensitive
-// match (the smallest by bytes when several differ only by case), then a generated short name.
-// wantShortName fills found->shortName (which needs a full listing for a name that is not a valid
-// short name).
+// Looks `name` up in the directory open at dirFd: the exact host name first (never one Windows
+// cannot hold), then the shown names exactly and case-insensitively (the smallest by host bytes
+// when several differ only by case), then the short names. wantShortName fills found->shortName
+// (which needs a full listing for a name that is not a valid short name).
 bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found);
 
 std::string JoinHostPath(const std::string &dir, const std::string &name);

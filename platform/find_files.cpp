@@ -13,7 +13,6 @@
 #include <string.h>
 
 #include <map>
-#include <unordered_set>
 
 namespace host {
 namespace {
@@ -43,8 +42,9 @@ FILETIME FileTimeOf(const struct timespec &ts) {
     return ft;
 }
 
-WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shortName,
-                            const struct stat &st) {
+// The record of an entry named `name` (shown as `shownName`) at hostPath.
+WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shownName,
+                            const std::string &shortName, const struct stat &st) {
     WIN32_FIND_DATAA data;
     memset(&data, 0, sizeof data);
     data.dwFileAttributes = AttributesOf(hostPath, name, st);
@@ -57,9 +57,13 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
     if (S_ISLNK(st.st_mode)) data.dwReserved0 = 0xA000000Cu;  // the reparse tag of a symbolic link
-    strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
+    strncpy(data.cFileName, shownName.c_str(), sizeof data.cFileName - 1);
     strncpy(data.cAlternateFileName, shortName.c_str(), sizeof data.cAlternateFileName - 1);
     return data;
+}
+
+WIN32_FIND_DATAA FindDataOf(const std::string &dirHostPath, const ListedEntry &entry) {
+    return FindDataOf(JoinHostPath(dirHostPath, entry.name), entry.name, entry.shownName, entry.shortName, entry.st);
 }
 
 // Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front
@@ -166,8 +170,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
         host::ListedEntry entry;
         if (dirFd.Valid() && host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-            found.push_back(
-                host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name, entry.shortName, entry.st));
+            found.push_back(host::FindDataOf(dir.hostPath, entry));
     } else {
         // The directory is opened relative to its parent's descriptor without following a link, and
         // read through that descriptor: a link swapped in for it after the lookup is never followed.
@@ -181,19 +184,18 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
             if (parentPath.empty()) parentPath = "/";
             if (fstat(dir.parentFd.Get(), &parent) != 0) parent = dirSt;
-            if (host::MatchesPattern(pattern, ".")) found.push_back(host::FindDataOf(dir.hostPath, ".", "", dirSt));
-            if (host::MatchesPattern(pattern, "..")) found.push_back(host::FindDataOf(parentPath, "..", "", parent));
+            if (host::MatchesPattern(pattern, "."))
+                found.push_back(host::FindDataOf(dir.hostPath, ".", ".", "", dirSt));
+            if (host::MatchesPattern(pattern, ".."))
+                found.push_back(host::FindDataOf(parentPath, "..", "..", "", parent));
         }
         // A Windows directory holds one entry per name ignoring case. Of host names that differ
         // only in case the listing shows the first in byte order (upper case first); an exact
         // path still reaches the others.
-        std::unordered_set<std::string> listed;
         for (const host::ListedEntry &entry : entries)
-            if (listed.insert(host::UpperAnsi(entry.name)).second &&
-                (host::MatchesPattern(pattern, entry.name) ||
-                 (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
-                found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name,
-                                                 entry.shortName, entry.st));
+            if (!entry.bCaseTwin && (host::MatchesPattern(pattern, entry.shownName) ||
+                                     (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
+                found.push_back(host::FindDataOf(dir.hostPath, entry));
     }
     if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
     return host::StartSearch(std::move(found), lpFindFileData);

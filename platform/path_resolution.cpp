@@ -6,6 +6,7 @@
 #include "drives.h"
 #include "file_system_lock.h"
 #include "host_machine.h"
+#include "short_names.h"
 
 #include <fcntl.h>
 #include <string.h>
@@ -39,8 +40,6 @@ void AddComponents(const char *text, std::vector<std::string> *parts, bool trimL
         parts->push_back(part);
     }
 }
-
-bool HasWildcards(const std::string &text) { return text.find_first_of("*?") != std::string::npos; }
 
 }  // namespace
 
@@ -100,7 +99,7 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     std::vector<std::string> parts;
     AddComponents(full.c_str() + 2, &parts);
     for (const std::string &part : parts)
-        if (HasWildcards(part)) return ERROR_INVALID_NAME;
+        if (HasInvalidNameCharacters(part)) return ERROR_INVALID_NAME;
 
     *out = ResolvedPath();
     out->windowsPath = full;
@@ -121,7 +120,8 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     // Each directory is opened relative to the one before, never through a link: what is entered
     // is what was looked up, whatever is renamed or swapped meanwhile.
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        UniqueFd next = OpenSubdirectory(dir.Get(), parts[i], drive.rootDev, nullptr);
+        UniqueFd next;
+        if (!IsInvalidWindowsName(parts[i])) next = OpenSubdirectory(dir.Get(), parts[i], drive.rootDev, nullptr);
         std::string name = parts[i];
         if (!next.Valid()) {
             ListedEntry entry;

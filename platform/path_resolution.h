@@ -38,8 +38,9 @@ struct ResolvedPath {
 };
 
 // Resolves every component but the last to an existing directory of the drive (exact name, then
-// case-insensitive, then short name), each opened relative to the one before without following a
-// link, and looks the last one up the same way in the last directory, which stays open. Wildcards are refused
+// shown name ignoring case, then short name), each opened relative to the one before without
+// following a link, and looks the last one up the same way in the last directory, which stays
+// open. Components holding characters no Windows name can (wildcards among them) are refused
 // (ERROR_INVALID_NAME). Returns ERROR_SUCCESS (whether or not the last component exists) or
 // ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME, ...
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);

@@ -5,6 +5,7 @@
 #include "host_machine.h"
 
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,11 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+std::string UpperToLower(std::string text) {
+    for (char &c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 class FileSystem : public DriveCTest {
 protected:
@@ -98,6 +104,75 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
     ASSERT_TRUE(tree_.AddFile("d/unrelated file"));
     EXPECT_EQ(shortNames(), expected);
     EXPECT_EQ(Names("C:\\d\\LONGNA~2.TXT"), Strings{"longname1.txt"});
+}
+
+// Each name Windows cannot hold is listed under a generated 8.3 name that reaches it everywhere a
+// path is resolved; the name itself reaches nothing.
+TEST_F(FileSystem, NamesWindowsCannotHoldAreShownUnderGeneratedNames) {
+    const Strings invalid = {"a:b",         "a?b",  "a*b.txt", "back\\slash", "q\"<>|",
+                             "ctl\x01\x1f", "dot.", "space ",  "...",         ".hid:den"};
+    for (const std::string &name : invalid) ASSERT_TRUE(tree_.AddFile("d/" + name + "/f.txt", name));
+    ASSERT_TRUE(tree_.AddFile("d/plain.txt") && tree_.AddFile("d/Long Name.txt"));
+    std::map<std::string, std::string> shown;  // generated name -> host name
+    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*.*")) {
+        const std::string name = data.cFileName;
+        if (name == "." || name == ".." || name == "plain.txt" || name == "Long Name.txt") continue;
+        EXPECT_STREQ(data.cAlternateFileName, "") << name;
+        EXPECT_TRUE(name.size() <= 13 && name.find('~') != std::string::npos &&
+                    name.find_first_of("\\/:*?\"<>| ") == std::string::npos && name.back() != '.')
+            << name;
+        // The host name comes back as the content of the file inside.
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "C:\\d\\%s\\f.txt", name.c_str());
+        HFILE file = _lopen(path, OF_READ);
+        char content[64] = "";
+        EXPECT_NE(file, HFILE_ERROR) << name;
+        if (file != HFILE_ERROR) content[_lread(file, content, sizeof content - 1)] = '\0', _lclose(file);
+        EXPECT_TRUE(shown.emplace(name, content).second) << name;
+        EXPECT_EQ(Resolve(std::string("C:\\d\\") + name), tree_.Path("d/" + std::string(content)));
+        EXPECT_EQ(GetFileAttributesA(path), (DWORD)FILE_ATTRIBUTE_NORMAL) << name;
+        EXPECT_TRUE(SetCurrentDirectoryA(("c:\\D\\" + name).c_str()) && Names("f.txt") == Strings{"f.txt"}) << name;
+        EXPECT_EQ(name[0] == '.', content[0] == '.') << "a leading dot stays: " << name;
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    EXPECT_EQ(shown.size(), invalid.size());
+    for (const std::string &name : invalid) {
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesA(("C:\\d\\" + name + "\\f.txt").c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        EXPECT_NE(GetLastError(), (DWORD)ERROR_SUCCESS);
+    }
+    // Renaming and deleting through a generated name act on the host entry.
+    const std::string ab = std::find_if(shown.begin(), shown.end(), [](auto &s) { return s.second == "a:b"; })->first;
+    EXPECT_TRUE(MoveFileExA(("C:\\d\\" + ab + "\\f.txt").c_str(), "C:\\d\\moved.txt", 0));
+    EXPECT_TRUE(tree_.Exists("d/moved.txt") && !tree_.Exists("d/a:b/f.txt"));
+    EXPECT_TRUE(_lclose(_lcreat(("C:\\d\\" + ab + "\\new.txt").c_str(), 0)) == 0 && tree_.Exists("d/a:b/new.txt"));
+    EXPECT_TRUE(DeleteFileA(("C:\\d\\" + ab + "\\NEW.TXT").c_str()) && !tree_.Exists("d/a:b/new.txt"));
+    SetLastError(0);
+    EXPECT_EQ(_lcreat("C:\\d\\x:y", 0), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+}
+
+// A generated name depends on the name alone, not on its siblings, unless a sibling already holds
+// it: then it moves on, the same way every time.
+TEST_F(FileSystem, GeneratedNamesAreStableAndNeverTaken) {
+    auto generatedFor = [&](const std::string &dir, const std::string &host) {
+        for (const WIN32_FIND_DATAA &data : Find("C:\\" + dir + "\\*"))
+            if (Resolve("C:\\" + dir + "\\" + data.cFileName) == tree_.Path(dir + "/" + host))
+                return std::string(data.cFileName);
+        return std::string();
+    };
+    ASSERT_TRUE(tree_.AddFile("one/a:b") && tree_.AddFile("two/a:b") && tree_.AddFile("two/A:B"));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(tree_.AddFile("two/sibling " + std::to_string(i) + ":"));
+    const std::string alone = generatedFor("one", "a:b");
+    ASSERT_EQ(alone.substr(0, 4), "A_B~");
+    EXPECT_EQ(generatedFor("two", "a:b"), alone);
+    EXPECT_NE(generatedFor("two", "A:B"), alone) << "case twins among such names are both shown";
+    // A real entry with that name, in another case, takes it: the generated name moves on.
+    ASSERT_TRUE(tree_.AddFile("one/" + UpperToLower(alone), "real"));
+    const std::string moved = generatedFor("one", "a:b");
+    EXPECT_TRUE(!moved.empty() && moved != alone && moved.substr(0, 4) == "A_B~");
+    EXPECT_EQ(Resolve("C:\\one\\" + alone), tree_.Path("one/" + UpperToLower(alone)));
+    EXPECT_EQ(generatedFor("one", "a:b"), moved);
 }
 
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
