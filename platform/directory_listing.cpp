@@ -173,6 +173,14 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
     closedir(dir);
     std::sort(out->begin(), out->end(), [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
     NameEntries(out);
+    // No generated name free (every one of 65,536 taken): the entry cannot be shown.
+    auto unnamed = [](const ListedEntry &entry) { return entry.shownName.empty(); };
+    if (std::any_of(out->begin(), out->end(), unnamed)) {
+        for (const ListedEntry &entry : *out)
+            if (unnamed(entry) && leftOut != nullptr)
+                leftOut->push_back(LeftOutEntry{entry.name, HOST_LISTING_GENERATED_NAME});
+        out->erase(std::remove_if(out->begin(), out->end(), unnamed), out->end());
+    }
     return true;
 }
 

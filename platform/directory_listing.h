@@ -23,7 +23,8 @@ struct ListedEntry {
     bool bCaseTwin = false;  // an entry before it differs from it only in case: left out of listings
 };
 
-// An entry a listing leaves out, and why (HOST_LISTING_NAME_TOO_LONG or HOST_LISTING_OTHER_FS).
+// An entry a listing leaves out, and why (HOST_LISTING_NAME_TOO_LONG, HOST_LISTING_OTHER_FS, or
+// HOST_LISTING_GENERATED_NAME when no generated name was free for it).
 struct LeftOutEntry {
     std::string name;
     unsigned reason;

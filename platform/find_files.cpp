@@ -3,15 +3,17 @@
 // bytes) and the handle hands them out one by one.
 #include "find_files.h"
 
-#include "listing_observer.h"
 #include "directory_listing.h"
 #include "file_attributes.h"
 #include "file_system_lock.h"
+#include "host_machine.h"
+#include "listing_observer.h"
 #include "path_resolution.h"
 #include "short_names.h"
 
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 
 namespace host {
@@ -111,6 +113,82 @@ bool MatchesPattern(const std::string &pattern, const std::string &name) {
     return PatternMatcher(p, n).Match(0, 0);
 }
 
+// What the observer hears of a listed directory: what the listing left out, and what the library
+// will pass over (see HOST_LISTING_OBSERVER), in host-name order.
+void ReportDirectory(const std::string &dirText, bool readable, const std::vector<ListedEntry> &entries,
+                     const std::vector<LeftOutEntry> &leftOut) {
+    std::string directory;
+    if (NormalizeWindowsPath(dirText.c_str(), /*followSubst=*/false, /*trimLast=*/true, &directory) != ERROR_SUCCESS)
+        directory = dirText;
+    if (!readable) {
+        ReportListing(HOST_LISTING_UNREADABLE, directory, "", "");
+        return;
+    }
+    struct Report {
+        const std::string *name;
+        unsigned reason;
+        const std::string *shownAs;
+    };
+    static const std::string kNone;
+    std::vector<Report> reports;
+    for (const LeftOutEntry &entry : leftOut)
+        reports.push_back(
+            {&entry.name, entry.reason, entry.reason == HOST_LISTING_GENERATED_NAME ? &kNone : &entry.name});
+    for (const ListedEntry &entry : entries) {
+        const bool isDir = S_ISDIR(entry.st.st_mode);
+        if (entry.bCaseTwin) {
+            reports.push_back({&entry.name, HOST_LISTING_CASE_TWIN, &entry.shownName});
+            continue;
+        }
+        if (entry.shownName != entry.name)
+            reports.push_back({&entry.name, HOST_LISTING_GENERATED_NAME, &entry.shownName});
+        // The path the library would give it: the directory's, a backslash unless it ends with
+        // one, the name, and "\\*.*" to list a directory.
+        const size_t pathChars = directory.size() + 1 + entry.shownName.size() + (isDir ? 4 : 0);
+        if (isDir && entry.shownName[0] == '.')
+            reports.push_back({&entry.name, HOST_LISTING_DOT_DIRECTORY, &entry.shownName});
+        else if (pathChars > kMaxPathChars)
+            reports.push_back({&entry.name, HOST_LISTING_PATH_TOO_LONG, &entry.shownName});
+        else if (S_ISREG(entry.st.st_mode) && static_cast<uint64_t>(entry.st.st_size) >= (uint64_t{1} << 32))
+            reports.push_back({&entry.name, HOST_LISTING_FILE_4GIB, &entry.shownName});
+    }
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const Report &a, const Report &b) { return *a.name < *b.name; });
+    for (const Report &report : reports) ReportListing(report.reason, directory, *report.name, *report.shownAs);
+}
+
+// The entries of the directory `dir` (named dirText by the caller) that match a pattern with
+// wildcards, in listing order. The directory is opened relative to its parent's descriptor
+// without following a link, and read through that descriptor: a link swapped in for it after the
+// lookup is never followed.
+void ListMatching(const ResolvedPath &dir, const std::string &dirText, const std::string &pattern,
+                  std::vector<WIN32_FIND_DATAA> *found) {
+    RunListingHook(dir.hostPath);
+    struct stat dirSt = dir.st;
+    UniqueFd dirFd = OpenResolvedDirectory(dir, &dirSt);
+    std::vector<ListedEntry> entries;
+    std::vector<LeftOutEntry> leftOut;
+    const bool readable = dirFd.Valid() && ListDirectory(dirFd.Get(), dir.driveDev, &entries, &leftOut);
+    if (dirFd.Valid() && FirstReportOf(dirSt.st_dev, dirSt.st_ino))
+        ReportDirectory(dirText, readable, entries, leftOut);
+    if (readable && !dir.bIsRoot) {
+        // "." is the directory itself, ".." its parent (the root above a first-level directory).
+        struct stat parent;
+        std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
+        if (parentPath.empty()) parentPath = "/";
+        if (fstat(dir.parentFd.Get(), &parent) != 0) parent = dirSt;
+        if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt));
+        if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent));
+    }
+    // A Windows directory holds one entry per name ignoring case. Of host names that differ only in
+    // case the listing shows the first in byte order (upper case first); an exact path still
+    // reaches the others.
+    for (const ListedEntry &entry : entries)
+        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
+                                 (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName))))
+            found->push_back(FindDataOf(dir.hostPath, entry));
+}
+
 HANDLE StartSearch(std::vector<WIN32_FIND_DATAA> found, LPWIN32_FIND_DATAA data) {
     do {
         g_lastHandle = g_lastHandle == 0 ? kFirstHandle : g_lastHandle + 4;
@@ -172,30 +250,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         if (dirFd.Valid() && host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
             found.push_back(host::FindDataOf(dir.hostPath, entry));
     } else {
-        // The directory is opened relative to its parent's descriptor without following a link, and
-        // read through that descriptor: a link swapped in for it after the lookup is never followed.
-        host::RunListingHook(dir.hostPath);
-        struct stat dirSt;
-        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
-        std::vector<host::ListedEntry> entries;
-        if (dirFd.Valid() && host::ListDirectory(dirFd.Get(), dir.driveDev, &entries) && !dir.bIsRoot) {
-            // "." is the directory itself, ".." its parent (the root above a first-level directory).
-            struct stat parent;
-            std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
-            if (parentPath.empty()) parentPath = "/";
-            if (fstat(dir.parentFd.Get(), &parent) != 0) parent = dirSt;
-            if (host::MatchesPattern(pattern, "."))
-                found.push_back(host::FindDataOf(dir.hostPath, ".", ".", "", dirSt));
-            if (host::MatchesPattern(pattern, ".."))
-                found.push_back(host::FindDataOf(parentPath, "..", "..", "", parent));
-        }
-        // A Windows directory holds one entry per name ignoring case. Of host names that differ
-        // only in case the listing shows the first in byte order (upper case first); an exact
-        // path still reaches the others.
-        for (const host::ListedEntry &entry : entries)
-            if (!entry.bCaseTwin && (host::MatchesPattern(pattern, entry.shownName) ||
-                                     (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
-                found.push_back(host::FindDataOf(dir.hostPath, entry));
+        host::ListMatching(dir, dirText, pattern, &found);
     }
     if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
     return host::StartSearch(std::move(found), lpFindFileData);

@@ -8,6 +8,7 @@
 #include <ctype.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,6 +174,96 @@ TEST_F(FileSystem, GeneratedNamesAreStableAndNeverTaken) {
     EXPECT_TRUE(!moved.empty() && moved != alone && moved.substr(0, 4) == "A_B~");
     EXPECT_EQ(Resolve("C:\\one\\" + alone), tree_.Path("one/" + UpperToLower(alone)));
     EXPECT_EQ(generatedFor("one", "a:b"), moved);
+}
+
+// What listings report to the observer: "reason directory hostName shownAs" lines.
+struct ObservedListings {
+    Strings lines;
+    static void Hear(void *context, unsigned reason, const char *directory, const char *hostName, const char *shownAs) {
+        static_cast<ObservedListings *>(context)->lines.push_back(std::to_string(reason) + " " + directory + " " +
+                                                                  hostName + " " + shownAs);
+    }
+    ObservedListings() { HostMachine_ObserveListings(Hear, this); }
+    ~ObservedListings() { HostMachine_ObserveListings(nullptr, nullptr); }
+};
+
+TEST_F(FileSystem, ListingsReportWhatTheyLeaveOutOrTheLibraryPassesOver) {
+    // C:\PPP...\QQQ...\RRR... is 185 characters: names of 113 (files) and 108 (directories) make
+    // paths of exactly 299, one more passes.
+    const std::string deep = std::string(60, 'p') + "/" + std::string(60, 'q') + "/" + std::string(60, 'r');
+    for (const std::string &file :
+         Strings{"a:b", "Twin", "twin", "TWIN", ".profile", "plain.txt", std::string(113, 'f'), std::string(114, 'g')})
+        ASSERT_TRUE(tree_.AddFile(deep + "/" + file));
+    for (const std::string &dir : Strings{".git", "c:d", ".e:f", std::string(109, 'h'), std::string(110, 'i')})
+        ASSERT_TRUE(tree_.AddDir(deep + "/" + dir));
+    ASSERT_EQ(truncate(tree_.Path(deep + "/plain.txt").c_str(), 1LL << 32), 0);
+    std::string dir = "C:\\" + deep;
+    std::replace(dir.begin(), dir.end(), '/', '\\');
+    ASSERT_EQ(dir.size(), 185u);
+    ObservedListings observed;
+    Strings names = Names(dir + "\\*.*");
+    auto shownAs = [&](const std::string &host) {
+        for (const std::string &name : names)
+            if (Resolve(dir + "\\" + name) == tree_.Path(deep + "/" + host)) return name;
+        return std::string("?");
+    };
+    const std::string prefix = " " + dir + " ";
+    const Strings expected = {
+        "1" + prefix + ".e:f " + shownAs(".e:f"),
+        "6" + prefix + ".e:f " + shownAs(".e:f"),
+        "6" + prefix + ".git .git",
+        "2" + prefix + "Twin Twin",
+        "1" + prefix + "a:b " + shownAs("a:b"),
+        "1" + prefix + "c:d " + shownAs("c:d"),
+        "7" + prefix + std::string(114, 'g') + " " + std::string(114, 'g'),
+        "7" + prefix + std::string(110, 'i') + " " + std::string(110, 'i'),
+        "8" + prefix + "plain.txt plain.txt",
+        "2" + prefix + "twin twin",
+    };
+    EXPECT_EQ(Strings(observed.lines.begin(), observed.lines.end()), expected);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "TWIN"), 1);
+}
+
+TEST_F(FileSystem, EachDirectoryIsReportedOnceWhileObserved) {
+    ASSERT_TRUE(tree_.AddFile("d/a:b") && HostMachine_SubstDrive('S', "C:\\d"));
+    ObservedListings observed;
+    for (const char *listing : {"C:\\d\\*.*", "c:\\D\\*", "S:\\*.*", "C:\\d\\?:b"}) Names(listing);
+    Names("C:\\d\\a:b");  // not a wildcard listing: nothing reported
+    EXPECT_EQ(observed.lines.size(), 1u);
+    HostMachine_ObserveListings(ObservedListings::Hear, &observed);  // forgets
+    Names("C:\\d\\*");
+    EXPECT_EQ(observed.lines.size(), 2u);
+    HostMachine_Reset();  // no observer any more
+    ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
+    Names("C:\\d\\*");
+    EXPECT_EQ(observed.lines.size(), 2u);
+}
+
+// A directory that exists but cannot be read is listed as empty and reported; as root, a child
+// process that gives up root's rights looks at it.
+TEST_F(FileSystem, UnreadableDirectoriesAreReported) {
+    ASSERT_TRUE(tree_.AddFile("d/locked/inside.txt") && tree_.AddFile("d/x/y.txt"));
+    for (const char *dir : {"", "d/x"}) ASSERT_EQ(chmod(tree_.Path(dir).c_str(), 0755), 0);
+    ASSERT_EQ(chmod(tree_.Path("d").c_str(), 0311), 0);
+    ASSERT_EQ(chmod(tree_.Path("d/locked").c_str(), 0), 0);
+    auto check = [&] {
+        ObservedListings observed;
+        bool ok = Names("C:\\d\\locked\\*").empty() && lastError == ERROR_FILE_NOT_FOUND;
+        ok = ok && observed.lines == Strings{"5 C:\\d\\locked  "};
+        // Passing through a directory that cannot be read (d) still works.
+        ok = ok && Names("C:\\d\\x\\y.txt") == Strings{"y.txt"};
+        return ok;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
