@@ -79,9 +79,11 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
     while (done < count) {
         ssize_t put = write(hFile, static_cast<const char *>(buffer) + done, count - done);
         if (put < 0 && errno == EINTR) continue;
+        // EFBIG: past the file size limit, with SIGXFSZ ignored (else the signal ends the process).
         if (put < 0)
             return Fail(errno == EBADF                       ? ERROR_ACCESS_DENIED
                         : errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull
+                        : errno == EFBIG                     ? kErrorFileTooLarge
                                                              : ERROR_WRITE_FAULT,
                         -1L);
         done += static_cast<size_t>(put);
@@ -192,4 +194,21 @@ extern "C" HFILE WINAPI _lclose(HFILE hFile) {
     host::g_openFiles.erase(hFile);
     close(hFile);
     return 0;
+}
+
+// Also takes an HFILE of the _lopen family passed as (HANDLE)(INT_PTR)hfile, as Windows does: its
+// data and metadata reach the disk (fsync). The handle must be open for writing.
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    intptr_t value = reinterpret_cast<intptr_t>(hFile);
+    if (value < 0 || value > INT_MAX || !host::IsOpen(static_cast<HFILE>(value)))
+        return host::Fail(ERROR_INVALID_HANDLE, FALSE);
+    int fd = static_cast<int>(value);
+    if ((fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) return host::Fail(ERROR_ACCESS_DENIED, FALSE);
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS) break;  // nothing that can be flushed
+        return host::Fail(errno == ENOSPC || errno == EDQUOT ? host::kErrorDiskFull : ERROR_WRITE_FAULT, FALSE);
+    }
+    return TRUE;
 }

@@ -16,6 +16,7 @@ DWORD ErrorFromErrno(int error, DWORD missing) {
     case ENFILE: return kErrorTooManyOpenFiles;
     case ENOSPC:
     case EDQUOT: return kErrorDiskFull;
+    case EFBIG: return kErrorFileTooLarge;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EBADF: return ERROR_INVALID_HANDLE;
     case EINVAL: return ERROR_INVALID_PARAMETER;
