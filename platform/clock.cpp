@@ -11,6 +11,7 @@
 #endif
 
 #include "clock.h"
+
 #include "host_machine.h"
 
 #include <time.h>

@@ -12,6 +12,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <unordered_set>
 
@@ -152,13 +153,11 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
     out->clear();
     if (leftOut != nullptr) leftOut->clear();
     // A descriptor of its own for the stream: reading moves the position of the open directory.
-    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
-    if (dir == nullptr) {
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    while (struct dirent *ent = readdir(dir)) {
+    UniqueFd own(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(own.Valid() ? fdopendir(own.Get()) : nullptr, closedir);
+    if (dir == nullptr) return false;
+    const int fd = own.Release();  // the stream closes it
+    while (struct dirent *ent = readdir(dir.get())) {
         if (strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0) continue;
         ListedEntry entry;
         entry.name = ent->d_name;
@@ -170,7 +169,7 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
         }
         out->push_back(std::move(entry));
     }
-    closedir(dir);
+    dir.reset();
     std::sort(out->begin(), out->end(), [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
     NameEntries(out);
     // No generated name free (every one of 65,536 taken): the entry cannot be shown.

@@ -4,6 +4,7 @@
 #include "drives.h"
 
 #include "file_system_lock.h"
+#include "host_errors.h"
 #include "host_machine.h"
 
 #include <limits.h>
@@ -111,39 +112,43 @@ void ResetDrives() {
 using host::g_drives;
 
 extern "C" int HostMachine_MapDrive(char letter, unsigned type, const char *hostDir) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    int index = host::LetterIndex(letter);
-    if (index < 0 || type < DRIVE_REMOVABLE || type > DRIVE_RAMDISK) return 0;
-    host::DriveSlot slot;
-    slot.bMapped = true;
-    slot.uType = type;
-    if (hostDir != nullptr) {
-        // The canonical path, so that resolved host paths never depend on the caller's cwd or on
-        // links above the root.
-        char canonical[PATH_MAX];
-        struct stat st;
-        if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
-        slot.bHasMedium = true;
-        slot.hostRoot = canonical;
-        slot.rootDev = st.st_dev;
-    }
-    host::InstallDrive(index, slot);
-    return 1;
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        int index = host::LetterIndex(letter);
+        if (index < 0 || type < DRIVE_REMOVABLE || type > DRIVE_RAMDISK) return 0;
+        host::DriveSlot slot;
+        slot.bMapped = true;
+        slot.uType = type;
+        if (hostDir != nullptr) {
+            // The canonical path, so that resolved host paths never depend on the caller's cwd or on
+            // links above the root.
+            char canonical[PATH_MAX];
+            struct stat st;
+            if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+            slot.bHasMedium = true;
+            slot.hostRoot = canonical;
+            slot.rootDev = st.st_dev;
+        }
+        host::InstallDrive(index, slot);
+        return 1;
+    });
 }
 
 // Accepts "X:\\", "X:/", "X:" in either case, and NULL for the current drive.
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    char letter = host::g_currentDrive;
-    if (lpRootPathName != nullptr) {
-        const char *p = lpRootPathName;
-        if (host::LetterIndex(p[0]) < 0 || p[1] != ':') return DRIVE_NO_ROOT_DIR;
-        if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0'))) return DRIVE_NO_ROOT_DIR;
-        letter = p[0];
-    }
-    host::DriveInfo drive;
-    if (!host::LookupDrive(letter, &drive)) return DRIVE_NO_ROOT_DIR;
-    return drive.uType;
+    return host::Guarded<UINT>(DRIVE_UNKNOWN, [&]() -> UINT {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        char letter = host::g_currentDrive;
+        if (lpRootPathName != nullptr) {
+            const char *p = lpRootPathName;
+            if (host::LetterIndex(p[0]) < 0 || p[1] != ':') return DRIVE_NO_ROOT_DIR;
+            if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0'))) return DRIVE_NO_ROOT_DIR;
+            letter = p[0];
+        }
+        host::DriveInfo drive;
+        if (!host::LookupDrive(letter, &drive)) return DRIVE_NO_ROOT_DIR;
+        return drive.uType;
+    });
 }
 
 extern "C" DWORD WINAPI GetLogicalDrives(void) {

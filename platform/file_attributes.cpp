@@ -58,68 +58,76 @@ DWORD AttributesOf(const std::string &hostPath, const std::string &name, const s
 }  // namespace host
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+    return host::Guarded<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return INVALID_FILE_ATTRIBUTES;
+        }
+        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+    });
 }
 
 // Read-only clears every write bit, its absence gives the owner write back (links have no
 // permissions and are left alone). Hidden goes to user.DOSATTRIB where the file system keeps it.
 // Other bits are accepted and not kept. TRUE when the entry exists and the permissions changed.
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    if (!S_ISLNK(resolved.st.st_mode)) {
-        mode_t mode = resolved.st.st_mode & 07777;
-        mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
-                            ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
-                            : mode | S_IWUSR;
-        if (wanted != mode && fchmodat(resolved.AtDir(), resolved.AtName(), wanted, 0) != 0) {
-            host::Fail(host::ErrorFromErrno(errno));
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
             return FALSE;
         }
-    }
-    host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
-    return TRUE;
+        if (!S_ISLNK(resolved.st.st_mode)) {
+            mode_t mode = resolved.st.st_mode & 07777;
+            mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
+                                ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                                : mode | S_IWUSR;
+            if (wanted != mode && fchmodat(resolved.AtDir(), resolved.AtName(), wanted, 0) != 0) {
+                host::Fail(host::ErrorFromErrno(errno));
+                return FALSE;
+            }
+        }
+        host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
+        return TRUE;
+    });
 }
 
 // Files only; a link is removed itself. A read-only file is refused, as on Windows.
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
-        error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS && unlinkat(resolved.AtDir(), resolved.AtName(), 0) != 0)
-        error = host::ErrorFromErrno(errno);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
+            error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS && unlinkat(resolved.AtDir(), resolved.AtName(), 0) != 0)
+            error = host::ErrorFromErrno(errno);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
-    if (error == ERROR_SUCCESS && mkdirat(resolved.AtDir(), resolved.AtName(), 0777) != 0)
-        error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
+        if (error == ERROR_SUCCESS && mkdirat(resolved.AtDir(), resolved.AtName(), 0777) != 0)
+            error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

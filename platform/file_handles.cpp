@@ -39,7 +39,12 @@ int OpenRegularFile(int dirFd, const std::string &name, int flags) {
         return Fail(ERROR_ACCESS_DENIED, -1);
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    g_openFiles.insert(fd);
+    try {
+        g_openFiles.insert(fd);
+    } catch (...) {
+        close(fd);  // out of memory: the caller fails, without a descriptor it cannot close
+        throw;
+    }
     return fd;
 }
 
@@ -102,42 +107,46 @@ void CloseAllFiles() {
 
 // OF_READ, OF_WRITE or OF_READWRITE; the sharing bits are accepted and ignored.
 extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    int access = iReadWrite & 3;
-    if (access == 3) return host::Fail(ERROR_INVALID_PARAMETER, HFILE_ERROR);
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
-    if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-    static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
-    return host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, kFlags[access]);
+    return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        int access = iReadWrite & 3;
+        if (access == 3) return host::Fail(ERROR_INVALID_PARAMETER, HFILE_ERROR);
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
+        if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
+        static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
+        return host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, kFlags[access]);
+    });
 }
 
 // Creates or truncates, open for reading and writing. Attribute 1 makes the file read-only (the
 // handle stays writable), 2 hidden. As on Windows, an existing read-only file is refused, and so is
 // an existing file marked hidden in user.DOSATTRIB unless attribute 2 is asked for.
 extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS && resolved.bExists) {
-        error = host::CheckOpenable(resolved, /*write=*/true);
-        if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
-            host::HasHiddenAttribute(resolved.hostPath))
-            error = ERROR_ACCESS_DENIED;
-    }
-    if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-    int fd = host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
-    if (fd < 0) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
-        return HFILE_ERROR;
-    }
-    if ((iAttribute & FILE_ATTRIBUTE_READONLY) != 0) {
-        struct stat st;
-        if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
-    }
-    if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
-    return fd;
+    return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS && resolved.bExists) {
+            error = host::CheckOpenable(resolved, /*write=*/true);
+            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
+                host::HasHiddenAttribute(resolved.hostPath))
+                error = ERROR_ACCESS_DENIED;
+        }
+        if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
+        int fd = host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
+        if (fd < 0) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
+            return HFILE_ERROR;
+        }
+        if ((iAttribute & FILE_ATTRIBUTE_READONLY) != 0) {
+            struct stat st;
+            if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+        }
+        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
+        return fd;
+    });
 }
 
 extern "C" UINT WINAPI _lread(HFILE hFile, LPVOID lpBuffer, UINT uBytes) {

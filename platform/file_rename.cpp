@@ -33,29 +33,31 @@ bool SameDirectory(int a, int b) {
 
 // When only the flush of MOVEFILE_WRITE_THROUGH fails, the file has been renamed.
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath source, target;
-    DWORD error = host::ResolveExistingPath(lpExistingFileName, &source);
-    if (error == ERROR_SUCCESS && (source.bIsRoot || S_ISDIR(source.st.st_mode))) error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS) error = host::ResolveWindowsPath(lpNewFileName, &target);
-    if (error == ERROR_SUCCESS && target.chDrive != source.chDrive) error = ERROR_NOT_SAME_DEVICE;
-    if (error == ERROR_SUCCESS && target.bExists) {
-        if ((dwFlags & MOVEFILE_REPLACE_EXISTING) == 0)
-            error = ERROR_ALREADY_EXISTS;
-        else if (target.bIsRoot || S_ISDIR(target.st.st_mode) ||
-                 (!S_ISLNK(target.st.st_mode) && (target.st.st_mode & S_IWUSR) == 0))
-            error = ERROR_ACCESS_DENIED;
-    }
-    if (error == ERROR_SUCCESS && renameat(source.AtDir(), source.AtName(), target.AtDir(), target.AtName()) != 0)
-        error = errno == EXDEV ? ERROR_NOT_SAME_DEVICE : host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-    if (error == ERROR_SUCCESS && (dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
-        error = FlushDirectory(target.parentFd.Get());
-        if (error == ERROR_SUCCESS && !SameDirectory(source.parentFd.Get(), target.parentFd.Get()))
-            error = FlushDirectory(source.parentFd.Get());
-    }
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return FALSE;
-    }
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath source, target;
+        DWORD error = host::ResolveExistingPath(lpExistingFileName, &source);
+        if (error == ERROR_SUCCESS && (source.bIsRoot || S_ISDIR(source.st.st_mode))) error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS) error = host::ResolveWindowsPath(lpNewFileName, &target);
+        if (error == ERROR_SUCCESS && target.chDrive != source.chDrive) error = ERROR_NOT_SAME_DEVICE;
+        if (error == ERROR_SUCCESS && target.bExists) {
+            if ((dwFlags & MOVEFILE_REPLACE_EXISTING) == 0)
+                error = ERROR_ALREADY_EXISTS;
+            else if (target.bIsRoot || S_ISDIR(target.st.st_mode) ||
+                     (!S_ISLNK(target.st.st_mode) && (target.st.st_mode & S_IWUSR) == 0))
+                error = ERROR_ACCESS_DENIED;
+        }
+        if (error == ERROR_SUCCESS && renameat(source.AtDir(), source.AtName(), target.AtDir(), target.AtName()) != 0)
+            error = errno == EXDEV ? ERROR_NOT_SAME_DEVICE : host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        if (error == ERROR_SUCCESS && (dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
+            error = FlushDirectory(target.parentFd.Get());
+            if (error == ERROR_SUCCESS && !SameDirectory(source.parentFd.Get(), target.parentFd.Get()))
+                error = FlushDirectory(source.parentFd.Get());
+        }
+        if (error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

@@ -6,6 +6,7 @@
 #include "directory_listing.h"
 #include "file_attributes.h"
 #include "file_system_lock.h"
+#include "host_errors.h"
 #include "host_machine.h"
 #include "listing_observer.h"
 #include "path_resolution.h"
@@ -217,43 +218,46 @@ void CloseAllSearches() { g_searches.clear(); }
 // directory does not exist), ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE (over 299 characters),
 // ERROR_INVALID_NAME (wildcards before the last component).
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (lpFileName == nullptr || lpFindFileData == nullptr) return host::Fail(ERROR_INVALID_PARAMETER);
-    size_t length = strlen(lpFileName);
-    if (length > host::kMaxPathChars) return host::Fail(ERROR_FILENAME_EXCED_RANGE);
+    return host::Guarded<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        if (lpFileName == nullptr || lpFindFileData == nullptr) return host::Fail(ERROR_INVALID_PARAMETER);
+        size_t length = strlen(lpFileName);
+        if (length > host::kMaxPathChars) return host::Fail(ERROR_FILENAME_EXCED_RANGE);
 
-    // Split into the directory and the pattern as text: "X:pattern", "dir\\pattern", "pattern".
-    size_t split = length;
-    while (split > 0 && !host::IsSeparator(lpFileName[split - 1])) --split;
-    std::string dirText(lpFileName, split);
-    if (split == 0 && length >= 2 && lpFileName[1] == ':') {
-        dirText.assign(lpFileName, 2);
-        split = 2;
-    }
-    std::string pattern(lpFileName + split);
-    if (dirText.empty()) dirText = ".";
-    if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+        // Split into the directory and the pattern as text: "X:pattern", "dir\\pattern", "pattern".
+        size_t split = length;
+        while (split > 0 && !host::IsSeparator(lpFileName[split - 1])) --split;
+        std::string dirText(lpFileName, split);
+        if (split == 0 && length >= 2 && lpFileName[1] == ':') {
+            dirText.assign(lpFileName, 2);
+            split = 2;
+        }
+        std::string pattern(lpFileName + split);
+        if (dirText.empty()) dirText = ".";
+        if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
 
-    host::ResolvedPath dir;
-    DWORD error = host::ResolveWindowsPath(dirText.c_str(), &dir);
-    if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_PATH_NOT_FOUND;
-    if (error != ERROR_SUCCESS) return host::Fail(error);
+        host::ResolvedPath dir;
+        DWORD error = host::ResolveWindowsPath(dirText.c_str(), &dir);
+        if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_PATH_NOT_FOUND;
+        if (error != ERROR_SUCCESS) return host::Fail(error);
 
-    std::vector<WIN32_FIND_DATAA> found;
-    if (pattern.find_first_of("*?") == std::string::npos) {
-        while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
-               pattern != "..")
-            pattern.pop_back();
-        struct stat dirSt;
-        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
-        host::ListedEntry entry;
-        if (dirFd.Valid() && host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-            found.push_back(host::FindDataOf(dir.hostPath, entry));
-    } else {
-        host::ListMatching(dir, dirText, pattern, &found);
-    }
-    if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
-    return host::StartSearch(std::move(found), lpFindFileData);
+        std::vector<WIN32_FIND_DATAA> found;
+        if (pattern.find_first_of("*?") == std::string::npos) {
+            while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
+                   pattern != "..")
+                pattern.pop_back();
+            struct stat dirSt;
+            host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
+            host::ListedEntry entry;
+            if (dirFd.Valid() &&
+                host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
+                found.push_back(host::FindDataOf(dir.hostPath, entry));
+        } else {
+            host::ListMatching(dir, dirText, pattern, &found);
+        }
+        if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+        return host::StartSearch(std::move(found), lpFindFileData);
+    });
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {

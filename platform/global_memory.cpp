@@ -9,6 +9,7 @@
 // never be mistaken for, or used as, a data pointer. Every block in the heap starts with a 16-byte
 // BlockHeader, then the caller's data (16-byte aligned).
 #include "global_memory.h"
+
 #include "host_machine.h"
 
 #include <boost/interprocess/indexes/iset_index.hpp>

@@ -3,6 +3,9 @@
 
 #include <errno.h>
 
+#include <new>
+#include <stdexcept>
+
 namespace host {
 
 DWORD ErrorFromErrno(int error, DWORD missing) {
@@ -23,6 +26,18 @@ DWORD ErrorFromErrno(int error, DWORD missing) {
     case EBUSY:
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     default: return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EROFS, EISDIR, ELOOP, ...
+    }
+}
+
+DWORD ErrorFromCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::length_error &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return kErrorGenFailure;
     }
 }
 

@@ -8,23 +8,26 @@
 #include "file_system_lock.h"
 #include "find_files.h"
 #include "global_memory.h"
+#include "host_errors.h"
 #include "listing_observer.h"
 #include "messages.h"
 #include "system_info.h"
 #include "vwin32_device.h"
 
 extern "C" void HostMachine_Reset(void) {
-    {
-        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-        host::ResetDrives();
-        host::CloseAllSearches();
-        host::CloseAllFiles();
-        host::ResetListingObserver();
-    }
-    host::ResetMemory();
-    host::ResetEnvironment();
-    host::ResetMessages();
-    host::ResetTime();
-    host::ResetSystemInfo();
-    host::ResetDevices();
+    host::Guarded([&] {
+        {
+            std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+            host::ResetDrives();
+            host::CloseAllSearches();
+            host::CloseAllFiles();
+            host::ResetListingObserver();
+        }
+        host::ResetMemory();
+        host::ResetEnvironment();
+        host::ResetMessages();
+        host::ResetTime();
+        host::ResetSystemInfo();
+        host::ResetDevices();
+    });
 }

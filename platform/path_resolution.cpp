@@ -5,6 +5,7 @@
 #include "directory_listing.h"
 #include "drives.h"
 #include "file_system_lock.h"
+#include "host_errors.h"
 #include "host_machine.h"
 #include "short_names.h"
 
@@ -174,49 +175,55 @@ DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {
 // A trailing separator is kept; *lpFilePart points at the last component, or is NULL when the path
 // ends with a separator. Results longer than 299 characters fail (ERROR_FILENAME_EXCED_RANGE).
 extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    std::string full;
-    DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);
-    if (error == ERROR_SUCCESS) {
-        // A trailing separator stays, except after a root (the root of a substituted drive is
-        // its target directory, without one).
-        size_t length = strlen(lpFileName);
-        std::string unsubstituted;
-        host::NormalizeWindowsPath(lpFileName, /*followSubst=*/false, /*trimLast=*/true, &unsubstituted);
-        if (host::IsSeparator(lpFileName[length - 1]) && unsubstituted.back() != '\\') full += '\\';
-        if (full.size() > host::kMaxPathChars) error = ERROR_FILENAME_EXCED_RANGE;
-    }
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return 0;
-    }
-    DWORD result = host::ReturnString(full, nBufferLength, lpBuffer);
-    if (lpFilePart != nullptr && result == full.size()) {
-        size_t slash = full.rfind('\\');
-        *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
-    }
-    return result;
+    return host::Guarded<DWORD>(0, [&]() -> DWORD {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        std::string full;
+        DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);
+        if (error == ERROR_SUCCESS) {
+            // A trailing separator stays, except after a root (the root of a substituted drive is
+            // its target directory, without one).
+            size_t length = strlen(lpFileName);
+            std::string unsubstituted;
+            host::NormalizeWindowsPath(lpFileName, /*followSubst=*/false, /*trimLast=*/true, &unsubstituted);
+            if (host::IsSeparator(lpFileName[length - 1]) && unsubstituted.back() != '\\') full += '\\';
+            if (full.size() > host::kMaxPathChars) error = ERROR_FILENAME_EXCED_RANGE;
+        }
+        if (error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return 0;
+        }
+        DWORD result = host::ReturnString(full, nBufferLength, lpBuffer);
+        if (lpFilePart != nullptr && result == full.size()) {
+            size_t slash = full.rfind('\\');
+            *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
+        }
+        return result;
+    });
 }
 
 extern "C" int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
-    if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
-    memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
-    return 1;
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
+        if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
+        memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
+        return 1;
+    });
 }
 
 // The target must be a full path ("X:\\...") on another letter; it need not exist yet. A target on
 // a drive that is itself substituted does not resolve (one level of substitution only).
 extern "C" int HostMachine_SubstDrive(char letter, const char *target) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (!host::IsLetter(letter) || target == nullptr || !host::IsLetter(target[0]) || target[1] != ':' ||
-        !host::IsSeparator(target[2]) || host::UpperLetter(target[0]) == host::UpperLetter(letter))
-        return 0;
-    std::string normalised;
-    if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
-        return 0;
-    host::SubstituteDrive(letter, normalised);
-    return 1;
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        if (!host::IsLetter(letter) || target == nullptr || !host::IsLetter(target[0]) || target[1] != ':' ||
+            !host::IsSeparator(target[2]) || host::UpperLetter(target[0]) == host::UpperLetter(letter))
+            return 0;
+        std::string normalised;
+        if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
+            return 0;
+        host::SubstituteDrive(letter, normalised);
+        return 1;
+    });
 }

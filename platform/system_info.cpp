@@ -1,6 +1,8 @@
 // System information of the emulated machine: the last-error value, the Windows version, the
 // Windows and System directories and the running program's file name.
 #include "system_info.h"
+
+#include "host_errors.h"
 #include "host_machine.h"
 
 #include <cstring>
@@ -40,10 +42,10 @@ UINT CopyDirectory(const std::string &strValue, LPSTR lpBuffer, UINT uSize) {
 }
 
 void SetString(std::string &strTarget, const char *pValue) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    try {
+    host::Guarded([&] {
+        std::lock_guard<std::mutex> guard(g_mutex);
         strTarget = pValue ? pValue : "";
-    } catch (...) {}
+    });
 }
 
 }  // namespace

@@ -44,44 +44,46 @@ UINT FirstNumber() {
 // (ignoring case, short and generated names included), and creates the file exclusively; it
 // returns the number. Any other uUnique only forms the name and returns uUnique.
 extern "C" UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (lpPathName == nullptr || lpTempFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const size_t cchPath = strlen(lpPathName);
-    if (cchPath > MAX_PATH - 14) return Fail(host::kErrorBufferOverflow);
-    const std::string prefix(lpPrefixString != nullptr ? lpPrefixString : "",
-                             lpPrefixString != nullptr ? strnlen(lpPrefixString, 3) : 0);
-    if (host::HasInvalidNameCharacters(prefix)) return Fail(ERROR_INVALID_NAME);
-    std::string base(lpPathName);
-    const bool bareDrive = cchPath == 2 && base[1] == ':';
-    if (!base.empty() && base.back() != '\\' && base.back() != '/' && !bareDrive) base += '\\';
+    return host::Guarded<UINT>(0, [&]() -> UINT {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        if (lpPathName == nullptr || lpTempFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+        const size_t cchPath = strlen(lpPathName);
+        if (cchPath > MAX_PATH - 14) return Fail(host::kErrorBufferOverflow);
+        const std::string prefix(lpPrefixString != nullptr ? lpPrefixString : "",
+                                 lpPrefixString != nullptr ? strnlen(lpPrefixString, 3) : 0);
+        if (host::HasInvalidNameCharacters(prefix)) return Fail(ERROR_INVALID_NAME);
+        std::string base(lpPathName);
+        const bool bareDrive = cchPath == 2 && base[1] == ':';
+        if (!base.empty() && base.back() != '\\' && base.back() != '/' && !bareDrive) base += '\\';
 
-    auto give = [&](const std::string &name, UINT result) {
-        const std::string full = base + name;
-        memcpy(lpTempFileName, full.c_str(), full.size() + 1);
-        return result;
-    };
-    if (uUnique != 0) return give(TempName(prefix, uUnique), uUnique);
+        auto give = [&](const std::string &full, UINT result) {
+            memcpy(lpTempFileName, full.c_str(), full.size() + 1);
+            return result;
+        };
+        if (uUnique != 0) return give(base + TempName(prefix, uUnique), uUnique);
 
-    host::ResolvedPath dir;
-    DWORD error = host::ResolveWindowsPath(cchPath == 0 ? "." : lpPathName, &dir);
-    if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_DIRECTORY;
-    if (error != ERROR_SUCCESS) return Fail(error == ERROR_PATH_NOT_FOUND ? ERROR_DIRECTORY : error);
-    struct stat dirSt;
-    host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
-    if (!dirFd.Valid()) return Fail(ERROR_DIRECTORY);
+        host::ResolvedPath dir;
+        DWORD error = host::ResolveWindowsPath(cchPath == 0 ? "." : lpPathName, &dir);
+        if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_DIRECTORY;
+        if (error != ERROR_SUCCESS) return Fail(error == ERROR_PATH_NOT_FOUND ? ERROR_DIRECTORY : error);
+        struct stat dirSt;
+        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
+        if (!dirFd.Valid()) return Fail(ERROR_DIRECTORY);
 
-    const UINT first = FirstNumber();
-    for (UINT i = 0; i < 0xFFFF; ++i) {
-        const UINT number = (first - 1 + i) % 0xFFFF + 1;
-        const std::string name = TempName(prefix, number);
-        host::ListedEntry taken;
-        if (host::FindComponent(dirFd.Get(), dir.driveDev, name, /*wantShortName=*/false, &taken)) continue;
-        int fd = openat(dirFd.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            close(fd);
-            return give(name, number);
+        const UINT first = FirstNumber();
+        for (UINT i = 0; i < 0xFFFF; ++i) {
+            const UINT number = (first - 1 + i) % 0xFFFF + 1;
+            const std::string name = TempName(prefix, number);
+            const std::string full = base + name;  // before the file exists: nothing can fail after it does
+            host::ListedEntry taken;
+            if (host::FindComponent(dirFd.Get(), dir.driveDev, name, /*wantShortName=*/false, &taken)) continue;
+            int fd = openat(dirFd.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                close(fd);
+                return give(full, number);
+            }
+            if (errno != EEXIST) return Fail(host::ErrorFromErrno(errno, ERROR_DIRECTORY));
         }
-        if (errno != EEXIST) return Fail(host::ErrorFromErrno(errno, ERROR_DIRECTORY));
-    }
-    return Fail(ERROR_FILE_EXISTS);
+        return Fail(ERROR_FILE_EXISTS);
+    });
 }
