@@ -61,9 +61,9 @@ void HostMachine_MoveEveryReallocation(int on);
 unsigned long HostMachine_GlobalBlockCount(void);
 
 /* The host directory a Windows path resolves to, written into `hostPath` (NUL-terminated, at most
- * `size` bytes): components matched exactly, then case-insensitively, short names recognised,
- * substituted drives followed. The last component need not exist. Returns 1, or 0 when the path
- * cannot be resolved or does not fit. */
+ * `size` bytes): components matched exactly, then case-insensitively, short names and the names
+ * generated for names Windows cannot hold recognised, substituted drives followed. The last
+ * component need not exist. Returns 1, or 0 when the path cannot be resolved or does not fit. */
 int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size);
 
 /* What the host layer's directory listings show differently from the host, or leave out, and
