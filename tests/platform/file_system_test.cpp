@@ -196,7 +196,7 @@ TEST_F(FileSystem, ListingsReportWhatTheyLeaveOutOrTheLibraryPassesOver) {
         ASSERT_TRUE(tree_.AddFile(deep + "/" + file));
     for (const std::string &dir : Strings{".git", "c:d", ".e:f", std::string(109, 'h'), std::string(110, 'i')})
         ASSERT_TRUE(tree_.AddDir(deep + "/" + dir));
-    ASSERT_EQ(truncate(tree_.Path(deep + "/plain.txt").c_str(), 1LL << 32), 0);
+    ASSERT_EQ(truncate64(tree_.Path(deep + "/plain.txt").c_str(), int64_t{1} << 32), 0);  // sparse
     std::string dir = "C:\\" + deep;
     std::replace(dir.begin(), dir.end(), '/', '\\');
     ASSERT_EQ(dir.size(), 185u);
