@@ -116,7 +116,7 @@ extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
         if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
         if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
         static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
-        return host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, kFlags[access]);
+        return host::OpenRegularFile(resolved.ParentFd(), resolved.name, kFlags[access]);
     });
 }
 
@@ -135,7 +135,7 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
                 error = ERROR_ACCESS_DENIED;
         }
         if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-        int fd = host::OpenRegularFile(resolved.parentFd.Get(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
+        int fd = host::OpenRegularFile(resolved.ParentFd(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
         if (fd < 0) {
             if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
             return HFILE_ERROR;

@@ -50,9 +50,9 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
         if (error == ERROR_SUCCESS && renameat(source.AtDir(), source.AtName(), target.AtDir(), target.AtName()) != 0)
             error = errno == EXDEV ? ERROR_NOT_SAME_DEVICE : host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         if (error == ERROR_SUCCESS && (dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
-            error = FlushDirectory(target.parentFd.Get());
-            if (error == ERROR_SUCCESS && !SameDirectory(source.parentFd.Get(), target.parentFd.Get()))
-                error = FlushDirectory(source.parentFd.Get());
+            error = FlushDirectory(target.ParentFd());
+            if (error == ERROR_SUCCESS && !SameDirectory(source.ParentFd(), target.ParentFd()))
+                error = FlushDirectory(source.ParentFd());
         }
         if (error != ERROR_SUCCESS) {
             SetLastError(error);

@@ -158,26 +158,23 @@ void ReportDirectory(const std::string &dirText, bool readable, const std::vecto
     for (const Report &report : reports) ReportListing(report.reason, directory, *report.name, *report.shownAs);
 }
 
-// The entries of the directory `dir` (named dirText by the caller) that match a pattern with
-// wildcards, in listing order. The directory is opened relative to its parent's descriptor
-// without following a link, and read through that descriptor: a link swapped in for it after the
-// lookup is never followed.
-void ListMatching(const ResolvedPath &dir, const std::string &dirText, const std::string &pattern,
+// The entries of the directory `dir` (named dirText by the caller, open at dirFd) that match a
+// pattern with wildcards, in listing order. The directory is read through the descriptor its
+// lookup opened: a link swapped in for it after the lookup is never followed.
+void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText, const std::string &pattern,
                   std::vector<WIN32_FIND_DATAA> *found) {
     RunListingHook(dir.hostPath);
-    struct stat dirSt = dir.st;
-    UniqueFd dirFd = OpenResolvedDirectory(dir, &dirSt);
+    const struct stat &dirSt = dir.st;
     std::vector<ListedEntry> entries;
     std::vector<LeftOutEntry> leftOut;
-    const bool readable = dirFd.Valid() && ListDirectory(dirFd.Get(), dir.driveDev, &entries, &leftOut);
-    if (dirFd.Valid() && FirstReportOf(dirSt.st_dev, dirSt.st_ino))
-        ReportDirectory(dirText, readable, entries, leftOut);
+    const bool readable = ListDirectory(dirFd, dir.driveDev, &entries, &leftOut);
+    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, leftOut);
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
         struct stat parent;
         std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
         if (parentPath.empty()) parentPath = "/";
-        if (fstat(dir.parentFd.Get(), &parent) != 0) parent = dirSt;
+        if (fstat(dir.ParentFd(), &parent) != 0) parent = dirSt;
         if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt));
         if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent));
     }
@@ -237,8 +234,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
 
         host::ResolvedPath dir;
-        DWORD error = host::ResolveWindowsPath(dirText.c_str(), &dir);
-        if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_PATH_NOT_FOUND;
+        host::SharedFd dirFd;
+        DWORD error = host::ResolveDirectory(dirText.c_str(), &dir, &dirFd);
         if (error != ERROR_SUCCESS) return host::Fail(error);
 
         std::vector<WIN32_FIND_DATAA> found;
@@ -246,14 +243,11 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
                    pattern != "..")
                 pattern.pop_back();
-            struct stat dirSt;
-            host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
             host::ListedEntry entry;
-            if (dirFd.Valid() &&
-                host::FindComponent(dirFd.Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
+            if (host::FindComponent(dirFd->Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
                 found.push_back(host::FindDataOf(dir.hostPath, entry));
         } else {
-            host::ListMatching(dir, dirText, pattern, &found);
+            host::ListMatching(dir, dirFd->Get(), dirText, pattern, &found);
         }
         if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
         return host::StartSearch(std::move(found), lpFindFileData);

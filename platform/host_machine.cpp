@@ -11,6 +11,7 @@
 #include "host_errors.h"
 #include "listing_observer.h"
 #include "messages.h"
+#include "path_resolution.h"
 #include "system_info.h"
 #include "vwin32_device.h"
 
@@ -19,6 +20,7 @@ extern "C" void HostMachine_Reset(void) {
         {
             std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
             host::ResetDrives();
+            host::ForgetOpenDirectories();
             host::CloseAllSearches();
             host::CloseAllFiles();
             host::ResetListingObserver();

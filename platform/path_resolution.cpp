@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <string.h>
 
+#include <array>
+
 namespace host {
 namespace {
 
@@ -87,57 +89,118 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The directories of the last path resolved on a drive, root first, each with the name it was
+// opened under and its identity. A resolution takes each again while the name it asks for is that
+// name and still leads to the same directory (one lstat each, as a path walk costs), instead of
+// opening it afresh.
+struct OpenDirectory {
+    std::string name;  // host name (host path of the root)
+    SharedFd fd;
+    dev_t dev;
+    ino_t ino;
+};
+
+struct DirectoryChain {
+    std::string hostRoot;
+    dev_t rootDev = 0;
+    std::vector<OpenDirectory> dirs;
+};
+
+std::array<DirectoryChain, 26> g_chains;
+
+bool SameDirectory(const struct stat &st, const OpenDirectory &dir) {
+    return S_ISDIR(st.st_mode) && st.st_dev == dir.dev && st.st_ino == dir.ino;
+}
+
+// Opens the drive's root and the directories parts[0, count) below it, each relative to the one
+// before (see ResolveWindowsPath). On success the chain's first count + 1 entries are they, *host
+// the last one's host path and *st its fstat.
+bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &parts, size_t count, std::string *host,
+                     struct stat *st) {
+    DirectoryChain &chain = g_chains[drive.chLetter - 'A'];
+    if (chain.hostRoot != drive.hostRoot || chain.rootDev != drive.rootDev) {
+        chain = DirectoryChain();
+        chain.hostRoot = drive.hostRoot;
+        chain.rootDev = drive.rootDev;
+    }
+    std::vector<OpenDirectory> &dirs = chain.dirs;
+    if (dirs.empty() || lstat(drive.hostRoot.c_str(), st) != 0 || !SameDirectory(*st, dirs[0])) {
+        dirs.clear();
+        UniqueFd root = OpenDriveRoot(drive.hostRoot, st);
+        if (!root.Valid()) return false;
+        dirs.push_back(
+            OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev, st->st_ino});
+    }
+    *host = drive.hostRoot;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string &part = parts[i];
+        const int parentFd = dirs[i].fd->Get();
+        if (i + 1 < dirs.size() && dirs[i + 1].name == part &&
+            fstatat(parentFd, part.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 && SameDirectory(*st, dirs[i + 1])) {
+            *host = JoinHostPath(*host, part);
+            continue;
+        }
+        dirs.resize(i + 1);
+        UniqueFd next;
+        std::string name = part;
+        if (!IsInvalidWindowsName(part)) next = OpenSubdirectory(parentFd, part, drive.rootDev, st);
+        if (!next.Valid()) {
+            ListedEntry entry;
+            if (!FindComponent(parentFd, drive.rootDev, part, /*wantShortName=*/false, &entry) ||
+                !S_ISDIR(entry.st.st_mode))
+                return false;
+            next = OpenSubdirectory(parentFd, entry.name, drive.rootDev, st);
+            if (!next.Valid()) return false;
+            name = entry.name;
+        }
+        dirs.push_back(OpenDirectory{name, std::make_shared<UniqueFd>(std::move(next)), st->st_dev, st->st_ino});
+        *host = JoinHostPath(*host, name);
+    }
+    return true;
+}
+
+// The text steps shared by the resolutions: normalised path, drive, components.
+DWORD SplitWindowsPath(const char *path, std::string *full, DriveInfo *drive, std::vector<std::string> *parts) {
+    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, full);
+    if (error != ERROR_SUCCESS) return error;
+    if (!IsLetter((*full)[0]) || (*full)[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
+    if (!LookupDrive((*full)[0], drive) || !drive->substTarget.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!drive->bHasMedium) return ERROR_NOT_READY;
+    AddComponents(full->c_str() + 2, parts);
+    for (const std::string &part : *parts)
+        if (HasInvalidNameCharacters(part)) return ERROR_INVALID_NAME;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     std::string full;
-    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, &full);
-    if (error != ERROR_SUCCESS) return error;
-    if (!IsLetter(full[0]) || full[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
-
     DriveInfo drive;
-    if (!LookupDrive(full[0], &drive) || !drive.substTarget.empty()) return ERROR_PATH_NOT_FOUND;
-    if (!drive.bHasMedium) return ERROR_NOT_READY;
-
     std::vector<std::string> parts;
-    AddComponents(full.c_str() + 2, &parts);
-    for (const std::string &part : parts)
-        if (HasInvalidNameCharacters(part)) return ERROR_INVALID_NAME;
+    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    if (error != ERROR_SUCCESS) return error;
 
     *out = ResolvedPath();
     out->windowsPath = full;
     out->chDrive = drive.chLetter;
     out->driveDev = drive.rootDev;
-    std::string host = drive.hostRoot;
+    std::string host;
     struct stat dirSt;
-    UniqueFd dir = OpenDriveRoot(host, &dirSt);
-    if (!dir.Valid()) return ERROR_PATH_NOT_FOUND;
+    const size_t count = parts.empty() ? 0 : parts.size() - 1;
+    if (!OpenDirectories(drive, parts, count, &host, &dirSt)) return ERROR_PATH_NOT_FOUND;
+    out->parent = g_chains[drive.chLetter - 'A'].dirs[count].fd;
     if (parts.empty()) {
         out->hostPath = host;
         out->bIsRoot = true;
         out->bExists = true;
         out->st = dirSt;
-        out->parentFd = std::move(dir);
         return ERROR_SUCCESS;
     }
-    // Each directory is opened relative to the one before, never through a link: what is entered
-    // is what was looked up, whatever is renamed or swapped meanwhile.
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        UniqueFd next;
-        if (!IsInvalidWindowsName(parts[i])) next = OpenSubdirectory(dir.Get(), parts[i], drive.rootDev, nullptr);
-        std::string name = parts[i];
-        if (!next.Valid()) {
-            ListedEntry entry;
-            if (!FindComponent(dir.Get(), drive.rootDev, parts[i], /*wantShortName=*/false, &entry) ||
-                !S_ISDIR(entry.st.st_mode))
-                return ERROR_PATH_NOT_FOUND;
-            next = OpenSubdirectory(dir.Get(), entry.name, drive.rootDev, nullptr);
-            if (!next.Valid()) return ERROR_PATH_NOT_FOUND;
-            name = entry.name;
-        }
-        dir = std::move(next);
-        host = JoinHostPath(host, name);
-    }
     ListedEntry last;
-    if (FindComponent(dir.Get(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
+    if (FindComponent(out->ParentFd(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
         out->bExists = true;
         out->name = last.name;
         out->st = last.st;
@@ -145,7 +208,6 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
         out->name = parts.back();
     }
     out->hostPath = JoinHostPath(host, out->name);
-    out->parentFd = std::move(dir);
     return ERROR_SUCCESS;
 }
 
@@ -154,13 +216,29 @@ DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
     return error == ERROR_SUCCESS && !out->bExists ? ERROR_FILE_NOT_FOUND : error;
 }
 
-UniqueFd OpenResolvedDirectory(const ResolvedPath &resolved, struct stat *st) {
-    if (resolved.bIsRoot) {
-        UniqueFd fd(fcntl(resolved.parentFd.Get(), F_DUPFD_CLOEXEC, 0));
-        if (fd.Valid() && fstat(fd.Get(), st) != 0) fd.Reset();
-        return fd;
-    }
-    return OpenSubdirectory(resolved.parentFd.Get(), resolved.name, resolved.driveDev, st);
+DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd) {
+    std::string full;
+    DriveInfo drive;
+    std::vector<std::string> parts;
+    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    if (error != ERROR_SUCCESS) return error;
+
+    *out = ResolvedPath();
+    out->windowsPath = full;
+    out->chDrive = drive.chLetter;
+    out->driveDev = drive.rootDev;
+    if (!OpenDirectories(drive, parts, parts.size(), &out->hostPath, &out->st)) return ERROR_PATH_NOT_FOUND;
+    const std::vector<OpenDirectory> &dirs = g_chains[drive.chLetter - 'A'].dirs;
+    out->bExists = true;
+    out->bIsRoot = parts.empty();
+    out->name = parts.empty() ? std::string() : dirs[parts.size()].name;
+    out->parent = dirs[parts.empty() ? 0 : parts.size() - 1].fd;
+    *dirFd = dirs[parts.size()].fd;
+    return ERROR_SUCCESS;
+}
+
+void ForgetOpenDirectories() {
+    for (DirectoryChain &chain : g_chains) chain = DirectoryChain();
 }
 
 DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {

@@ -9,11 +9,14 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 
 namespace host {
 
 constexpr size_t kMaxPathChars = 299;  // longest Windows path the file calls accept
+
+using SharedFd = std::shared_ptr<const UniqueFd>;
 
 // The full, normalised Windows path of `path` ("X:\\A\\B", no trailing backslash except on a root),
 // combined with the current directories. followSubst rewrites a path on a substituted drive to its
@@ -30,17 +33,19 @@ struct ResolvedPath {
     bool bIsRoot = false;
     bool bExists = false;  // the last component exists (st then holds its lstat)
     struct stat st {};
-    UniqueFd parentFd;  // the directory holding the last component (for a root, the root itself)
+    SharedFd parent;  // the directory holding the last component (for a root, the root itself)
 
-    // The entry for the *at() calls: its name in parentFd, or a root's own host path.
-    int AtDir() const { return bIsRoot ? AT_FDCWD : parentFd.Get(); }
+    int ParentFd() const { return parent ? parent->Get() : -1; }
+    // The entry for the *at() calls: its name in the parent, or a root's own host path.
+    int AtDir() const { return bIsRoot ? AT_FDCWD : ParentFd(); }
     const char *AtName() const { return bIsRoot ? hostPath.c_str() : name.c_str(); }
 };
 
 // Resolves every component but the last to an existing directory of the drive (exact name, then
 // shown name ignoring case, then short name), each opened relative to the one before without
 // following a link, and looks the last one up the same way in the last directory, which stays
-// open. Components holding characters no Windows name can (wildcards among them) are refused
+// open. The directories opened for the last path resolved on each drive are kept, and taken again
+// for the same names while each name still leads to the same directory (device and inode). Components holding characters no Windows name can (wildcards among them) are refused
 // (ERROR_INVALID_NAME). Returns ERROR_SUCCESS (whether or not the last component exists) or
 // ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE, ERROR_INVALID_NAME, ...
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
@@ -48,8 +53,12 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
 // ResolveWindowsPath, with ERROR_FILE_NOT_FOUND when the last component does not exist.
 DWORD ResolveExistingPath(const char *path, ResolvedPath *out);
 
-// The resolved entry itself opened as a directory (see OpenSubdirectory); *st gets its fstat.
-UniqueFd OpenResolvedDirectory(const ResolvedPath &resolved, struct stat *st);
+// Resolves `path` as a directory: every component, the last one too, opened as above. *dirFd is
+// the directory, out->st its fstat. ERROR_PATH_NOT_FOUND when it is no existing directory.
+DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd);
+
+// Closes the directories kept for resolutions (HostMachine_Reset).
+void ForgetOpenDirectories();
 
 // Win32 string return: the length without the NUL when it fits, else the size needed including the
 // NUL, and nothing written.

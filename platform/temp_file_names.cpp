@@ -63,12 +63,9 @@ extern "C" UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString
         if (uUnique != 0) return give(base + TempName(prefix, uUnique), uUnique);
 
         host::ResolvedPath dir;
-        DWORD error = host::ResolveWindowsPath(cchPath == 0 ? "." : lpPathName, &dir);
-        if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_DIRECTORY;
+        host::SharedFd dirFd;
+        DWORD error = host::ResolveDirectory(cchPath == 0 ? "." : lpPathName, &dir, &dirFd);
         if (error != ERROR_SUCCESS) return Fail(error == ERROR_PATH_NOT_FOUND ? ERROR_DIRECTORY : error);
-        struct stat dirSt;
-        host::UniqueFd dirFd = host::OpenResolvedDirectory(dir, &dirSt);
-        if (!dirFd.Valid()) return Fail(ERROR_DIRECTORY);
 
         const UINT first = FirstNumber();
         for (UINT i = 0; i < 0xFFFF; ++i) {
@@ -76,8 +73,8 @@ extern "C" UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString
             const std::string name = TempName(prefix, number);
             const std::string full = base + name;  // before the file exists: nothing can fail after it does
             host::ListedEntry taken;
-            if (host::FindComponent(dirFd.Get(), dir.driveDev, name, /*wantShortName=*/false, &taken)) continue;
-            int fd = openat(dirFd.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (host::FindComponent(dirFd->Get(), dir.driveDev, name, /*wantShortName=*/false, &taken)) continue;
+            int fd = openat(dirFd->Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 close(fd);
                 return give(full, number);

@@ -310,6 +310,21 @@ TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
     }
 }
 
+// Directories kept open from one resolution to the next are taken again only while their names
+// still lead to them.
+TEST_F(FileSystem, ADirectoryReplacedBetweenTwoLookupsIsLookedUpAfresh) {
+    ASSERT_TRUE(tree_.AddFile("a/b/old.txt"));
+    ASSERT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"old.txt"});
+    ASSERT_EQ(rename(tree_.Path("a").c_str(), tree_.Path("gone").c_str()), 0);
+    ASSERT_TRUE(tree_.AddFile("a/b/new.txt"));
+    EXPECT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"new.txt"});
+    ASSERT_EQ(rename(tree_.Path("a").c_str(), tree_.Path("gone2").c_str()), 0);
+    ASSERT_TRUE(tree_.AddSymlink("a", "gone"));
+    EXPECT_TRUE(Names("C:\\a\\b\\*.txt").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetFileAttributesA("C:\\a\\b\\old.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {
     ASSERT_TRUE(tree_.AddFifo("d/fifo"));
     const std::vector<WIN32_FIND_DATAA> found = Find("C:\\d\\fifo");
