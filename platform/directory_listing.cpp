@@ -1,5 +1,6 @@
 // What a Windows program sees of a host directory: the entries that belong on the drive, sorted by
-// name bytes, with their short names; and the lookup of one component in it.
+// host name bytes, each under the name shown for it (generated for a name Windows cannot hold) and
+// with its short name; the lookup of one component in it; and the opening of directories.
 #include "directory_listing.h"
 
 #include "host_machine.h"

@@ -143,8 +143,8 @@ void ReportDirectory(const std::string &dirText, bool readable, const std::vecto
         }
         if (entry.shownName != entry.name)
             reports.push_back({&entry.name, HOST_LISTING_GENERATED_NAME, &entry.shownName});
-        // The path the library would give it: the directory's, a backslash unless it ends with
-        // one, the name, and "\\*.*" to list a directory.
+        // The library's count: the directory's path, a backslash, the name, and the "\\*.*" that
+        // lists a directory.
         const size_t pathChars = directory.size() + 1 + entry.shownName.size() + (isDir ? 4 : 0);
         if (isDir && entry.shownName[0] == '.')
             reports.push_back({&entry.name, HOST_LISTING_DOT_DIRECTORY, &entry.shownName});
