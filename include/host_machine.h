@@ -14,8 +14,8 @@ extern "C" {
 
 /* No drives, platform NT, Windows directory C:\WINDOWS, System directory C:\WINDOWS\SYSTEM32, no
  * PATH (an empty environment), no module file name, real clock, no locks, no allocation limit, no
- * forced moves, VWIN32 absent, no windows or queued messages, no current directories. Global memory
- * already handed out stays valid. */
+ * forced moves, VWIN32 absent, no windows or queued messages, no current directories, no listing
+ * observer or hook. Global memory already handed out stays valid. */
 void HostMachine_Reset(void);
 
 /* The letter becomes a drive of GetDriveTypeA type `type` whose root is the host directory
@@ -61,33 +61,52 @@ void HostMachine_MoveEveryReallocation(int on);
 unsigned long HostMachine_GlobalBlockCount(void);
 
 /* The host directory a Windows path resolves to, written into `hostPath` (NUL-terminated, at most
- * `size` bytes): components matched exactly, then case-insensitively, short names recognised,
- * substituted drives followed. The last component need not exist. Returns 1, or 0 when the path
- * cannot be resolved or does not fit. */
+ * `size` bytes): components matched exactly, then case-insensitively, short names and the names
+ * generated for names Windows cannot hold recognised, substituted drives followed. The last
+ * component need not exist. Returns 1, or 0 when the path cannot be resolved or does not fit. */
 int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size);
 
 /* What the host layer's directory listings show differently from the host, or leave out, and
- * what the library will pass over in them. Reported to the observer, once per host directory and
- * entry for as long as the observer is set, for listings with wildcards (FindFirstFileA of
- * "dir\\*.*"), which is how the library's walker lists a directory. */
-#define HOST_LISTING_GENERATED_NAME 1  /* a name Windows cannot hold, shown under a generated name */
-#define HOST_LISTING_CASE_TWIN 2       /* left out: another entry differs from it only in case */
-#define HOST_LISTING_NAME_TOO_LONG 3   /* left out: a name of more than 259 bytes */
-#define HOST_LISTING_OTHER_FS 4        /* left out: a directory on another file system than its drive */
-#define HOST_LISTING_UNREADABLE 5      /* the directory itself cannot be read: listed as empty */
-#define HOST_LISTING_DOT_DIRECTORY 6   /* a directory whose name begins with a dot */
-#define HOST_LISTING_PATH_TOO_LONG 7   /* an entry whose full Windows path passes 299 characters
-                                          (a directory's, with "\\*.*" added to list it) */
-#define HOST_LISTING_FILE_4GIB 8       /* a file of 4 GiB or more: its size does not fit 32 bits */
+ * what the library will pass over in them. Reported to the observer for listings with wildcards
+ * (FindFirstFileA of "dir\\*.*", which is how the library's walker lists a directory), for the
+ * whole directory whatever the pattern, and once per host directory (by device and inode) for as
+ * long as the observer is set, however often it is listed. An entry gets at most one of the reasons
+ * 2-8, and HOST_LISTING_GENERATED_NAME besides. Reports come in host-name order. */
 
-/* `directory` is the Windows path of the listed directory, `hostName` the entry's name on the host
- * (empty for HOST_LISTING_UNREADABLE), `shownAs` the name Windows programs see (the generated name
- * for HOST_LISTING_GENERATED_NAME; hostName otherwise). */
+/* A name Windows cannot hold (\ / : * ? " < > |, a control character, a trailing dot or space),
+ * shown under a generated name; shownAs "" when no generated name was free and it is left out. */
+#define HOST_LISTING_GENERATED_NAME 1
+/* Left out: another entry differs from it only in case (the first in byte order is shown). */
+#define HOST_LISTING_CASE_TWIN 2
+/* Left out: a name of more than 259 bytes. */
+#define HOST_LISTING_NAME_TOO_LONG 3
+/* Left out: a directory on another file system than its drive's root. */
+#define HOST_LISTING_OTHER_FS 4
+/* The listed directory exists but cannot be read: it is listed as empty (hostName ""). */
+#define HOST_LISTING_UNREADABLE 5
+/* A directory whose name begins with a dot: the library neither records nor enters it. */
+#define HOST_LISTING_DOT_DIRECTORY 6
+/* An entry whose full Windows path passes 299 characters: the listed directory's path, a
+ * backslash and the shown name, plus 4 for a directory (the "\\*.*" that lists it), is 300 or
+ * more. The library passes over it. */
+#define HOST_LISTING_PATH_TOO_LONG 7
+/* A file of 4 GiB or more: its size does not fit the 32 bits the map keeps. */
+#define HOST_LISTING_FILE_4GIB 8
+
+/* `directory` is the Windows path of the listed directory as the listing named it (normalised),
+ * `hostName` the entry's name on the host, `shownAs` the name Windows programs see (the generated
+ * name for HOST_LISTING_GENERATED_NAME; hostName otherwise). It runs inside FindFirstFileA. */
 typedef void (*HOST_LISTING_OBSERVER)(void *context, unsigned reason, const char *directory, const char *hostName,
                                       const char *shownAs);
 
 /* Sets the observer (NULL: none, the default) and forgets which directories were reported. */
 void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void *context);
+
+/* For tests: `hook` runs each time a wildcard listing has looked its directory up and is about to
+ * open and read it, with the directory's host path, so that a test can change the tree in that
+ * window (swap the directory for a link, say). NULL removes it; HostMachine_Reset too. */
+typedef void (*HOST_LISTING_HOOK)(void *context, const char *hostDirectory);
+void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context);
 
 #ifdef __cplusplus
 }

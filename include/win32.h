@@ -46,6 +46,7 @@ typedef BOOL *LPBOOL;
 typedef DWORD *LPDWORD;
 typedef WORD *LPWORD;
 typedef size_t SIZE_T;
+typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;

@@ -10,7 +10,8 @@
 #define _TIME_BITS 64
 #endif
 
-#include "host_internal.h"
+#include "clock.h"
+
 #include "host_machine.h"
 
 #include <time.h>

@@ -1,71 +1,125 @@
 // What a Windows program sees of a host directory: the entries that belong on the drive, sorted by
-// name bytes, with their short names; and the lookup of one component in it.
-#include "file_system.h"
+// host name bytes, each under the name shown for it (generated for a name Windows cannot hold) and
+// with its short name; the lookup of one component in it; and the opening of directories.
+#include "directory_listing.h"
+
+#include "host_machine.h"
+#include "short_names.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <time.h>
 
 #include <algorithm>
+#include <memory>
+#include <set>
+#include <unordered_set>
 
 namespace host {
 namespace {
 
-// Names Windows cannot hold are left out, and so are directories on another file system than the
-// drive's root (a drive is one file system, like find -xdev).
-bool BelongsOnDrive(const std::string &name, const struct stat &st, dev_t driveDev) {
-    if (name.empty() || name.size() > kMaxNameBytes || name.find('\\') != std::string::npos) return false;
-    return !(S_ISDIR(st.st_mode) && st.st_dev != driveDev);
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Too long a name for a listing, or a directory on another file system than the drive's root (a
+// drive is one file system, like find -xdev): left out, with the reason; 0 for an entry that stays.
+unsigned LeftOutReason(const std::string &name, const struct stat &st, dev_t driveDev) {
+    if (name.size() > kMaxNameBytes) return HOST_LISTING_NAME_TOO_LONG;
+    if (S_ISDIR(st.st_mode) && st.st_dev != driveDev) return HOST_LISTING_OTHER_FS;
+    return 0;
 }
 
-// The short names of the last directory whose long name was looked up with its short name. Adding
-// a file looks each file up by its full path, and a short name depends on the whole directory, so
-// without this a directory of n long names costs n full listings. The cache is keyed by the
-// directory's identity and change times, and is only kept for a directory unchanged for a few
-// seconds: timestamps are coarse, and a change within the same tick must not go unnoticed.
-struct ShortNameCache {
-    std::string hostDir;
-    dev_t dev = 0;
+// Shown names (generated in place of names Windows cannot hold), short names and case twins of a
+// listing sorted by host name.
+void NameEntries(std::vector<ListedEntry> *entries) {
+    std::vector<std::string> names, invalid;
+    names.reserve(entries->size());
+    for (const ListedEntry &entry : *entries)
+        (IsInvalidWindowsName(entry.name) ? invalid : names).push_back(entry.name);
+    std::vector<std::string> shortNames = GenerateShortNames(names);
+    std::vector<std::string> generated;
+    if (!invalid.empty()) {
+        // A generated name never equals another entry's name or short name.
+        std::set<std::string> taken;
+        for (const std::string &name : names) taken.insert(UpperAnsi(name));
+        for (const std::string &shortName : shortNames)
+            if (!shortName.empty()) taken.insert(shortName);
+        generated = GenerateNamesInPlaceOf(invalid, &taken);
+    }
+    std::unordered_set<std::string> shown;
+    size_t nextValid = 0, nextInvalid = 0;
+    for (ListedEntry &entry : *entries) {
+        if (IsInvalidWindowsName(entry.name)) {
+            entry.shownName = std::move(generated[nextInvalid++]);
+            entry.shortName.clear();
+        } else {
+            entry.shownName = entry.name;
+            entry.shortName = std::move(shortNames[nextValid++]);
+        }
+        entry.bCaseTwin = !shown.insert(UpperAnsi(entry.shownName)).second;
+    }
+}
+
+// A directory that may be passed through but not read is opened for lookups only.
+UniqueFd OpenDirectoryAt(int parentFd, const char *name) {
+    int fd = openat(parentFd, name, kDirectoryFlags);
+    if (fd < 0 && errno == EACCES) fd = openat(parentFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return UniqueFd(fd);
+}
+
+// The listing of the last directory looked up by a name that needs one: a short name depends on
+// the whole directory, and adding a file looks each file up by its full path, so without this a
+// directory of n long names costs n full listings. The cache is keyed by the directory's identity
+// and change times, and is only kept for a directory unchanged for a few seconds: timestamps are
+// coarse, and a change within the same tick must not go unnoticed. Its stat fields may be stale.
+struct ListingCache {
+    bool bValid = false;
+    dev_t dev = 0, driveDev = 0;
     ino_t ino = 0;
     struct timespec mtime {
     }, ctime{};
-    std::vector<std::pair<std::string, std::string>> names;  // (long, short), sorted by long name
+    std::vector<ListedEntry> entries;
 };
 
-ShortNameCache g_shortNameCache;
+ListingCache g_listingCache;
 constexpr time_t kSettledSeconds = 3;
 
 bool SameTime(const struct timespec &a, const struct timespec &b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// The short name of `name` (an entry of hostDir that is not a valid short name), or false when the
-// directory no longer lists it.
-bool ShortNameOf(const std::string &hostDir, dev_t driveDev, const std::string &name, std::string *out) {
+// The directory's listing, from the cache when it is still the same directory, unchanged.
+const std::vector<ListedEntry> &CachedListing(int dirFd, dev_t driveDev) {
+    ListingCache &cache = g_listingCache;
     struct stat dirSt;
-    if (stat(hostDir.c_str(), &dirSt) != 0) return false;
-    ShortNameCache &cache = g_shortNameCache;
-    bool fresh = cache.hostDir == hostDir && cache.dev == dirSt.st_dev && cache.ino == dirSt.st_ino &&
-                 SameTime(cache.mtime, dirSt.st_mtim) && SameTime(cache.ctime, dirSt.st_ctim);
-    if (!fresh) {
-        std::vector<ListedEntry> entries;
-        ListDirectory(hostDir, driveDev, &entries);
-        cache = ShortNameCache();
-        for (ListedEntry &entry : entries) cache.names.emplace_back(std::move(entry.name), std::move(entry.shortName));
-        if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
-            time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
-            cache.hostDir = hostDir;
-            cache.dev = dirSt.st_dev;
-            cache.ino = dirSt.st_ino;
-            cache.mtime = dirSt.st_mtim;
-            cache.ctime = dirSt.st_ctim;
-        }
+    if (fstat(dirFd, &dirSt) != 0) {
+        cache = ListingCache();
+        return cache.entries;
     }
-    auto it = std::lower_bound(cache.names.begin(), cache.names.end(), name,
-                               [](const auto &entry, const std::string &key) { return entry.first < key; });
-    if (it == cache.names.end() || it->first != name) return false;
-    *out = it->second;
+    bool fresh = cache.bValid && cache.dev == dirSt.st_dev && cache.ino == dirSt.st_ino && cache.driveDev == driveDev &&
+                 SameTime(cache.mtime, dirSt.st_mtim) && SameTime(cache.ctime, dirSt.st_ctim);
+    if (fresh) return cache.entries;
+    cache = ListingCache();
+    ListDirectory(dirFd, driveDev, &cache.entries);
+    if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
+        time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
+        cache.bValid = true;
+        cache.dev = dirSt.st_dev;
+        cache.driveDev = driveDev;
+        cache.ino = dirSt.st_ino;
+        cache.mtime = dirSt.st_mtim;
+        cache.ctime = dirSt.st_ctim;
+    }
+    return cache.entries;
+}
+
+// *found = the listed entry, its stat taken afresh; false when it is gone.
+bool TakeEntry(int dirFd, const ListedEntry &entry, ListedEntry *found) {
+    struct stat st;
+    if (fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    *found = entry;
+    found->st = st;
     return true;
 }
 
@@ -76,53 +130,82 @@ std::string JoinHostPath(const std::string &dir, const std::string &name) {
     return dir + "/" + name;
 }
 
-bool ListDirectory(const std::string &hostDir, dev_t driveDev, std::vector<ListedEntry> *out) {
+UniqueFd OpenDriveRoot(const std::string &hostRoot, struct stat *st) {
+    UniqueFd fd = OpenDirectoryAt(AT_FDCWD, hostRoot.c_str());
+    if (fd.Valid() && fstat(fd.Get(), st) != 0) fd.Reset();
+    return fd;
+}
+
+UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev, struct stat *st) {
+    UniqueFd fd = OpenDirectoryAt(parentFd, name.c_str());
+    if (!fd.Valid()) return fd;
+    struct stat own;
+    if (st == nullptr) st = &own;
+    if (fstat(fd.Get(), st) != 0) {
+        fd.Reset();
+    } else if (st->st_dev != driveDev) {
+        fd.Reset();
+        errno = EXDEV;
+    }
+    return fd;
+}
+
+bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std::vector<LeftOutEntry> *leftOut) {
     out->clear();
-    DIR *dir = opendir(hostDir.c_str());
+    if (leftOut != nullptr) leftOut->clear();
+    // A descriptor of its own for the stream: reading moves the position of the open directory.
+    UniqueFd own(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(own.Valid() ? fdopendir(own.Get()) : nullptr, closedir);
     if (dir == nullptr) return false;
-    int fd = dirfd(dir);
-    while (struct dirent *ent = readdir(dir)) {
+    const int fd = own.Release();  // the stream closes it
+    while (struct dirent *ent = readdir(dir.get())) {
         if (strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0) continue;
         ListedEntry entry;
         entry.name = ent->d_name;
         // An entry removed since readdir saw it is simply not listed.
         if (fstatat(fd, ent->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!BelongsOnDrive(entry.name, entry.st, driveDev)) continue;
+        if (unsigned reason = LeftOutReason(entry.name, entry.st, driveDev)) {
+            if (leftOut != nullptr) leftOut->push_back(LeftOutEntry{entry.name, reason});
+            continue;
+        }
         out->push_back(std::move(entry));
     }
-    closedir(dir);
+    dir.reset();
     std::sort(out->begin(), out->end(), [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
-    std::vector<std::string> names;
-    names.reserve(out->size());
-    for (const ListedEntry &entry : *out) names.push_back(entry.name);
-    std::vector<std::string> shortNames = GenerateShortNames(names);
-    for (size_t i = 0; i < out->size(); ++i) (*out)[i].shortName = std::move(shortNames[i]);
+    NameEntries(out);
+    // No generated name free (every one of 65,536 taken): the entry cannot be shown.
+    auto unnamed = [](const ListedEntry &entry) { return entry.shownName.empty(); };
+    if (std::any_of(out->begin(), out->end(), unnamed)) {
+        for (const ListedEntry &entry : *out)
+            if (unnamed(entry) && leftOut != nullptr)
+                leftOut->push_back(LeftOutEntry{entry.name, HOST_LISTING_GENERATED_NAME});
+        out->erase(std::remove_if(out->begin(), out->end(), unnamed), out->end());
+    }
     return true;
 }
 
-bool FindComponent(const std::string &hostDir, dev_t driveDev, const std::string &name, bool wantShortName,
-                   ListedEntry *found) {
+bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
-    // The exact name costs one lstat; the listing is needed only for a case-insensitive match or
-    // for the short name of a long name.
+    // The exact name costs one lstat; the listing is needed only for a case-insensitive match, a
+    // generated name or the short name of a long name.
     struct stat st;
-    if (fstatat(AT_FDCWD, JoinHostPath(hostDir, name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        BelongsOnDrive(name, st, driveDev)) {
+    if (!IsInvalidWindowsName(name) && fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        LeftOutReason(name, st, driveDev) == 0) {
+        found->name = found->shownName = name;
         found->shortName.clear();
-        if (!wantShortName || IsValidShortName(name) || ShortNameOf(hostDir, driveDev, name, &found->shortName)) {
-            found->name = name;
-            found->st = st;
-            return true;
-        }
+        found->st = st;
+        found->bCaseTwin = false;
+        if (!wantShortName || IsValidShortName(name)) return true;
+        for (const ListedEntry &entry : CachedListing(dirFd, driveDev))
+            if (entry.name == name) return found->shortName = entry.shortName, true;
     }
-    std::vector<ListedEntry> entries;
-    ListDirectory(hostDir, driveDev, &entries);
+    const std::vector<ListedEntry> &entries = CachedListing(dirFd, driveDev);
     for (const ListedEntry &entry : entries)
-        if (entry.name == name) return *found = entry, true;
+        if (entry.shownName == name) return TakeEntry(dirFd, entry, found);
     for (const ListedEntry &entry : entries)
-        if (EqualNoCase(entry.name, name)) return *found = entry, true;
+        if (EqualNoCase(entry.shownName, name)) return TakeEntry(dirFd, entry, found);
     for (const ListedEntry &entry : entries)
-        if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name)) return *found = entry, true;
+        if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name)) return TakeEntry(dirFd, entry, found);
     return false;
 }
 

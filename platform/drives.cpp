@@ -1,11 +1,15 @@
 // The drive table of the emulated machine: 26 letters, each nothing, a drive on a host directory
-// (or without a medium), or a substituted drive standing for a path on another drive.
-#include "file_system.h"
+// (or without a medium), or a substituted drive standing for a path on another drive; and the
+// current drive and each drive's current directory, which belong to the letters.
+#include "drives.h"
 
+#include "file_system_lock.h"
+#include "host_errors.h"
 #include "host_machine.h"
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <array>
 
@@ -19,9 +23,12 @@ struct DriveSlot {
     std::string hostRoot;
     dev_t rootDev = 0;
     std::string substTarget;  // non-empty: a substituted drive
+    std::string currentDir;   // as the caller spelled it ("X:\\A\\B"); empty means the root
 };
 
 std::array<DriveSlot, 26> g_drives;
+char g_currentDrive = 'C';
+bool g_currentDriveChosen = false;
 
 int LetterIndex(char letter) {
     if (letter >= 'a' && letter <= 'z') return letter - 'a';
@@ -29,12 +36,17 @@ int LetterIndex(char letter) {
     return -1;
 }
 
-}  // namespace
-
-std::recursive_mutex &FileSystemLock() {
-    static std::recursive_mutex lock;
-    return lock;
+// The letter became a drive (again): it starts at its root, and the first drive mapped after a
+// reset becomes current.
+void InstallDrive(int index, const DriveSlot &slot) {
+    g_drives[index] = slot;
+    if (!g_currentDriveChosen) {
+        g_currentDrive = static_cast<char>('A' + index);
+        g_currentDriveChosen = true;
+    }
 }
+
+}  // namespace
 
 bool LookupDrive(char letter, DriveInfo *out) {
     int index = LetterIndex(letter);
@@ -61,12 +73,38 @@ bool IsMappedDrive(char letter) {
     return index >= 0 && g_drives[index].bMapped;
 }
 
-void ResetFileSystem() {
+void SubstituteDrive(char letter, const std::string &target) {
+    DriveSlot slot;
+    slot.bMapped = true;
+    slot.uType = DRIVE_FIXED;
+    slot.bHasMedium = true;
+    slot.substTarget = target;
+    InstallDrive(LetterIndex(letter), slot);
+}
+
+char CurrentDrive() { return g_currentDrive; }
+
+void SelectCurrentDrive(char letter) {
+    g_currentDrive = static_cast<char>('A' + LetterIndex(letter));
+    g_currentDriveChosen = true;
+}
+
+std::string CurrentDirectoryOf(char letter) {
+    int index = LetterIndex(letter);
+    const std::string &dir = g_drives[index].currentDir;
+    if (!dir.empty()) return dir;
+    return std::string(1, static_cast<char>('A' + index)) + ":\\";
+}
+
+void SetCurrentDirectoryOf(char letter, const std::string &path) {
+    g_drives[LetterIndex(letter)].currentDir = path.size() <= 3 ? std::string() : path;
+}
+
+void ResetDrives() {
     std::lock_guard<std::recursive_mutex> guard(FileSystemLock());
     for (DriveSlot &slot : g_drives) slot = DriveSlot();
-    ResetCurrentDirectories();
-    CloseAllSearches();
-    CloseAllFiles();
+    g_currentDrive = 'C';
+    g_currentDriveChosen = false;
 }
 
 }  // namespace host
@@ -74,65 +112,43 @@ void ResetFileSystem() {
 using host::g_drives;
 
 extern "C" int HostMachine_MapDrive(char letter, unsigned type, const char *hostDir) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    int index = host::LetterIndex(letter);
-    if (index < 0 || type < DRIVE_REMOVABLE || type > DRIVE_RAMDISK) return 0;
-    host::DriveSlot slot;
-    slot.bMapped = true;
-    slot.uType = type;
-    if (hostDir != nullptr) {
-        // The canonical path, so that resolved host paths never depend on the caller's cwd or on
-        // links above the root.
-        char canonical[PATH_MAX];
-        struct stat st;
-        if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
-        slot.bHasMedium = true;
-        slot.hostRoot = canonical;
-        slot.rootDev = st.st_dev;
-    }
-    g_drives[index] = slot;
-    host::DriveMapped(static_cast<char>('A' + index));
-    return 1;
-}
-
-// The target must be a full path ("X:\\...") on another letter; it need not exist yet. A target on
-// a drive that is itself substituted does not resolve (one level of substitution only).
-extern "C" int HostMachine_SubstDrive(char letter, const char *target) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    int index = host::LetterIndex(letter);
-    if (index < 0 || target == nullptr || host::LetterIndex(target[0]) < 0 || target[1] != ':' ||
-        (target[2] != '\\' && target[2] != '/') || host::LetterIndex(target[0]) == index)
-        return 0;
-    std::string normalised;
-    if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
-        return 0;
-    host::DriveSlot slot;
-    slot.bMapped = true;
-    slot.uType = DRIVE_FIXED;
-    slot.bHasMedium = true;
-    slot.substTarget = normalised;
-    g_drives[index] = slot;
-    host::DriveMapped(static_cast<char>('A' + index));
-    return 1;
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        int index = host::LetterIndex(letter);
+        if (index < 0 || type < DRIVE_REMOVABLE || type > DRIVE_RAMDISK) return 0;
+        host::DriveSlot slot;
+        slot.bMapped = true;
+        slot.uType = type;
+        if (hostDir != nullptr) {
+            // The canonical path, so that resolved host paths never depend on the caller's cwd or on
+            // links above the root.
+            char canonical[PATH_MAX];
+            struct stat st;
+            if (realpath(hostDir, canonical) == nullptr || stat(canonical, &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+            slot.bHasMedium = true;
+            slot.hostRoot = canonical;
+            slot.rootDev = st.st_dev;
+        }
+        host::InstallDrive(index, slot);
+        return 1;
+    });
 }
 
 // Accepts "X:\\", "X:/", "X:" in either case, and NULL for the current drive.
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    char letter;
-    if (lpRootPathName == nullptr) {
-        char current[host::kMaxPathChars + 1];
-        if (GetCurrentDirectoryA(sizeof current, current) == 0) return DRIVE_NO_ROOT_DIR;
-        letter = current[0];
-    } else {
-        const char *p = lpRootPathName;
-        if (host::LetterIndex(p[0]) < 0 || p[1] != ':') return DRIVE_NO_ROOT_DIR;
-        if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0'))) return DRIVE_NO_ROOT_DIR;
-        letter = p[0];
-    }
-    host::DriveInfo drive;
-    if (!host::LookupDrive(letter, &drive)) return DRIVE_NO_ROOT_DIR;
-    return drive.uType;
+    return host::Guarded<UINT>(DRIVE_UNKNOWN, [&]() -> UINT {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        char letter = host::g_currentDrive;
+        if (lpRootPathName != nullptr) {
+            const char *p = lpRootPathName;
+            if (host::LetterIndex(p[0]) < 0 || p[1] != ':') return DRIVE_NO_ROOT_DIR;
+            if (!(p[2] == '\0' || ((p[2] == '\\' || p[2] == '/') && p[3] == '\0'))) return DRIVE_NO_ROOT_DIR;
+            letter = p[0];
+        }
+        host::DriveInfo drive;
+        if (!host::LookupDrive(letter, &drive)) return DRIVE_NO_ROOT_DIR;
+        return drive.uType;
+    });
 }
 
 extern "C" DWORD WINAPI GetLogicalDrives(void) {

@@ -1,7 +1,11 @@
 // The emulated machine's environment block, separate from the host process's own environment
 // so that tests and programs describe exactly the variables the library sees. Names match
 // without regard to case and keep the spelling they were first set with.
-#include "host_internal.h"
+#include "environment.h"
+
+#include "host_errors.h"
+#include "text_codepages.h"
+#include "win32.h"
 
 #include <cstring>
 #include <mutex>
@@ -75,14 +79,14 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
 // A NULL value deletes the variable (deleting an absent one succeeds). Names are not empty and
 // hold no '='.
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
-    if (!lpName || !*lpName || strchr(lpName, '=')) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(g_mutex);
-    size_t cchName = strlen(lpName);
-    EnvironmentVariable *pVar = Find(lpName, cchName);
-    try {
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        if (!lpName || !*lpName || strchr(lpName, '=')) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::lock_guard<std::mutex> guard(g_mutex);
+        size_t cchName = strlen(lpName);
+        EnvironmentVariable *pVar = Find(lpName, cchName);
         if (!lpValue) {
             if (pVar) Variables().erase(Variables().begin() + (pVar - Variables().data()));
         } else if (pVar) {
@@ -90,25 +94,22 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue) {
         } else {
             Variables().push_back(EnvironmentVariable{lpName, lpValue});
         }
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // Replaces each %NAME% of a defined variable by its value; anything else, an unknown name or a
 // lone '%', stays as written. Returns the size of the result with its NUL. When that exceeds
 // nSize nothing is written and the caller retries with the size returned.
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
-    if (!lpSrc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    std::string strResult;
-    {
-        std::lock_guard<std::mutex> guard(g_mutex);
-        try {
+    return host::Guarded<DWORD>(0, [&]() -> DWORD {
+        if (!lpSrc) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        std::string strResult;
+        {
+            std::lock_guard<std::mutex> guard(g_mutex);
             const char *p = lpSrc;
             while (*p) {
                 const char *pClose = *p == '%' ? strchr(p + 1, '%') : nullptr;
@@ -124,14 +125,11 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
                     strResult.append(p, pClose + 1);
                 p = pClose + 1;
             }
-        } catch (...) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return 0;
         }
-    }
-    size_t cbNeeded = strResult.size() + 1;
-    if (lpDst && cbNeeded <= nSize) memcpy(lpDst, strResult.c_str(), cbNeeded);
-    return static_cast<DWORD>(cbNeeded);
+        size_t cbNeeded = strResult.size() + 1;
+        if (lpDst && cbNeeded <= nSize) memcpy(lpDst, strResult.c_str(), cbNeeded);
+        return static_cast<DWORD>(cbNeeded);
+    });
 }
 
 }  // extern "C"

@@ -1,7 +1,11 @@
 // Windows attributes over POSIX: read-only is the owner's write permission, hidden is a leading dot
 // or the hidden bit of the user.DOSATTRIB extended attribute (the place Samba keeps DOS attributes),
 // links are reparse points. Also DeleteFileA and CreateDirectoryA.
-#include "file_system.h"
+#include "file_attributes.h"
+
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "path_resolution.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -17,26 +21,6 @@ const char kDosAttribName[] = "user.DOSATTRIB";
 void Fail(DWORD error) { SetLastError(error); }
 
 }  // namespace
-
-DWORD ErrorFromErrno(int error, DWORD missing) {
-    switch (error) {
-    case ENOENT: return missing;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENOSPC:
-    case EDQUOT: return kErrorDiskFull;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    default: return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EROFS, EISDIR, ELOOP, ...
-    }
-}
 
 // Only the text form is read; Samba's binary forms are not, and count as not hidden.
 bool HasHiddenAttribute(const std::string &hostPath) {
@@ -74,67 +58,76 @@ DWORD AttributesOf(const std::string &hostPath, const std::string &name, const s
 }  // namespace host
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+    return host::Guarded<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return INVALID_FILE_ATTRIBUTES;
+        }
+        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+    });
 }
 
 // Read-only clears every write bit, its absence gives the owner write back (links have no
 // permissions and are left alone). Hidden goes to user.DOSATTRIB where the file system keeps it.
 // Other bits are accepted and not kept. TRUE when the entry exists and the permissions changed.
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    if (!S_ISLNK(resolved.st.st_mode)) {
-        mode_t mode = resolved.st.st_mode & 07777;
-        mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
-                            ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
-                            : mode | S_IWUSR;
-        if (wanted != mode && chmod(resolved.hostPath.c_str(), wanted) != 0) {
-            host::Fail(host::ErrorFromErrno(errno));
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
             return FALSE;
         }
-    }
-    host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
-    return TRUE;
+        if (!S_ISLNK(resolved.st.st_mode)) {
+            mode_t mode = resolved.st.st_mode & 07777;
+            mode_t wanted = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0
+                                ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                                : mode | S_IWUSR;
+            if (wanted != mode && fchmodat(resolved.AtDir(), resolved.AtName(), wanted, 0) != 0) {
+                host::Fail(host::ErrorFromErrno(errno));
+                return FALSE;
+            }
+        }
+        host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
+        return TRUE;
+    });
 }
 
 // Files only; a link is removed itself. A read-only file is refused, as on Windows.
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
-    if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
-        error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS && unlink(resolved.hostPath.c_str()) != 0) error = host::ErrorFromErrno(errno);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveExistingPath(lpFileName, &resolved);
+        if (error == ERROR_SUCCESS && (resolved.bIsRoot || S_ISDIR(resolved.st.st_mode))) error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS && !S_ISLNK(resolved.st.st_mode) && (resolved.st.st_mode & S_IWUSR) == 0)
+            error = ERROR_ACCESS_DENIED;
+        if (error == ERROR_SUCCESS && unlinkat(resolved.AtDir(), resolved.AtName(), 0) != 0)
+            error = host::ErrorFromErrno(errno);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
-    if (error == ERROR_SUCCESS && mkdir(resolved.hostPath.c_str(), 0777) != 0)
-        error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-    if (error != ERROR_SUCCESS) {
-        host::Fail(error);
-        return FALSE;
-    }
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS && resolved.bExists) error = ERROR_ALREADY_EXISTS;
+        if (error == ERROR_SUCCESS && mkdirat(resolved.AtDir(), resolved.AtName(), 0777) != 0)
+            error = host::ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        if (error != ERROR_SUCCESS) {
+            host::Fail(error);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }

@@ -1,7 +1,12 @@
 // The handle-based file calls (_lopen family). An HFILE is the host file descriptor; only
 // descriptors opened here are accepted. Only regular files are ever opened: links, FIFOs, sockets
 // and devices fail at once, and the open itself is non-blocking, so nothing here can hang.
-#include "file_system.h"
+#include "file_handles.h"
+
+#include "file_attributes.h"
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "path_resolution.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -23,10 +28,10 @@ T Fail(DWORD error, T result) {
 
 bool IsOpen(HFILE hFile) { return g_openFiles.count(hFile) != 0; }
 
-// Opens a regular file without following a link and without blocking; returns the descriptor or
-// -1 with the last-error value set.
-int OpenRegularFile(const std::string &hostPath, int flags) {
-    int fd = open(hostPath.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+// Opens the regular file `name` of the directory open at dirFd without following a link and without
+// blocking; returns the descriptor or -1 with the last-error value set.
+int OpenRegularFile(int dirFd, const std::string &name, int flags) {
+    int fd = openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return Fail(ErrorFromErrno(errno), -1);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -34,7 +39,12 @@ int OpenRegularFile(const std::string &hostPath, int flags) {
         return Fail(ERROR_ACCESS_DENIED, -1);
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    g_openFiles.insert(fd);
+    try {
+        g_openFiles.insert(fd);
+    } catch (...) {
+        close(fd);  // out of memory: the caller fails, without a descriptor it cannot close
+        throw;
+    }
     return fd;
 }
 
@@ -74,9 +84,11 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
     while (done < count) {
         ssize_t put = write(hFile, static_cast<const char *>(buffer) + done, count - done);
         if (put < 0 && errno == EINTR) continue;
+        // EFBIG: past the file size limit, with SIGXFSZ ignored (else the signal ends the process).
         if (put < 0)
             return Fail(errno == EBADF                       ? ERROR_ACCESS_DENIED
                         : errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull
+                        : errno == EFBIG                     ? kErrorFileTooLarge
                                                              : ERROR_WRITE_FAULT,
                         -1L);
         done += static_cast<size_t>(put);
@@ -95,42 +107,46 @@ void CloseAllFiles() {
 
 // OF_READ, OF_WRITE or OF_READWRITE; the sharing bits are accepted and ignored.
 extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    int access = iReadWrite & 3;
-    if (access == 3) return host::Fail(ERROR_INVALID_PARAMETER, HFILE_ERROR);
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
-    if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-    static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
-    return host::OpenRegularFile(resolved.hostPath, kFlags[access]);
+    return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        int access = iReadWrite & 3;
+        if (access == 3) return host::Fail(ERROR_INVALID_PARAMETER, HFILE_ERROR);
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS) error = host::CheckOpenable(resolved, access != OF_READ);
+        if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
+        static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR};
+        return host::OpenRegularFile(resolved.ParentFd(), resolved.name, kFlags[access]);
+    });
 }
 
 // Creates or truncates, open for reading and writing. Attribute 1 makes the file read-only (the
 // handle stays writable), 2 hidden. As on Windows, an existing read-only file is refused, and so is
 // an existing file marked hidden in user.DOSATTRIB unless attribute 2 is asked for.
 extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
-    if (error == ERROR_SUCCESS && resolved.bExists) {
-        error = host::CheckOpenable(resolved, /*write=*/true);
-        if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
-            host::HasHiddenAttribute(resolved.hostPath))
-            error = ERROR_ACCESS_DENIED;
-    }
-    if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
-    int fd = host::OpenRegularFile(resolved.hostPath, O_RDWR | O_CREAT | O_TRUNC);
-    if (fd < 0) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
-        return HFILE_ERROR;
-    }
-    if ((iAttribute & FILE_ATTRIBUTE_READONLY) != 0) {
-        struct stat st;
-        if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
-    }
-    if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
-    return fd;
+    return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
+        if (error == ERROR_SUCCESS && resolved.bExists) {
+            error = host::CheckOpenable(resolved, /*write=*/true);
+            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
+                host::HasHiddenAttribute(resolved.hostPath))
+                error = ERROR_ACCESS_DENIED;
+        }
+        if (error != ERROR_SUCCESS) return host::Fail(error, HFILE_ERROR);
+        int fd = host::OpenRegularFile(resolved.ParentFd(), resolved.name, O_RDWR | O_CREAT | O_TRUNC);
+        if (fd < 0) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
+            return HFILE_ERROR;
+        }
+        if ((iAttribute & FILE_ATTRIBUTE_READONLY) != 0) {
+            struct stat st;
+            if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+        }
+        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
+        return fd;
+    });
 }
 
 extern "C" UINT WINAPI _lread(HFILE hFile, LPVOID lpBuffer, UINT uBytes) {
@@ -187,4 +203,21 @@ extern "C" HFILE WINAPI _lclose(HFILE hFile) {
     host::g_openFiles.erase(hFile);
     close(hFile);
     return 0;
+}
+
+// Also takes an HFILE of the _lopen family passed as (HANDLE)(INT_PTR)hfile, as Windows does: its
+// data and metadata reach the disk (fsync). The handle must be open for writing.
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    intptr_t value = reinterpret_cast<intptr_t>(hFile);
+    if (value < 0 || value > INT_MAX || !host::IsOpen(static_cast<HFILE>(value)))
+        return host::Fail(ERROR_INVALID_HANDLE, FALSE);
+    int fd = static_cast<int>(value);
+    if ((fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) return host::Fail(ERROR_ACCESS_DENIED, FALSE);
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS) break;  // nothing that can be flushed
+        return host::Fail(errno == ENOSPC || errno == EDQUOT ? host::kErrorDiskFull : ERROR_WRITE_FAULT, FALSE);
+    }
+    return TRUE;
 }

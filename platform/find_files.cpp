@@ -1,12 +1,21 @@
 // FindFirstFileA / FindNextFileA / FindClose. FindFirstFileA takes a snapshot of the matching
 // entries (directory listing order: "." and ".." first outside a drive root, then the names sorted by
 // bytes) and the handle hands them out one by one.
-#include "file_system.h"
+#include "find_files.h"
+
+#include "directory_listing.h"
+#include "file_attributes.h"
+#include "file_system_lock.h"
+#include "host_errors.h"
+#include "host_machine.h"
+#include "listing_observer.h"
+#include "path_resolution.h"
+#include "short_names.h"
 
 #include <string.h>
 
+#include <algorithm>
 #include <map>
-#include <unordered_set>
 
 namespace host {
 namespace {
@@ -36,8 +45,9 @@ FILETIME FileTimeOf(const struct timespec &ts) {
     return ft;
 }
 
-WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shortName,
-                            const struct stat &st) {
+// The record of an entry named `name` (shown as `shownName`) at hostPath.
+WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shownName,
+                            const std::string &shortName, const struct stat &st) {
     WIN32_FIND_DATAA data;
     memset(&data, 0, sizeof data);
     data.dwFileAttributes = AttributesOf(hostPath, name, st);
@@ -50,9 +60,13 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
     if (S_ISLNK(st.st_mode)) data.dwReserved0 = 0xA000000Cu;  // the reparse tag of a symbolic link
-    strncpy(data.cFileName, name.c_str(), sizeof data.cFileName - 1);
+    strncpy(data.cFileName, shownName.c_str(), sizeof data.cFileName - 1);
     strncpy(data.cAlternateFileName, shortName.c_str(), sizeof data.cAlternateFileName - 1);
     return data;
+}
+
+WIN32_FIND_DATAA FindDataOf(const std::string &dirHostPath, const ListedEntry &entry) {
+    return FindDataOf(JoinHostPath(dirHostPath, entry.name), entry.name, entry.shownName, entry.shortName, entry.st);
 }
 
 // Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front
@@ -100,6 +114,79 @@ bool MatchesPattern(const std::string &pattern, const std::string &name) {
     return PatternMatcher(p, n).Match(0, 0);
 }
 
+// What the observer hears of a listed directory: what the listing left out, and what the library
+// will pass over (see HOST_LISTING_OBSERVER), in host-name order.
+void ReportDirectory(const std::string &dirText, bool readable, const std::vector<ListedEntry> &entries,
+                     const std::vector<LeftOutEntry> &leftOut) {
+    std::string directory;
+    if (NormalizeWindowsPath(dirText.c_str(), /*followSubst=*/false, /*trimLast=*/true, &directory) != ERROR_SUCCESS)
+        directory = dirText;
+    if (!readable) {
+        ReportListing(HOST_LISTING_UNREADABLE, directory, "", "");
+        return;
+    }
+    struct Report {
+        const std::string *name;
+        unsigned reason;
+        const std::string *shownAs;
+    };
+    static const std::string kNone;
+    std::vector<Report> reports;
+    for (const LeftOutEntry &entry : leftOut)
+        reports.push_back(
+            {&entry.name, entry.reason, entry.reason == HOST_LISTING_GENERATED_NAME ? &kNone : &entry.name});
+    for (const ListedEntry &entry : entries) {
+        const bool isDir = S_ISDIR(entry.st.st_mode);
+        if (entry.bCaseTwin) {
+            reports.push_back({&entry.name, HOST_LISTING_CASE_TWIN, &entry.shownName});
+            continue;
+        }
+        if (entry.shownName != entry.name)
+            reports.push_back({&entry.name, HOST_LISTING_GENERATED_NAME, &entry.shownName});
+        // The library's count: the directory's path, a backslash, the name, and the "\\*.*" that
+        // lists a directory.
+        const size_t pathChars = directory.size() + 1 + entry.shownName.size() + (isDir ? 4 : 0);
+        if (isDir && entry.shownName[0] == '.')
+            reports.push_back({&entry.name, HOST_LISTING_DOT_DIRECTORY, &entry.shownName});
+        else if (pathChars > kMaxPathChars)
+            reports.push_back({&entry.name, HOST_LISTING_PATH_TOO_LONG, &entry.shownName});
+        else if (S_ISREG(entry.st.st_mode) && static_cast<uint64_t>(entry.st.st_size) >= (uint64_t{1} << 32))
+            reports.push_back({&entry.name, HOST_LISTING_FILE_4GIB, &entry.shownName});
+    }
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const Report &a, const Report &b) { return *a.name < *b.name; });
+    for (const Report &report : reports) ReportListing(report.reason, directory, *report.name, *report.shownAs);
+}
+
+// The entries of the directory `dir` (named dirText by the caller, open at dirFd) that match a
+// pattern with wildcards, in listing order. The directory is read through the descriptor its
+// lookup opened: a link swapped in for it after the lookup is never followed.
+void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText, const std::string &pattern,
+                  std::vector<WIN32_FIND_DATAA> *found) {
+    RunListingHook(dir.hostPath);
+    const struct stat &dirSt = dir.st;
+    std::vector<ListedEntry> entries;
+    std::vector<LeftOutEntry> leftOut;
+    const bool readable = ListDirectory(dirFd, dir.driveDev, &entries, &leftOut);
+    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, leftOut);
+    if (readable && !dir.bIsRoot) {
+        // "." is the directory itself, ".." its parent (the root above a first-level directory).
+        struct stat parent;
+        std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
+        if (parentPath.empty()) parentPath = "/";
+        if (fstat(dir.ParentFd(), &parent) != 0) parent = dirSt;
+        if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt));
+        if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent));
+    }
+    // A Windows directory holds one entry per name ignoring case. Of host names that differ only in
+    // case the listing shows the first in byte order (upper case first); an exact path still
+    // reaches the others.
+    for (const ListedEntry &entry : entries)
+        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
+                                 (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName))))
+            found->push_back(FindDataOf(dir.hostPath, entry));
+}
+
 HANDLE StartSearch(std::vector<WIN32_FIND_DATAA> found, LPWIN32_FIND_DATAA data) {
     do {
         g_lastHandle = g_lastHandle == 0 ? kFirstHandle : g_lastHandle + 4;
@@ -128,61 +215,43 @@ void CloseAllSearches() { g_searches.clear(); }
 // directory does not exist), ERROR_NOT_READY, ERROR_FILENAME_EXCED_RANGE (over 299 characters),
 // ERROR_INVALID_NAME (wildcards before the last component).
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (lpFileName == nullptr || lpFindFileData == nullptr) return host::Fail(ERROR_INVALID_PARAMETER);
-    size_t length = strlen(lpFileName);
-    if (length > host::kMaxPathChars) return host::Fail(ERROR_FILENAME_EXCED_RANGE);
+    return host::Guarded<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        if (lpFileName == nullptr || lpFindFileData == nullptr) return host::Fail(ERROR_INVALID_PARAMETER);
+        size_t length = strlen(lpFileName);
+        if (length > host::kMaxPathChars) return host::Fail(ERROR_FILENAME_EXCED_RANGE);
 
-    // Split into the directory and the pattern as text: "X:pattern", "dir\\pattern", "pattern".
-    size_t split = length;
-    while (split > 0 && !host::IsSeparator(lpFileName[split - 1])) --split;
-    std::string dirText(lpFileName, split);
-    if (split == 0 && length >= 2 && lpFileName[1] == ':') {
-        dirText.assign(lpFileName, 2);
-        split = 2;
-    }
-    std::string pattern(lpFileName + split);
-    if (dirText.empty()) dirText = ".";
-    if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
-
-    host::ResolvedPath dir;
-    DWORD error = host::ResolveWindowsPath(dirText.c_str(), &dir);
-    if (error == ERROR_SUCCESS && (!dir.bExists || !S_ISDIR(dir.st.st_mode))) error = ERROR_PATH_NOT_FOUND;
-    if (error != ERROR_SUCCESS) return host::Fail(error);
-
-    std::vector<WIN32_FIND_DATAA> found;
-    if (pattern.find_first_of("*?") == std::string::npos) {
-        while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
-               pattern != "..")
-            pattern.pop_back();
-        host::ListedEntry entry;
-        if (host::FindComponent(dir.hostPath, dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-            found.push_back(
-                host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name, entry.shortName, entry.st));
-    } else {
-        std::vector<host::ListedEntry> entries;
-        if (host::ListDirectory(dir.hostPath, dir.driveDev, &entries) && !dir.bIsRoot) {
-            // "." is the directory itself, ".." its parent (the root above a first-level directory).
-            struct stat parent;
-            std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
-            if (parentPath.empty()) parentPath = "/";
-            if (lstat(parentPath.c_str(), &parent) != 0) parent = dir.st;
-            if (host::MatchesPattern(pattern, ".")) found.push_back(host::FindDataOf(dir.hostPath, ".", "", dir.st));
-            if (host::MatchesPattern(pattern, "..")) found.push_back(host::FindDataOf(parentPath, "..", "", parent));
+        // Split into the directory and the pattern as text: "X:pattern", "dir\\pattern", "pattern".
+        size_t split = length;
+        while (split > 0 && !host::IsSeparator(lpFileName[split - 1])) --split;
+        std::string dirText(lpFileName, split);
+        if (split == 0 && length >= 2 && lpFileName[1] == ':') {
+            dirText.assign(lpFileName, 2);
+            split = 2;
         }
-        // A Windows directory holds one entry per name ignoring case. Of host names that differ
-        // only in case the listing shows the first in byte order (upper case first); an exact
-        // path still reaches the others.
-        std::unordered_set<std::string> listed;
-        for (const host::ListedEntry &entry : entries)
-            if (listed.insert(host::UpperAnsi(entry.name)).second &&
-                (host::MatchesPattern(pattern, entry.name) ||
-                 (!entry.shortName.empty() && host::MatchesPattern(pattern, entry.shortName))))
-                found.push_back(host::FindDataOf(host::JoinHostPath(dir.hostPath, entry.name), entry.name,
-                                                 entry.shortName, entry.st));
-    }
-    if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
-    return host::StartSearch(std::move(found), lpFindFileData);
+        std::string pattern(lpFileName + split);
+        if (dirText.empty()) dirText = ".";
+        if (pattern.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+
+        host::ResolvedPath dir;
+        host::SharedFd dirFd;
+        DWORD error = host::ResolveDirectory(dirText.c_str(), &dir, &dirFd);
+        if (error != ERROR_SUCCESS) return host::Fail(error);
+
+        std::vector<WIN32_FIND_DATAA> found;
+        if (pattern.find_first_of("*?") == std::string::npos) {
+            while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
+                   pattern != "..")
+                pattern.pop_back();
+            host::ListedEntry entry;
+            if (host::FindComponent(dirFd->Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
+                found.push_back(host::FindDataOf(dir.hostPath, entry));
+        } else {
+            host::ListMatching(dir, dirFd->Get(), dirText, pattern, &found);
+        }
+        if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
+        return host::StartSearch(std::move(found), lpFindFileData);
+    });
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {

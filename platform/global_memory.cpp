@@ -8,7 +8,8 @@
 // block's handle is an address inside it (slot * 8 + 4), so a handle is a 32-bit value that can
 // never be mistaken for, or used as, a data pointer. Every block in the heap starts with a 16-byte
 // BlockHeader, then the caller's data (16-byte aligned).
-#include "host_internal.h"
+#include "global_memory.h"
+
 #include "host_machine.h"
 
 #include <boost/interprocess/indexes/iset_index.hpp>
@@ -18,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -70,14 +72,28 @@ constexpr uint64_t kAddressLimit = 0x7fff8000ull;
 #else
 constexpr uint64_t kAddressLimit = 0x100000000ull;
 #endif
-constexpr size_t kHeapSizes[] = {1024 * MiB, 512 * MiB, 256 * MiB, 128 * MiB, 64 * MiB};
+constexpr size_t kMaxHeapBytes = 1024 * MiB;
 constexpr uintptr_t kRegionHints[] = {0x10000000, 0x20000000, 0x08000000, 0x30000000, 0x40000000};
 #else
 // Every address is below 4 GiB; a smaller reservation leaves room in a 32-bit address space.
 constexpr uint64_t kAddressLimit = 0x100000000ull;
-constexpr size_t kHeapSizes[] = {512 * MiB, 256 * MiB, 128 * MiB, 64 * MiB, 32 * MiB};
+constexpr size_t kMaxHeapBytes = 512 * MiB;
 constexpr uintptr_t kRegionHints[] = {0};
 #endif
+
+constexpr size_t kMinHeapBytes = 32 * MiB;
+
+// The heap's size: a quarter of the address-space limit (RLIMIT_AS), at least kMinHeapBytes and at
+// most kMaxHeapBytes, which is also the size without a limit. Growing with the limit, it leaves the
+// rest of the process three quarters of it, so a higher limit never makes fail what a lower one
+// let work. It is reserved once at that size, never retried smaller (which would hand a lower limit
+// more room for the rest than a higher one).
+size_t HeapBytes() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxHeapBytes;
+    const uint64_t quarter = static_cast<uint64_t>(limit.rlim_cur) / 4 / MiB * MiB;
+    return quarter < kMinHeapBytes ? kMinHeapBytes : quarter > kMaxHeapBytes ? kMaxHeapBytes : quarter;
+}
 
 struct BlockHeader {
     uint32_t dwCheck;     // kBlockMagic ^ the header's address while live, 0 once freed
@@ -172,33 +188,31 @@ bool MapRegion(size_t cbTotal, uintptr_t uHint, int extraFlags, char **ppRegion)
 GlobalHeap *Heap() {
     if (g_fHeapTried) return g_pHeap;
     g_fHeapTried = true;
-    for (size_t cbHeap : kHeapSizes) {
-        size_t cbTotal = kHandleAreaBytes + cbHeap;
-        char *pRegion = nullptr;
-        bool fMapped = false;
-        for (uintptr_t uHint : kRegionHints) {
-            if ((fMapped = MapRegion(cbTotal, uHint, 0, &pRegion))) break;
-        }
-#if defined(__x86_64__) && defined(MAP_32BIT)
-        if (!fMapped) fMapped = MapRegion(cbTotal, 0, MAP_32BIT, &pRegion);
-#endif
-        if (!fMapped) continue;
-        if (mprotect(pRegion, kHandleAreaBytes, PROT_NONE) != 0) {
-            munmap(pRegion, cbTotal);
-            continue;
-        }
-        try {
-            g_pHeap = new GlobalHeap(pRegion + kHandleAreaBytes, cbHeap);
-        } catch (...) {
-            munmap(pRegion, cbTotal);
-            continue;
-        }
-        g_pHeap->uHandleBase = reinterpret_cast<uintptr_t>(pRegion);
-        g_pHeap->uHeapBase = g_pHeap->uHandleBase + kHandleAreaBytes;
-        g_pHeap->uHeapEnd = g_pHeap->uHeapBase + cbHeap;
-        return g_pHeap;
+    const size_t cbHeap = HeapBytes();
+    const size_t cbTotal = kHandleAreaBytes + cbHeap;
+    char *pRegion = nullptr;
+    bool fMapped = false;
+    for (uintptr_t uHint : kRegionHints) {
+        if ((fMapped = MapRegion(cbTotal, uHint, 0, &pRegion))) break;
     }
-    return nullptr;
+#if defined(__x86_64__) && defined(MAP_32BIT)
+    if (!fMapped) fMapped = MapRegion(cbTotal, 0, MAP_32BIT, &pRegion);
+#endif
+    if (!fMapped) return nullptr;
+    if (mprotect(pRegion, kHandleAreaBytes, PROT_NONE) != 0) {
+        munmap(pRegion, cbTotal);
+        return nullptr;
+    }
+    try {
+        g_pHeap = new GlobalHeap(pRegion + kHandleAreaBytes, cbHeap);
+    } catch (...) {
+        munmap(pRegion, cbTotal);
+        return nullptr;
+    }
+    g_pHeap->uHandleBase = reinterpret_cast<uintptr_t>(pRegion);
+    g_pHeap->uHeapBase = g_pHeap->uHandleBase + kHandleAreaBytes;
+    g_pHeap->uHeapEnd = g_pHeap->uHeapBase + cbHeap;
+    return g_pHeap;
 }
 
 HGLOBAL HandleOfSlot(const GlobalHeap *pHeap, uint32_t iSlot) {

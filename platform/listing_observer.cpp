@@ -1,16 +1,57 @@
 // The observer of directory listings that a host application sets to learn what the listings
-// present differently from the host or leave out. Not yet reported to: the listings call it in a
-// later change.
+// present differently from the host or leave out, and the hook tests use to change a tree while a
+// listing runs. Both are called with the file-system lock held.
+#include "listing_observer.h"
+
+#include "file_system_lock.h"
 #include "host_machine.h"
+
+#include <set>
+#include <utility>
 
 namespace {
 
 HOST_LISTING_OBSERVER g_observer = nullptr;
 void *g_observerContext = nullptr;
+std::set<std::pair<dev_t, ino_t>> g_reported;  // directories the observer has heard of
+HOST_LISTING_HOOK g_hook = nullptr;
+void *g_hookContext = nullptr;
 
 }  // namespace
 
+namespace host {
+
+void ResetListingObserver() {
+    g_observer = nullptr;
+    g_observerContext = nullptr;
+    g_reported.clear();
+    g_hook = nullptr;
+    g_hookContext = nullptr;
+}
+
+bool FirstReportOf(dev_t dev, ino_t ino) { return g_observer != nullptr && g_reported.emplace(dev, ino).second; }
+
+void ReportListing(unsigned reason, const std::string &directory, const std::string &hostName,
+                   const std::string &shownAs) {
+    if (g_observer != nullptr)
+        g_observer(g_observerContext, reason, directory.c_str(), hostName.c_str(), shownAs.c_str());
+}
+
+void RunListingHook(const std::string &hostDirectory) {
+    if (g_hook != nullptr) g_hook(g_hookContext, hostDirectory.c_str());
+}
+
+}  // namespace host
+
 extern "C" void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void *context) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
     g_observer = observer;
     g_observerContext = context;
+    g_reported.clear();
+}
+
+extern "C" void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    g_hook = hook;
+    g_hookContext = context;
 }

@@ -1,7 +1,9 @@
 // The message queue: windows made by HostMachine_CreateWindow, one queue for the process, and
 // the calls that post, peek and dispatch. Window procedures run without the queue's lock held,
 // so that they may post (or peek) while being dispatched.
-#include "host_internal.h"
+#include "messages.h"
+
+#include "host_errors.h"
 #include "host_machine.h"
 
 #include <time.h>
@@ -72,40 +74,35 @@ extern "C" {
 
 // NULL when proc is NULL: a window without a procedure could never be dispatched to.
 HWND HostMachine_CreateWindow(WNDPROC proc) {
-    if (!proc) return nullptr;
-    std::lock_guard<std::mutex> guard(g_mutex);
-    MessageState &state = State();
-    HWND hwnd = reinterpret_cast<HWND>(state.uNextWindow);
-    try {
+    return host::Guarded<HWND>(nullptr, [&]() -> HWND {
+        if (!proc) return nullptr;
+        std::lock_guard<std::mutex> guard(g_mutex);
+        MessageState &state = State();
+        HWND hwnd = reinterpret_cast<HWND>(state.uNextWindow);
         state.windows.push_back(EmulatedWindow{hwnd, proc});
-    } catch (...) {
-        return nullptr;
-    }
-    state.uNextWindow += 4;
-    return hwnd;
+        state.uNextWindow += 4;
+        return hwnd;
+    });
 }
 
 // hWnd NULL posts a message to the thread (no window); an unknown window fails with
 // ERROR_INVALID_WINDOW_HANDLE.
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    if (hWnd && !FindProc(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    MSG msg{};
-    msg.hwnd = hWnd;
-    msg.message = Msg;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    msg.time = MillisecondsSinceBoot();
-    try {
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        if (hWnd && !FindProc(hWnd)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        MSG msg{};
+        msg.hwnd = hWnd;
+        msg.message = Msg;
+        msg.wParam = wParam;
+        msg.lParam = lParam;
+        msg.time = MillisecondsSinceBoot();
         State().queue.push_back(msg);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // The oldest message that matches the window and the range (0, 0: every message); PM_REMOVE

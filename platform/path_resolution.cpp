@@ -1,9 +1,15 @@
-// Windows paths on the emulated machine: current drive and per-drive current directories,
-// GetFullPathNameA's text normalisation, and resolution of a Windows path to a host path.
-#include "file_system.h"
+// Windows paths on the emulated machine: GetFullPathNameA's text normalisation, substituted
+// drives (whose targets are normalised paths), and resolution of a Windows path to a host path.
+#include "path_resolution.h"
 
+#include "directory_listing.h"
+#include "drives.h"
+#include "file_system_lock.h"
+#include "host_errors.h"
 #include "host_machine.h"
+#include "short_names.h"
 
+#include <fcntl.h>
 #include <string.h>
 
 #include <array>
@@ -11,24 +17,11 @@
 namespace host {
 namespace {
 
-// Per-drive current directory as the caller spelled it ("X:\\A\\B"); empty means the root.
-std::array<std::string, 26> g_currentDirs;
-// The current drive: C until a drive is mapped, then the first drive mapped after a reset, then
-// whatever SetCurrentDirectoryA chose.
-char g_currentDrive = 'C';
-bool g_currentDriveChosen = false;
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string CurrentDirectoryText(char drive) {
-    const std::string &dir = g_currentDirs[drive - 'A'];
-    if (!dir.empty()) return dir;
-    return std::string(1, drive) + ":\\";
-}
 
 // Appends the components of `text` to `parts`, applying "." and ".."; ".." never climbs above the
 // root. trimLast drops trailing dots and spaces of the last component as Windows does ("a.txt." is
@@ -51,23 +44,7 @@ void AddComponents(const char *text, std::vector<std::string> *parts, bool trimL
     }
 }
 
-bool HasWildcards(const std::string &text) { return text.find_first_of("*?") != std::string::npos; }
-
 }  // namespace
-
-void ResetCurrentDirectories() {
-    for (std::string &dir : g_currentDirs) dir.clear();
-    g_currentDrive = 'C';
-    g_currentDriveChosen = false;
-}
-
-void DriveMapped(char letter) {
-    g_currentDirs[letter - 'A'].clear();
-    if (!g_currentDriveChosen) {
-        g_currentDrive = letter;
-        g_currentDriveChosen = true;
-    }
-}
 
 DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, std::string *out) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
@@ -89,10 +66,11 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
         char drive = UpperLetter(path[0]);
         prefix = std::string(1, drive) + ":";
         rest = path + 2;
-        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(drive).c_str() + 2, &parts);
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryOf(drive).c_str() + 2, &parts);
     } else {
-        prefix = std::string(1, g_currentDrive) + ":";
-        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryText(g_currentDrive).c_str() + 2, &parts);
+        char drive = CurrentDrive();
+        prefix = std::string(1, drive) + ":";
+        if (!IsSeparator(*rest)) AddComponents(CurrentDirectoryOf(drive).c_str() + 2, &parts);
     }
     AddComponents(rest, &parts, trimLast);
 
@@ -111,41 +89,118 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The directories of the last path resolved on a drive, root first, each with the name it was
+// opened under and its identity. A resolution takes each again while the name it asks for is that
+// name and still leads to the same directory (one lstat each, as a path walk costs), instead of
+// opening it afresh.
+struct OpenDirectory {
+    std::string name;  // host name (host path of the root)
+    SharedFd fd;
+    dev_t dev;
+    ino_t ino;
+};
+
+struct DirectoryChain {
+    std::string hostRoot;
+    dev_t rootDev = 0;
+    std::vector<OpenDirectory> dirs;
+};
+
+std::array<DirectoryChain, 26> g_chains;
+
+bool SameDirectory(const struct stat &st, const OpenDirectory &dir) {
+    return S_ISDIR(st.st_mode) && st.st_dev == dir.dev && st.st_ino == dir.ino;
+}
+
+// Opens the drive's root and the directories parts[0, count) below it, each relative to the one
+// before (see ResolveWindowsPath). On success the chain's first count + 1 entries are they, *host
+// the last one's host path and *st its fstat.
+bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &parts, size_t count, std::string *host,
+                     struct stat *st) {
+    DirectoryChain &chain = g_chains[drive.chLetter - 'A'];
+    if (chain.hostRoot != drive.hostRoot || chain.rootDev != drive.rootDev) {
+        chain = DirectoryChain();
+        chain.hostRoot = drive.hostRoot;
+        chain.rootDev = drive.rootDev;
+    }
+    std::vector<OpenDirectory> &dirs = chain.dirs;
+    if (dirs.empty() || lstat(drive.hostRoot.c_str(), st) != 0 || !SameDirectory(*st, dirs[0])) {
+        dirs.clear();
+        UniqueFd root = OpenDriveRoot(drive.hostRoot, st);
+        if (!root.Valid()) return false;
+        dirs.push_back(
+            OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev, st->st_ino});
+    }
+    *host = drive.hostRoot;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string &part = parts[i];
+        const int parentFd = dirs[i].fd->Get();
+        if (i + 1 < dirs.size() && dirs[i + 1].name == part &&
+            fstatat(parentFd, part.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 && SameDirectory(*st, dirs[i + 1])) {
+            *host = JoinHostPath(*host, part);
+            continue;
+        }
+        dirs.resize(i + 1);
+        UniqueFd next;
+        std::string name = part;
+        if (!IsInvalidWindowsName(part)) next = OpenSubdirectory(parentFd, part, drive.rootDev, st);
+        if (!next.Valid()) {
+            ListedEntry entry;
+            if (!FindComponent(parentFd, drive.rootDev, part, /*wantShortName=*/false, &entry) ||
+                !S_ISDIR(entry.st.st_mode))
+                return false;
+            next = OpenSubdirectory(parentFd, entry.name, drive.rootDev, st);
+            if (!next.Valid()) return false;
+            name = entry.name;
+        }
+        dirs.push_back(OpenDirectory{name, std::make_shared<UniqueFd>(std::move(next)), st->st_dev, st->st_ino});
+        *host = JoinHostPath(*host, name);
+    }
+    return true;
+}
+
+// The text steps shared by the resolutions: normalised path, drive, components.
+DWORD SplitWindowsPath(const char *path, std::string *full, DriveInfo *drive, std::vector<std::string> *parts) {
+    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, full);
+    if (error != ERROR_SUCCESS) return error;
+    if (!IsLetter((*full)[0]) || (*full)[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
+    if (!LookupDrive((*full)[0], drive) || !drive->substTarget.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!drive->bHasMedium) return ERROR_NOT_READY;
+    AddComponents(full->c_str() + 2, parts);
+    for (const std::string &part : *parts)
+        if (HasInvalidNameCharacters(part)) return ERROR_INVALID_NAME;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     std::string full;
-    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, &full);
-    if (error != ERROR_SUCCESS) return error;
-    if (!IsLetter(full[0]) || full[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
-
     DriveInfo drive;
-    if (!LookupDrive(full[0], &drive) || !drive.substTarget.empty()) return ERROR_PATH_NOT_FOUND;
-    if (!drive.bHasMedium) return ERROR_NOT_READY;
-
     std::vector<std::string> parts;
-    AddComponents(full.c_str() + 2, &parts);
-    for (const std::string &part : parts)
-        if (HasWildcards(part)) return ERROR_INVALID_NAME;
+    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    if (error != ERROR_SUCCESS) return error;
 
     *out = ResolvedPath();
     out->windowsPath = full;
     out->chDrive = drive.chLetter;
     out->driveDev = drive.rootDev;
-    std::string host = drive.hostRoot;
+    std::string host;
+    struct stat dirSt;
+    const size_t count = parts.empty() ? 0 : parts.size() - 1;
+    if (!OpenDirectories(drive, parts, count, &host, &dirSt)) return ERROR_PATH_NOT_FOUND;
+    out->parent = g_chains[drive.chLetter - 'A'].dirs[count].fd;
     if (parts.empty()) {
         out->hostPath = host;
         out->bIsRoot = true;
-        out->bExists = lstat(host.c_str(), &out->st) == 0;
-        return out->bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
-    }
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        ListedEntry entry;
-        if (!FindComponent(host, drive.rootDev, parts[i], /*wantShortName=*/false, &entry) ||
-            !S_ISDIR(entry.st.st_mode))
-            return ERROR_PATH_NOT_FOUND;
-        host = JoinHostPath(host, entry.name);
+        out->bExists = true;
+        out->st = dirSt;
+        return ERROR_SUCCESS;
     }
     ListedEntry last;
-    if (FindComponent(host, drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
+    if (FindComponent(out->ParentFd(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
         out->bExists = true;
         out->name = last.name;
         out->st = last.st;
@@ -161,106 +216,92 @@ DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
     return error == ERROR_SUCCESS && !out->bExists ? ERROR_FILE_NOT_FOUND : error;
 }
 
-}  // namespace host
+DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd) {
+    std::string full;
+    DriveInfo drive;
+    std::vector<std::string> parts;
+    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    if (error != ERROR_SUCCESS) return error;
 
-namespace {
+    *out = ResolvedPath();
+    out->windowsPath = full;
+    out->chDrive = drive.chLetter;
+    out->driveDev = drive.rootDev;
+    if (!OpenDirectories(drive, parts, parts.size(), &out->hostPath, &out->st)) return ERROR_PATH_NOT_FOUND;
+    const std::vector<OpenDirectory> &dirs = g_chains[drive.chLetter - 'A'].dirs;
+    out->bExists = true;
+    out->bIsRoot = parts.empty();
+    out->name = parts.empty() ? std::string() : dirs[parts.size()].name;
+    out->parent = dirs[parts.empty() ? 0 : parts.size() - 1].fd;
+    *dirFd = dirs[parts.size()].fd;
+    return ERROR_SUCCESS;
+}
 
-// Win32 string return: the length without the NUL when it fits, else the size needed including the
-// NUL, and nothing written.
+void ForgetOpenDirectories() {
+    for (DirectoryChain &chain : g_chains) chain = DirectoryChain();
+}
+
 DWORD ReturnString(const std::string &text, DWORD size, LPSTR buffer) {
     if (buffer == nullptr || text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
     memcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<DWORD>(text.size());
 }
 
-}  // namespace
-
-extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    return ReturnString(host::CurrentDirectoryText(host::g_currentDrive), nBufferLength, lpBuffer);
-}
-
-// "X:" alone makes drive X current at its remembered directory (its root when that directory is
-// gone). Any other path must name an existing directory; it is remembered as spelled (normalised,
-// drive letter upper case) and its drive becomes current.
-extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (lpPathName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (host::IsLetter(lpPathName[0]) && lpPathName[1] == ':' && lpPathName[2] == '\0') {
-        char letter = host::UpperLetter(lpPathName[0]);
-        host::DriveInfo drive;
-        if (!host::LookupDrive(letter, &drive)) {
-            SetLastError(ERROR_INVALID_DRIVE);
-            return FALSE;
-        }
-        if (!drive.bHasMedium) {
-            SetLastError(ERROR_NOT_READY);
-            return FALSE;
-        }
-        host::ResolvedPath resolved;
-        std::string &remembered = host::g_currentDirs[letter - 'A'];
-        if (!remembered.empty() && (host::ResolveWindowsPath(remembered.c_str(), &resolved) != ERROR_SUCCESS ||
-                                    !resolved.bExists || !S_ISDIR(resolved.st.st_mode)))
-            remembered.clear();
-        host::g_currentDrive = letter;
-        host::g_currentDriveChosen = true;
-        return TRUE;
-    }
-
-    std::string text;
-    DWORD error = host::NormalizeWindowsPath(lpPathName, /*followSubst=*/false, /*trimLast=*/true, &text);
-    if (error == ERROR_SUCCESS && !(host::IsLetter(text[0]) && text[1] == ':')) error = ERROR_PATH_NOT_FOUND;
-    host::ResolvedPath resolved;
-    if (error == ERROR_SUCCESS) error = host::ResolveWindowsPath(text.c_str(), &resolved);
-    if (error == ERROR_SUCCESS && !resolved.bExists) error = ERROR_PATH_NOT_FOUND;
-    if (error == ERROR_SUCCESS && !S_ISDIR(resolved.st.st_mode)) error = ERROR_DIRECTORY;
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return FALSE;
-    }
-    char letter = text[0];
-    host::g_currentDirs[letter - 'A'] = text.size() == 3 ? std::string() : text;
-    host::g_currentDrive = letter;
-    host::g_currentDriveChosen = true;
-    return TRUE;
-}
+}  // namespace host
 
 // Pure text: no component needs to exist. A path on a substituted drive comes back on its target.
 // A trailing separator is kept; *lpFilePart points at the last component, or is NULL when the path
 // ends with a separator. Results longer than 299 characters fail (ERROR_FILENAME_EXCED_RANGE).
 extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    std::string full;
-    DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);
-    if (error == ERROR_SUCCESS) {
-        // A trailing separator stays, except after a root (the root of a substituted drive is
-        // its target directory, without one).
-        size_t length = strlen(lpFileName);
-        std::string unsubstituted;
-        host::NormalizeWindowsPath(lpFileName, /*followSubst=*/false, /*trimLast=*/true, &unsubstituted);
-        if (host::IsSeparator(lpFileName[length - 1]) && unsubstituted.back() != '\\') full += '\\';
-        if (full.size() > host::kMaxPathChars) error = ERROR_FILENAME_EXCED_RANGE;
-    }
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return 0;
-    }
-    DWORD result = ReturnString(full, nBufferLength, lpBuffer);
-    if (lpFilePart != nullptr && result == full.size()) {
-        size_t slash = full.rfind('\\');
-        *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
-    }
-    return result;
+    return host::Guarded<DWORD>(0, [&]() -> DWORD {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        std::string full;
+        DWORD error = host::NormalizeWindowsPath(lpFileName, /*followSubst=*/true, /*trimLast=*/true, &full);
+        if (error == ERROR_SUCCESS) {
+            // A trailing separator stays, except after a root (the root of a substituted drive is
+            // its target directory, without one).
+            size_t length = strlen(lpFileName);
+            std::string unsubstituted;
+            host::NormalizeWindowsPath(lpFileName, /*followSubst=*/false, /*trimLast=*/true, &unsubstituted);
+            if (host::IsSeparator(lpFileName[length - 1]) && unsubstituted.back() != '\\') full += '\\';
+            if (full.size() > host::kMaxPathChars) error = ERROR_FILENAME_EXCED_RANGE;
+        }
+        if (error != ERROR_SUCCESS) {
+            SetLastError(error);
+            return 0;
+        }
+        DWORD result = host::ReturnString(full, nBufferLength, lpBuffer);
+        if (lpFilePart != nullptr && result == full.size()) {
+            size_t slash = full.rfind('\\');
+            *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
+        }
+        return result;
+    });
 }
 
 extern "C" int HostMachine_ResolvePath(const char *windowsPath, char *hostPath, unsigned long size) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ResolvedPath resolved;
-    if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
-    if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
-    memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
-    return 1;
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ResolvedPath resolved;
+        if (host::ResolveWindowsPath(windowsPath, &resolved) != ERROR_SUCCESS) return 0;
+        if (hostPath == nullptr || resolved.hostPath.size() + 1 > size) return 0;
+        memcpy(hostPath, resolved.hostPath.c_str(), resolved.hostPath.size() + 1);
+        return 1;
+    });
+}
+
+// The target must be a full path ("X:\\...") on another letter; it need not exist yet. A target on
+// a drive that is itself substituted does not resolve (one level of substitution only).
+extern "C" int HostMachine_SubstDrive(char letter, const char *target) {
+    return host::Guarded<int>(0, [&]() -> int {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        if (!host::IsLetter(letter) || target == nullptr || !host::IsLetter(target[0]) || target[1] != ':' ||
+            !host::IsSeparator(target[2]) || host::UpperLetter(target[0]) == host::UpperLetter(letter))
+            return 0;
+        std::string normalised;
+        if (host::NormalizeWindowsPath(target, /*followSubst=*/false, /*trimLast=*/true, &normalised) != ERROR_SUCCESS)
+            return 0;
+        host::SubstituteDrive(letter, normalised);
+        return 1;
+    });
 }

@@ -2,11 +2,21 @@
 // others. Numbers are given per basis (first six characters and extension) in the listing's sorted
 // order of long names, skipping any that would collide with an existing name, so that a directory's
 // short names stay the same as long as its entries do.
-#include "file_system.h"
+//
+// Names Windows cannot hold get a generated name in their place, D_C~5F3A style: three characters
+// of the name, '~' and four hex digits of a hash of the name's bytes, so that the same name gets the
+// same generated name whatever else the directory holds. A taken candidate moves on to the next
+// number, in the sorted order of the names, so that collisions resolve the same way every time.
+#include "short_names.h"
+
+#include "text_codepages.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
 
 #include <map>
 #include <set>
-#include <string.h>
 
 namespace host {
 namespace {
@@ -28,7 +38,53 @@ std::string ShortNamePart(const std::string &text) {
     return out;
 }
 
+// FNV-1a over the bytes, folded to 16 bits.
+unsigned NameHash(const std::string &name) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    return (hash >> 16) ^ (hash & 0xFFFF);
+}
+
 }  // namespace
+
+bool HasInvalidNameCharacters(const std::string &name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return true;
+    return false;
+}
+
+bool IsInvalidWindowsName(const std::string &name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return HasInvalidNameCharacters(name) || name.back() == '.' || name.back() == ' ';
+}
+
+std::vector<std::string> GenerateNamesInPlaceOf(const std::vector<std::string> &names, std::set<std::string> *taken) {
+    std::vector<std::string> result;
+    result.reserve(names.size());
+    for (const std::string &name : names) {
+        // A leading dot stays, so that a name beginning with one keeps meaning hidden.
+        size_t first = name.find_first_not_of('.');
+        std::string prefix = first != 0 ? "." : "";
+        std::string stripped = first == std::string::npos ? std::string() : name.substr(first);
+        while (!stripped.empty() && (stripped.back() == '.' || stripped.back() == ' ')) stripped.pop_back();
+        size_t dot = stripped.rfind('.');
+        std::string base = ShortNamePart(stripped.substr(0, dot));
+        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1));
+        if (base.empty()) base = "_";
+        if (base.size() > 3) base.resize(3);
+        if (ext.size() > 3) ext.resize(3);
+        const unsigned hash = NameHash(name);
+        std::string generated;
+        for (unsigned step = 0; step <= 0xFFFF && generated.empty(); ++step) {
+            char digits[8];
+            snprintf(digits, sizeof digits, "~%04X", (hash + step) & 0xFFFF);
+            std::string candidate = prefix + base + digits + (ext.empty() ? "" : "." + ext);
+            if (taken->insert(candidate).second) generated = candidate;
+        }
+        result.push_back(generated);
+    }
+    return result;
+}
 
 std::string UpperAnsi(const std::string &text) {
     std::string out(text);

@@ -1,6 +1,8 @@
 // System information of the emulated machine: the last-error value, the Windows version, the
 // Windows and System directories and the running program's file name.
-#include "host_internal.h"
+#include "system_info.h"
+
+#include "host_errors.h"
 #include "host_machine.h"
 
 #include <cstring>
@@ -40,20 +42,15 @@ UINT CopyDirectory(const std::string &strValue, LPSTR lpBuffer, UINT uSize) {
 }
 
 void SetString(std::string &strTarget, const char *pValue) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    try {
+    host::Guarded([&] {
+        std::lock_guard<std::mutex> guard(g_mutex);
         strTarget = pValue ? pValue : "";
-    } catch (...) {}
+    });
 }
 
 }  // namespace
 
 namespace host {
-
-DWORD CurrentVersion() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    return Info().dwVersion;
-}
 
 void ResetSystemInfo() {
     std::lock_guard<std::mutex> guard(g_mutex);
@@ -68,7 +65,10 @@ DWORD WINAPI GetLastError(void) { return t_dwLastError; }
 
 void WINAPI SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
 
-DWORD WINAPI GetVersion(void) { return host::CurrentVersion(); }
+DWORD WINAPI GetVersion(void) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    return Info().dwVersion;
+}
 
 void HostMachine_SetVersion(unsigned long version) {
     std::lock_guard<std::mutex> guard(g_mutex);

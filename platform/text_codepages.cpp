@@ -8,7 +8,9 @@
 // the earlier levels ignore, and last the bytes themselves so that only equal strings (equal but
 // for case, for lstrcmpiA) compare 0. Every level is a lexicographic order, so the whole is a
 // total order that sorting and binary search can rely on.
-#include "host_internal.h"
+#include "text_codepages.h"
+
+#include "win32.h"
 
 #include <cstdint>
 

@@ -3,8 +3,12 @@
 // library asks: 4409h (is the drive substituted: bit 15 of DX) and 440Dh minor 70h (the drive's
 // lock level in AX, permissions in CX). Anything else fails with the carry flag, as DOS does for
 // a function it does not support.
-#include "host_internal.h"
+#include "vwin32_device.h"
+
+#include "drives.h"
+#include "host_errors.h"
 #include "host_machine.h"
+#include "text_codepages.h"
 
 #include <cstdint>
 #include <cstring>
@@ -142,25 +146,22 @@ void HostMachine_SetVwin32(int present) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-    if (!lpFileName || !SameTextNoCase(lpFileName, "\\\\.\\VWIN32")) {
-        SetLastError(lpFileName ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::lock_guard<std::mutex> guard(g_mutex);
-    DeviceState &state = State();
-    if (!state.fVwin32Present) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE h = reinterpret_cast<HANDLE>(state.uNextHandle);
-    try {
+    return host::Guarded<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+        if (!lpFileName || !SameTextNoCase(lpFileName, "\\\\.\\VWIN32")) {
+            SetLastError(lpFileName ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        std::lock_guard<std::mutex> guard(g_mutex);
+        DeviceState &state = State();
+        if (!state.fVwin32Present) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE h = reinterpret_cast<HANDLE>(state.uNextHandle);
         state.openHandles.push_back(h);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    state.uNextHandle += 4;
-    return h;
+        state.uNextHandle += 4;
+        return h;
+    });
 }
 
 // Code 1 with 28-byte register blocks in and out. The call itself succeeds whenever the block

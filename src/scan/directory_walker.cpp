@@ -32,11 +32,13 @@ BOOL FitsBelowCurrentPath(const FIND_DATA &find) {
     return cchPath + (IsSubdirectory(find) ? kPatternRoom : 0) < PATH_BUFFER_SIZE;
 }
 
-// A search over the current directory with `pattern`; the path is left as it was.
+// A search over the current directory with `pattern`; the path is left as it was. The path is cut
+// back by length, not at a separator: a name may hold a ':' that a separator search would cut at.
 HANDLE OpenListing(LPCSTR pattern, FIND_DATA *pFind) {
+    const size_t cchPath = std::strlen(gWalk.currentPath);
     AppendPathComponent(gWalk.currentPath, pattern);
     HANDLE hFind = FindFirstEntry(gWalk.currentPath, gWalk.searchMask, pFind);
-    RemoveLastPathComponent(gWalk.currentPath);
+    gWalk.currentPath[cchPath] = '\0';
     return hFind;
 }
 
@@ -44,9 +46,10 @@ void WalkDirectory(LPSTR recordAt);
 
 // Walks the subdirectory `name` of the current directory.
 void WalkSubdirectory(LPCSTR name, LPSTR recordAt) {
+    const size_t cchPath = std::strlen(gWalk.currentPath);
     AppendPathComponent(gWalk.currentPath, name);
     WalkDirectory(recordAt);
-    RemoveLastPathComponent(gWalk.currentPath);
+    gWalk.currentPath[cchPath] = '\0';
 }
 
 // Lists the directory again for its subdirectories: the name buffer was missing or full.

@@ -5,7 +5,11 @@
 #include "host_machine.h"
 
 #include <gtest/gtest.h>
+#include <ctype.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -15,6 +19,11 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+std::string UpperToLower(std::string text) {
+    for (char &c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 class FileSystem : public DriveCTest {
 protected:
@@ -98,6 +107,165 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
     EXPECT_EQ(Names("C:\\d\\LONGNA~2.TXT"), Strings{"longname1.txt"});
 }
 
+// Each name Windows cannot hold is listed under a generated 8.3 name that reaches it everywhere a
+// path is resolved; the name itself reaches nothing.
+TEST_F(FileSystem, NamesWindowsCannotHoldAreShownUnderGeneratedNames) {
+    const Strings invalid = {"a:b",         "a?b",  "a*b.txt", "back\\slash", "q\"<>|",
+                             "ctl\x01\x1f", "dot.", "space ",  "...",         ".hid:den"};
+    for (const std::string &name : invalid) ASSERT_TRUE(tree_.AddFile("d/" + name + "/f.txt", name));
+    ASSERT_TRUE(tree_.AddFile("d/plain.txt") && tree_.AddFile("d/Long Name.txt"));
+    std::map<std::string, std::string> shown;  // generated name -> host name
+    for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*.*")) {
+        const std::string name = data.cFileName;
+        if (name == "." || name == ".." || name == "plain.txt" || name == "Long Name.txt") continue;
+        EXPECT_STREQ(data.cAlternateFileName, "") << name;
+        EXPECT_TRUE(name.size() <= 13 && name.find('~') != std::string::npos &&
+                    name.find_first_of("\\/:*?\"<>| ") == std::string::npos && name.back() != '.')
+            << name;
+        // The host name comes back as the content of the file inside.
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "C:\\d\\%s\\f.txt", name.c_str());
+        HFILE file = _lopen(path, OF_READ);
+        char content[64] = "";
+        EXPECT_NE(file, HFILE_ERROR) << name;
+        if (file != HFILE_ERROR) content[_lread(file, content, sizeof content - 1)] = '\0', _lclose(file);
+        EXPECT_TRUE(shown.emplace(name, content).second) << name;
+        EXPECT_EQ(Resolve(std::string("C:\\d\\") + name), tree_.Path("d/" + std::string(content)));
+        EXPECT_EQ(GetFileAttributesA(path), (DWORD)FILE_ATTRIBUTE_NORMAL) << name;
+        EXPECT_TRUE(SetCurrentDirectoryA(("c:\\D\\" + name).c_str()) && Names("f.txt") == Strings{"f.txt"}) << name;
+        EXPECT_EQ(name[0] == '.', content[0] == '.') << "a leading dot stays: " << name;
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    EXPECT_EQ(shown.size(), invalid.size());
+    for (const std::string &name : invalid) {
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesA(("C:\\d\\" + name + "\\f.txt").c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        EXPECT_NE(GetLastError(), (DWORD)ERROR_SUCCESS);
+    }
+    // Renaming and deleting through a generated name act on the host entry.
+    const std::string ab = std::find_if(shown.begin(), shown.end(), [](auto &s) { return s.second == "a:b"; })->first;
+    EXPECT_TRUE(MoveFileExA(("C:\\d\\" + ab + "\\f.txt").c_str(), "C:\\d\\moved.txt", 0));
+    EXPECT_TRUE(tree_.Exists("d/moved.txt") && !tree_.Exists("d/a:b/f.txt"));
+    EXPECT_TRUE(_lclose(_lcreat(("C:\\d\\" + ab + "\\new.txt").c_str(), 0)) == 0 && tree_.Exists("d/a:b/new.txt"));
+    EXPECT_TRUE(DeleteFileA(("C:\\d\\" + ab + "\\NEW.TXT").c_str()) && !tree_.Exists("d/a:b/new.txt"));
+    SetLastError(0);
+    EXPECT_EQ(_lcreat("C:\\d\\x:y", 0), HFILE_ERROR);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+}
+
+// A generated name depends on the name alone, not on its siblings, unless a sibling already holds
+// it: then it moves on, the same way every time.
+TEST_F(FileSystem, GeneratedNamesAreStableAndNeverTaken) {
+    auto generatedFor = [&](const std::string &dir, const std::string &host) {
+        for (const WIN32_FIND_DATAA &data : Find("C:\\" + dir + "\\*"))
+            if (Resolve("C:\\" + dir + "\\" + data.cFileName) == tree_.Path(dir + "/" + host))
+                return std::string(data.cFileName);
+        return std::string();
+    };
+    ASSERT_TRUE(tree_.AddFile("one/a:b") && tree_.AddFile("two/a:b") && tree_.AddFile("two/A:B"));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(tree_.AddFile("two/sibling " + std::to_string(i) + ":"));
+    const std::string alone = generatedFor("one", "a:b");
+    ASSERT_EQ(alone.substr(0, 4), "A_B~");
+    EXPECT_EQ(generatedFor("two", "a:b"), alone);
+    EXPECT_NE(generatedFor("two", "A:B"), alone) << "case twins among such names are both shown";
+    // A real entry with that name, in another case, takes it: the generated name moves on.
+    ASSERT_TRUE(tree_.AddFile("one/" + UpperToLower(alone), "real"));
+    const std::string moved = generatedFor("one", "a:b");
+    EXPECT_TRUE(!moved.empty() && moved != alone && moved.substr(0, 4) == "A_B~");
+    EXPECT_EQ(Resolve("C:\\one\\" + alone), tree_.Path("one/" + UpperToLower(alone)));
+    EXPECT_EQ(generatedFor("one", "a:b"), moved);
+}
+
+// What listings report to the observer: "reason directory hostName shownAs" lines.
+struct ObservedListings {
+    Strings lines;
+    static void Hear(void *context, unsigned reason, const char *directory, const char *hostName, const char *shownAs) {
+        static_cast<ObservedListings *>(context)->lines.push_back(std::to_string(reason) + " " + directory + " " +
+                                                                  hostName + " " + shownAs);
+    }
+    ObservedListings() { HostMachine_ObserveListings(Hear, this); }
+    ~ObservedListings() { HostMachine_ObserveListings(nullptr, nullptr); }
+};
+
+TEST_F(FileSystem, ListingsReportWhatTheyLeaveOutOrTheLibraryPassesOver) {
+    // C:\PPP...\QQQ...\RRR... is 185 characters: names of 113 (files) and 108 (directories) make
+    // paths of exactly 299, one more passes.
+    const std::string deep = std::string(60, 'p') + "/" + std::string(60, 'q') + "/" + std::string(60, 'r');
+    for (const std::string &file :
+         Strings{"a:b", "Twin", "twin", "TWIN", ".profile", "plain.txt", std::string(113, 'f'), std::string(114, 'g')})
+        ASSERT_TRUE(tree_.AddFile(deep + "/" + file));
+    for (const std::string &dir : Strings{".git", "c:d", ".e:f", std::string(109, 'h'), std::string(110, 'i')})
+        ASSERT_TRUE(tree_.AddDir(deep + "/" + dir));
+    ASSERT_EQ(truncate64(tree_.Path(deep + "/plain.txt").c_str(), int64_t{1} << 32), 0);  // sparse
+    std::string dir = "C:\\" + deep;
+    std::replace(dir.begin(), dir.end(), '/', '\\');
+    ASSERT_EQ(dir.size(), 185u);
+    ObservedListings observed;
+    Strings names = Names(dir + "\\*.*");
+    auto shownAs = [&](const std::string &host) {
+        for (const std::string &name : names)
+            if (Resolve(dir + "\\" + name) == tree_.Path(deep + "/" + host)) return name;
+        return std::string("?");
+    };
+    const std::string prefix = " " + dir + " ";
+    const Strings expected = {
+        "1" + prefix + ".e:f " + shownAs(".e:f"),
+        "6" + prefix + ".e:f " + shownAs(".e:f"),
+        "6" + prefix + ".git .git",
+        "2" + prefix + "Twin Twin",
+        "1" + prefix + "a:b " + shownAs("a:b"),
+        "1" + prefix + "c:d " + shownAs("c:d"),
+        "7" + prefix + std::string(114, 'g') + " " + std::string(114, 'g'),
+        "7" + prefix + std::string(110, 'i') + " " + std::string(110, 'i'),
+        "8" + prefix + "plain.txt plain.txt",
+        "2" + prefix + "twin twin",
+    };
+    EXPECT_EQ(Strings(observed.lines.begin(), observed.lines.end()), expected);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "TWIN"), 1);
+}
+
+TEST_F(FileSystem, EachDirectoryIsReportedOnceWhileObserved) {
+    ASSERT_TRUE(tree_.AddFile("d/a:b") && HostMachine_SubstDrive('S', "C:\\d"));
+    ObservedListings observed;
+    for (const char *listing : {"C:\\d\\*.*", "c:\\D\\*", "S:\\*.*", "C:\\d\\?:b"}) Names(listing);
+    Names("C:\\d\\a:b");  // not a wildcard listing: nothing reported
+    EXPECT_EQ(observed.lines.size(), 1u);
+    HostMachine_ObserveListings(ObservedListings::Hear, &observed);  // forgets
+    Names("C:\\d\\*");
+    EXPECT_EQ(observed.lines.size(), 2u);
+    HostMachine_Reset();  // no observer any more
+    ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree_.Root().c_str()));
+    Names("C:\\d\\*");
+    EXPECT_EQ(observed.lines.size(), 2u);
+}
+
+// A directory that exists but cannot be read is listed as empty and reported; as root, a child
+// process that gives up root's rights looks at it.
+TEST_F(FileSystem, UnreadableDirectoriesAreReported) {
+    ASSERT_TRUE(tree_.AddFile("d/locked/inside.txt") && tree_.AddFile("d/x/y.txt"));
+    for (const char *dir : {"", "d/x"}) ASSERT_EQ(chmod(tree_.Path(dir).c_str(), 0755), 0);
+    ASSERT_EQ(chmod(tree_.Path("d").c_str(), 0311), 0);
+    ASSERT_EQ(chmod(tree_.Path("d/locked").c_str(), 0), 0);
+    auto check = [&] {
+        ObservedListings observed;
+        bool ok = Names("C:\\d\\locked\\*").empty() && lastError == ERROR_FILE_NOT_FOUND;
+        ok = ok && observed.lines == Strings{"5 C:\\d\\locked  "};
+        // Passing through a directory that cannot be read (d) still works.
+        ok = ok && Names("C:\\d\\x\\y.txt") == Strings{"y.txt"};
+        return ok;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
     ASSERT_TRUE(tree_.AddFile("d/target.txt", "data") && tree_.AddDir("d/realdir"));
     const char *links[][2] = {
@@ -114,6 +282,47 @@ TEST_F(FileSystem, LinksAreListedNotFollowed) {
     EXPECT_FALSE(tree_.Exists("nowhere"));
     EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") &&
                 tree_.ReadFile("d/target.txt") == "data");
+}
+
+// Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,
+// for a link to another tree: nothing of that tree may be listed.
+TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
+    TempTree outside;
+    ASSERT_TRUE(outside.AddFile("x/secret.txt") && outside.AddFile("secret.txt"));
+    struct Swap {
+        std::string victim, target;
+        static void Run(void *context, const char *) {
+            auto *swap = static_cast<Swap *>(context);
+            ASSERT_EQ(rename(swap->victim.c_str(), (swap->victim + ".old").c_str()), 0);
+            ASSERT_EQ(symlink(swap->target.c_str(), swap->victim.c_str()), 0);
+        }
+    };
+    for (const char *victim : {"d/x", "d"}) {
+        SCOPED_TRACE(victim);
+        TempTree disk;
+        ASSERT_TRUE(disk.AddFile("d/x/own.txt") && HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
+        Swap swap{disk.Path(victim), outside.Path(victim == std::string("d") ? "" : "x")};
+        HostMachine_SetListingHook(Swap::Run, &swap);
+        const Strings names = Names("C:\\d\\x\\*");
+        HostMachine_SetListingHook(nullptr, nullptr);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "secret.txt"), 0);
+        EXPECT_TRUE(names.empty() || names == (Strings{".", "..", "own.txt"}));
+    }
+}
+
+// Directories kept open from one resolution to the next are taken again only while their names
+// still lead to them.
+TEST_F(FileSystem, ADirectoryReplacedBetweenTwoLookupsIsLookedUpAfresh) {
+    ASSERT_TRUE(tree_.AddFile("a/b/old.txt"));
+    ASSERT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"old.txt"});
+    ASSERT_EQ(rename(tree_.Path("a").c_str(), tree_.Path("gone").c_str()), 0);
+    ASSERT_TRUE(tree_.AddFile("a/b/new.txt"));
+    EXPECT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"new.txt"});
+    ASSERT_EQ(rename(tree_.Path("a").c_str(), tree_.Path("gone2").c_str()), 0);
+    ASSERT_TRUE(tree_.AddSymlink("a", "gone"));
+    EXPECT_TRUE(Names("C:\\a\\b\\*.txt").empty());
+    EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetFileAttributesA("C:\\a\\b\\old.txt"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {

@@ -1,0 +1,8 @@
+// The emulated machine's clock (clock.cpp).
+#pragma once
+
+namespace host {
+
+void ResetTime();  // the real clock again
+
+}  // namespace host

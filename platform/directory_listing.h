@@ -1,0 +1,55 @@
+// What a Windows program sees of a host directory (directory_listing.cpp). Directories are reached
+// through descriptors, each opened relative to its parent's without following a link, so that a
+// directory swapped for a link at any moment is never followed.
+#pragma once
+
+#include "unique_fd.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+constexpr size_t kMaxNameBytes = 259;  // longest name a directory listing reports
+
+struct ListedEntry {
+    std::string name;        // on the host
+    std::string shownName;   // what Windows programs see: the name, or the one generated in its place
+    std::string shortName;   // "" when shownName is a valid short name or generated
+    struct stat st;          // lstat: links are never followed
+    bool bCaseTwin = false;  // an entry before it differs from it only in case: left out of listings
+};
+
+// An entry a listing leaves out, and why (HOST_LISTING_NAME_TOO_LONG, HOST_LISTING_OTHER_FS, or
+// HOST_LISTING_GENERATED_NAME when no generated name was free for it).
+struct LeftOutEntry {
+    std::string name;
+    unsigned reason;
+};
+
+// Opens the drive's root directory, or the directory `name` of the directory open at parentFd,
+// without following a link and without blocking. Fails (errno set) unless the entry is a directory
+// on the file system driveDev. The descriptor can read the directory, or, for one that may be
+// passed through but not read, only look names up in it. *st receives its fstat.
+UniqueFd OpenDriveRoot(const std::string &hostRoot, struct stat *st);
+UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev, struct stat *st);
+
+// The entries of the directory open at dirFd that a Windows program sees on the drive, sorted by
+// host name bytes: no "." or "..", no names longer than kMaxNameBytes, no directories on another
+// file system than driveDev (those go to *leftOut when given). Names Windows cannot hold are shown
+// under generated names. False (and an empty list) when the directory cannot be read.
+bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out,
+                   std::vector<LeftOutEntry> *leftOut = nullptr);
+
+// Looks `name` up in the directory open at dirFd: the exact host name first (never one Windows
+// cannot hold), then the shown names exactly and case-insensitively (the smallest by host bytes
+// when several differ only by case), then the short names. wantShortName fills found->shortName
+// (which needs a full listing for a name that is not a valid short name).
+bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found);
+
+std::string JoinHostPath(const std::string &dir, const std::string &name);
+
+}  // namespace host

@@ -1,0 +1,21 @@
+// Windows attributes of host entries (file_attributes.cpp).
+#pragma once
+
+#include "win32.h"
+
+#include <sys/stat.h>
+
+#include <string>
+
+namespace host {
+
+// The hidden bit kept in the user.DOSATTRIB extended attribute (the "0x<hex>" text form).
+bool HasHiddenAttribute(const std::string &hostPath);
+// Stores or clears it; silently nothing where the file system keeps no user extended attributes.
+void StoreHiddenAttribute(const std::string &hostPath, bool hidden);
+
+// The Windows attributes of an entry from its lstat and name (the hidden bit also from the
+// user.DOSATTRIB extended attribute of hostPath).
+DWORD AttributesOf(const std::string &hostPath, const std::string &name, const struct stat &st);
+
+}  // namespace host

@@ -1,0 +1,8 @@
+// The _lopen family's file handles (file_handles.cpp).
+#pragma once
+
+namespace host {
+
+void CloseAllFiles();
+
+}  // namespace host

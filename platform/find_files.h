@@ -1,0 +1,8 @@
+// FindFirstFileA searches (find_files.cpp).
+#pragma once
+
+namespace host {
+
+void CloseAllSearches();
+
+}  // namespace host

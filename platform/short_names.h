@@ -1,0 +1,29 @@
+// 8.3 short names, the names generated in place of names Windows cannot hold, and case-insensitive
+// name comparison (short_names.cpp).
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace host {
+
+bool IsValidShortName(const std::string &name);
+bool EqualNoCase(const std::string &a, const std::string &b);
+std::string UpperAnsi(const std::string &text);
+// Short names of a directory's entries, given their long names in the listing's (sorted) order:
+// "" for a name that is itself a valid short name.
+std::vector<std::string> GenerateShortNames(const std::vector<std::string> &names);
+
+// A name Windows cannot hold: one with \ / : * ? " < > | or a control character, or ending with a
+// dot or a space ("." and ".." aside).
+bool IsInvalidWindowsName(const std::string &name);
+// Whether the name holds a character no Windows name can (trailing dots and spaces aside).
+bool HasInvalidNameCharacters(const std::string &name);
+
+// The names shown in place of names Windows cannot hold (given in the listing's sorted order),
+// each an 8.3 name (after a leading dot the name had) not in *taken, the upper-case names already
+// standing for an entry of the directory; each is added to it. "" when none is free.
+std::vector<std::string> GenerateNamesInPlaceOf(const std::vector<std::string> &names, std::set<std::string> *taken);
+
+}  // namespace host

@@ -1,0 +1,113 @@
+// What a save that must survive crashes and concurrent writers relies on: unique temporary files,
+// flushes through an HFILE, renames written through, and writes past the file size limit failing
+// cleanly.
+#include "common/drive_c_test.h"
+#include "host_machine.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+using FileSaving = DriveCTest;
+
+TEST_F(FileSaving, TempFileNamesAreCreatedOnceOrOnlyFormed) {
+    ASSERT_TRUE(tree_.AddDir("d"));
+    char name[MAX_PATH], second[MAX_PATH];
+    const UINT number = GetTempFileNameA("C:\\d", "PWDX", 0, name);
+    ASSERT_NE(number, 0u);
+    char expected[MAX_PATH];
+    snprintf(expected, sizeof expected, "C:\\d\\PWD%X.TMP", number);
+    EXPECT_STREQ(name, expected);
+    EXPECT_TRUE(number <= 0xFFFF && tree_.Exists(std::string("d/") + (name + 5)) &&
+                tree_.ReadFile(std::string("d/") + (name + 5)).empty());
+    const UINT other = GetTempFileNameA("C:\\d\\", "PWD", 0, second);
+    EXPECT_TRUE(other != 0 && other != number);
+
+    // A given number only forms the name.
+    EXPECT_EQ(GetTempFileNameA("C:\\d", "~t", 0x1234A, name), 0x1234Au);
+    EXPECT_STREQ(name, "C:\\d\\~t234A.TMP");
+    EXPECT_FALSE(tree_.Exists("d/~t234A.TMP"));
+
+    SetLastError(0);
+    EXPECT_EQ(GetTempFileNameA("C:\\missing", "PWD", 0, name), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
+    EXPECT_EQ(GetTempFileNameA("C:\\d", "a:b", 0, name), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+}
+
+// Processes creating temporary files in one directory at the same time never get the same one.
+TEST_F(FileSaving, ConcurrentProcessesNeverShareATempFile) {
+    ASSERT_TRUE(tree_.AddDir("d"));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    constexpr int kProcesses = 4, kFiles = 25;
+    for (int p = 0; p < kProcesses; ++p) {
+        if (fork() != 0) continue;
+        close(fds[0]);
+        for (int i = 0; i < kFiles; ++i) {
+            char name[MAX_PATH] = "";
+            UINT number = GetTempFileNameA("C:\\d", "PWD", 0, name);
+            if (write(fds[1], &number, sizeof number) != sizeof number) _exit(1);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::set<UINT> numbers;
+    UINT number;
+    int count = 0;
+    while (read(fds[0], &number, sizeof number) == sizeof number) ++count, numbers.insert(number);
+    close(fds[0]);
+    for (int p = 0; p < kProcesses; ++p) wait(nullptr);
+    EXPECT_EQ(count, kProcesses * kFiles);
+    EXPECT_EQ(numbers.size(), size_t{kProcesses * kFiles});
+    EXPECT_EQ(numbers.count(0), 0u);
+}
+
+TEST_F(FileSaving, FlushesTakeWritableHfilesAndRenamesWriteThrough) {
+    HFILE file = _lcreat("C:\\new.tmp", 0);
+    ASSERT_NE(file, HFILE_ERROR);
+    ASSERT_EQ(_lwrite(file, "map", 3), 3u);
+    EXPECT_TRUE(FlushFileBuffers((HANDLE)(INT_PTR)file));
+    _lclose(file);
+    SetLastError(0);
+    EXPECT_FALSE(FlushFileBuffers((HANDLE)(INT_PTR)file));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    file = _lopen("C:\\new.tmp", OF_READ);
+    EXPECT_FALSE(FlushFileBuffers((HANDLE)(INT_PTR)file));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    _lclose(file);
+
+    ASSERT_TRUE(tree_.AddFile("map.dat", "old") && tree_.AddDir("sub"));
+    EXPECT_TRUE(MoveFileExA("C:\\new.tmp", "C:\\map.dat", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    EXPECT_TRUE(tree_.ReadFile("map.dat") == "map" && !tree_.Exists("new.tmp"));
+    EXPECT_TRUE(MoveFileExA("C:\\map.dat", "C:\\sub\\map.dat", MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(tree_.ReadFile("sub/map.dat"), "map");
+}
+
+// With SIGXFSZ ignored, a write past RLIMIT_FSIZE fails with an error instead of ending the process.
+TEST_F(FileSaving, AWritePastTheFileSizeLimitFailsCleanly) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {1000, 1000};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        HFILE file = _lcreat("C:\\big.dat", 0);
+        static const char block[4096] = {0};
+        SetLastError(0);
+        bool failed = _hwrite(file, block, sizeof block) == HFILE_ERROR && GetLastError() == 223;
+        _exit(file != HFILE_ERROR && failed && _lclose(file) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace

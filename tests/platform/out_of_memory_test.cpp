@@ -1,0 +1,140 @@
+// Memory running out inside the host layer: every C entry point fails the Win32 way (its failure
+// result, ERROR_NOT_ENOUGH_MEMORY) instead of letting std::bad_alloc cross the C interface, and
+// leaves no descriptor or file behind. This test binary replaces operator new so that, once armed,
+// the n-th allocation and all after it fail.
+#include "common/drive_c_test.h"
+#include "host_machine.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+
+namespace {
+
+long g_allocationsLeft = -1;  // before allocations start failing; -1: they never do
+bool g_failed = false;        // an allocation failed since the last arming
+
+// Allocations succeed again: for a call's clean-up after it succeeded.
+bool Disarmed() {
+    g_allocationsLeft = -1;
+    return true;
+}
+
+void *Allocate(std::size_t size) {
+    if (g_allocationsLeft == 0) {
+        g_failed = true;
+        throw std::bad_alloc();
+    }
+    if (g_allocationsLeft > 0) --g_allocationsLeft;
+    if (void *p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void *operator new(std::size_t size) { return Allocate(size); }
+void *operator new[](std::size_t size) { return Allocate(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+class OutOfMemory : public DriveCTest {
+protected:
+    // Runs `call` with the n-th allocation failing, for n = 0, 1, ... until it runs without a
+    // failure. `call` returns whether it succeeded; when it did not, the error must be
+    // ERROR_NOT_ENOUGH_MEMORY. Returns the number of allocations the call makes.
+    long Sweep(const char *what, const std::function<bool()> &call) {
+        for (long n = 0; n < 10000; ++n) {
+            SetLastError(0);
+            g_failed = false;
+            g_allocationsLeft = n;
+            const bool succeeded = call();
+            g_allocationsLeft = -1;
+            const DWORD error = GetLastError();
+            if (!g_failed) {
+                EXPECT_TRUE(succeeded) << what;
+                return n;
+            }
+            if (!succeeded) {
+                EXPECT_EQ(error, (DWORD)ERROR_NOT_ENOUGH_MEMORY) << what << ", allocation " << n;
+            }
+        }
+        ADD_FAILURE() << what << " never ran without a failure";
+        return -1;
+    }
+};
+
+TEST_F(OutOfMemory, EveryCallFailsTheWin32Way) {
+    for (const char *file : {"d/plain.txt", "d/Long File Name.txt", "d/a:b/inside.txt", "d/Sub/x.txt"})
+        ASSERT_TRUE(tree_.AddFile(file, "data"));
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\d\\A_B~*", &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    const std::string generated = std::string("C:\\d\\") + data.cFileName;
+    const std::string inside = generated + "\\inside.txt";
+    const int descriptors = OpenDescriptors();
+
+    long allocations = Sweep("FindFirstFileA", [] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA("C:\\d\\*.*", &found);
+        return search != INVALID_HANDLE_VALUE && FindClose(search);
+    });
+    EXPECT_GT(allocations, 0);
+    Sweep("_lopen", [&] {
+        HFILE file = _lopen(inside.c_str(), OF_READ);
+        return file != HFILE_ERROR && _lclose(file) == 0;
+    });
+    Sweep("_lcreat", [] {
+        HFILE file = _lcreat("C:\\d\\LONGFI~1.TXT", 0);
+        return file != HFILE_ERROR && _lclose(file) == 0;
+    });
+    Sweep("GetFileAttributesA", [&] { return GetFileAttributesA(generated.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    Sweep("SetCurrentDirectoryA", [] { return SetCurrentDirectoryA("c:\\D\\sub") != FALSE; });
+    Sweep("GetCurrentDirectoryA", [] {
+        char buffer[MAX_PATH];
+        return GetCurrentDirectoryA(sizeof buffer, buffer) != 0;
+    });
+    Sweep("GetFullPathNameA", [] {
+        char buffer[MAX_PATH];
+        return GetFullPathNameA("x\\..\\y.txt", sizeof buffer, buffer, nullptr) != 0;
+    });
+    Sweep("MoveFileExA", [] {
+        return MoveFileExA("C:\\d\\plain.txt", "C:\\d\\moved.txt", 0) && Disarmed() &&
+               MoveFileExA("C:\\d\\moved.txt", "C:\\d\\plain.txt", 0);
+    });
+    Sweep("HostMachine_MapDrive", [&] { return HostMachine_MapDrive('E', DRIVE_FIXED, tree_.Root().c_str()) != 0; });
+    Sweep("SetEnvironmentVariableA", [] { return SetEnvironmentVariableA("PATH", "C:\\WINDOWS;C:\\d") != FALSE; });
+    char name[MAX_PATH];
+    Sweep("GetTempFileNameA",
+          [&] { return GetTempFileNameA("C:\\d", "PWD", 0, name) != 0 && Disarmed() && DeleteFileA(name); });
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a failure left a descriptor open";
+    WIN32_FIND_DATAA temp;
+    EXPECT_EQ(FindFirstFileA("C:\\d\\*.TMP", &temp), INVALID_HANDLE_VALUE) << "a failure left a temporary file";
+}
+
+}  // namespace
