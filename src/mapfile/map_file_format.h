@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #define MAP_FILE_NAME "PWDRVMAP.DAT"
-#define MAP_FILE_TEMP_NAME "PWDRVMAP.TMP"  // written beside the map file, renamed over it when whole
+#define MAP_FILE_TEMP_PREFIX "PWD"  // the save writes a new PWDxxxx.TMP beside the map file, then renames it
 #define MAP_FILE_MAGIC "NRPS"
 #define MAP_FILE_VERSION 3
 #define MAP_FILE_MAX_DRIVES DRIVE_TABLE_SIZE

@@ -1,6 +1,8 @@
-// DriveMap_WriteAll and SaveMap: the map into PWDRVMAP.DAT. The file is written whole to
-// PWDRVMAP.TMP beside it and renamed over it only then, so a failed or interrupted save leaves
-// the previous map file as it was.
+// DriveMap_WriteAll and SaveMap: the map into PWDRVMAP.DAT. The file is written whole to a new
+// temporary file beside it (GetTempFileNameA: a name no other save, in this process or another,
+// can share), flushed to the disk, and renamed over the map file only then, with the rename itself
+// written through. A failed or interrupted save leaves the previous map file as it was; a save
+// killed outright leaves at most its PWDxxxx.TMP behind.
 //
 // What the file holds beyond the map itself is fixed rather than copied from memory: the pointer
 // fields (pParent, pNext, pChildBlock, pRootBlock) and wBlocksLoaded are written as 0, so the same
@@ -105,7 +107,6 @@ BOOL WriteTree(MapWriter *w, const DirectoryBlock *block) {
 
 // Writes the whole map to `path`, which gMapFile is left open on. Returns the error code.
 DWORD WriteMapFile(LPCSTR path, BOOL hidden, MapWriter *w) {
-    SetAttributes(path, 0);  // a temporary file left by a crash may be hidden or read-only
     gMapFile = _lcreat(path, hidden ? FILE_ATTRIBUTE_HIDDEN : 0);
     if (gMapFile == HFILE_ERROR) return DRIVEMAP_CREATE_FAILED;
 
@@ -148,7 +149,7 @@ DWORD WriteMapFile(LPCSTR path, BOOL hidden, MapWriter *w) {
 
 // Error codes: 0 with result 1 when the map is not dirty (nothing is written); 10 when lockTest is
 // set and the map file's volume is locked; 6 when the temporary file cannot be created or not
-// renamed over the map file; 5 when a write fails, the write buffer cannot be had, or the map
+// renamed over the map file; 5 when the written file cannot be flushed to the disk; 5 when a write fails, the write buffer cannot be had, or the map
 // cannot be stored faithfully (a block id twice within a drive, more than 65,535 blocks on one).
 // On any failure the temporary file is deleted, the previous map file stays and the map stays
 // dirty.
@@ -160,9 +161,15 @@ BOOL SaveMap(DWORD /*callerValue*/, DWORD lockTest) {
     CHAR path[PATH_BUFFER_SIZE];
     const BOOL hidden = GetMapFilePath(path);
     if (lockTest && IsDriveLocked(path)) return frame.Fail(DRIVEMAP_VOLUME_LOCKED);
-    CHAR tempPath[PATH_BUFFER_SIZE];  // same length as the map file's path, so it fits too
-    std::strcpy(tempPath, path);
-    AppendPathComponent(RemoveLastPathComponent(tempPath), MAP_FILE_TEMP_NAME);
+    CHAR directory[PATH_BUFFER_SIZE];
+    std::strcpy(directory, path);
+    RemoveLastPathComponent(directory);
+    CHAR tempPath[PATH_BUFFER_SIZE + MAX_PATH] = {};  // what GetTempFileNameA may write
+    if (GetTempFileNameA(directory, MAP_FILE_TEMP_PREFIX, 0, tempPath) == 0 ||
+        std::strlen(tempPath) >= PATH_BUFFER_SIZE) {
+        if (tempPath[0] != '\0') DeleteSingleFile(tempPath);
+        return frame.Fail(DRIVEMAP_CREATE_FAILED);
+    }
 
     DWORD code = DRIVEMAP_WRITE_FAILED;
     DWORD cbWriter = sizeof(MapWriter) + MAP_WRITE_BUFFER_SIZE;
@@ -174,10 +181,15 @@ BOOL SaveMap(DWORD /*callerValue*/, DWORD lockTest) {
         code = WriteMapFile(tempPath, hidden, w);
     }
     FreeLockedBuffer(memory);
+    // On the disk before it replaces the previous map: a crash after the rename must not leave a
+    // map file whose blocks never reached the disk.
+    if (code == DRIVEMAP_OK && !FlushFileBuffers(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(gMapFile))))
+        code = DRIVEMAP_WRITE_FAILED;
     CloseMapFile();
     if (code == DRIVEMAP_OK) {
         SetAttributes(path, 0);  // a read-only map file could not be replaced
-        if (!MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING)) code = DRIVEMAP_CREATE_FAILED;
+        if (!MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            code = DRIVEMAP_CREATE_FAILED;
     }
     if (code != DRIVEMAP_OK) {
         DeleteSingleFile(tempPath);

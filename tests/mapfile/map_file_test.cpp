@@ -7,7 +7,11 @@
 #include "scan/drive_class.h"
 #include "store/store_fixture.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 
@@ -26,6 +30,13 @@ protected:
     }
     void TearDown() override { StoreTest::TearDown(), ResetDriveClassState(); }
     std::string MapFile() const { return tree.ReadFile("PROG/PWDRVMAP.DAT"); }
+    // The names of the temporary files in the program directory, one per line.
+    std::string TemporaryFiles() const {
+        std::string names;
+        for (const auto &entry : std::filesystem::directory_iterator(tree.Path("PROG")))
+            if (entry.path().extension() == ".TMP") names += entry.path().filename().string() + "\n";
+        return names;
+    }
     void PutMapFile(const std::string &bytes) { ASSERT_TRUE(tree.AddFile("PROG/PWDRVMAP.DAT", bytes)); }
     // A read that must fail with `code` and leave nothing behind.
     void ExpectReadFails(DWORD code) {
@@ -62,7 +73,7 @@ TEST_F(MapFileTest, LoadsAndSavesTheSameBytes) {
     ASSERT_TRUE(DriveMap_WriteAll(0, /*lockTest=*/1));
     EXPECT_TRUE(DriveMap_GetError() == 0);
     EXPECT_TRUE(gDirtyFlag == 0);
-    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_EQ(TemporaryFiles(), "");
     EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
     // Loaded: a second read does not look at the file.
     PutMapFile("junk");
@@ -214,7 +225,7 @@ TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
     EXPECT_FALSE(DriveMap_WriteAll(0, 0));
     EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_WRITE_FAILED);
     EXPECT_TRUE(gDirtyFlag == 1);
-    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_EQ(TemporaryFiles(), "");
     EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
 }
 
@@ -226,15 +237,20 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
     EXPECT_FALSE(DriveMap_WriteAll(0, /*lockTest=*/1));
     EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_VOLUME_LOCKED);
     HostMachine_SetDriveLocked('C', 0xFFFF);
-    // The temporary file cannot be created; the map file cannot be replaced.
-    for (const char *blocker : {"PROG/PWDRVMAP.TMP", "PROG/PWDRVMAP.DAT/x"}) {
+    // The program directory is gone (the temporary file cannot be made); the map file cannot be
+    // replaced.
+    for (const char *blocker : {"", "PROG/PWDRVMAP.DAT/x"}) {
         SCOPED_TRACE(blocker);
         TempTree other;
         ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, other.Root().c_str()));
-        ASSERT_TRUE(other.AddDir(blocker));
+        if (*blocker != '\0') {
+            ASSERT_TRUE(other.AddDir(blocker));
+        }
         EXPECT_FALSE(DriveMap_WriteAll(0, 0));
-        EXPECT_TRUE(DriveMap_GetError() == DRIVEMAP_CREATE_FAILED);
-        EXPECT_TRUE(other.Exists(blocker));
+        EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_CREATE_FAILED);
+        if (*blocker != '\0') {
+            EXPECT_TRUE(other.Exists(blocker));
+        }
     }
     ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
     // A write fails part way (the process may not grow a file past 20 bytes).
@@ -247,11 +263,27 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_WRITE_FAILED);
     EXPECT_EQ(MapFile(), "previous");
-    EXPECT_TRUE(!tree.Exists("PROG/PWDRVMAP.TMP"));
+    EXPECT_EQ(TemporaryFiles(), "");
     EXPECT_TRUE(gDirtyFlag == 1);
     EXPECT_TRUE(CheckMapInvariants());
     EXPECT_TRUE(DriveMap_WriteAll(0, 0));
     EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
+}
+
+// Every save used to write PWDRVMAP.TMP: a second process saving at the same time renamed the
+// other's half-written file into place. A save now writes a file of its own.
+TEST_F(MapFileTest, ASaveLeavesAnotherWritersTemporaryFileAlone) {
+    LoadSampleMap();
+    PutMapFile("previous");
+    ASSERT_TRUE(tree.AddFile("PROG/PWDRVMAP.TMP", "half of another save"));
+    const int other = open(tree.Path("PROG/PWDRVMAP.TMP").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(DriveMap_WriteAll(0, 0));
+    ASSERT_EQ(write(other, " and the rest", 13), 13);  // the other writer goes on
+    close(other);
+    EXPECT_EQ(MapFile(), BuildMapFile(SampleMapDescription()));
+    EXPECT_EQ(tree.ReadFile("PROG/PWDRVMAP.TMP"), "half of another save and the rest");
+    EXPECT_EQ(TemporaryFiles(), "PWDRVMAP.TMP\n");
 }
 
 TEST_F(MapFileTest, WhereTheMapFileLives) {
