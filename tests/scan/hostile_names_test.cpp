@@ -3,6 +3,7 @@
 // build, a reload and a sync record every entry outside those names, the names' own contents under
 // their generated names, and nothing that depends on where the names fall in the walk.
 #include "common/exe_builder.h"
+#include "common/map_dump.h"
 #include "common/temp_tree.h"
 #include "mapfile/map_file.h"
 #include "scan/drive_class.h"
@@ -18,26 +19,6 @@
 namespace {
 
 const SYSTEMTIME kNow = {2030, 1, 2, 1, 0, 0, 0, 0};
-
-// One line per record, "path flags size", depth first in block order.
-void DumpBlock(const DirectoryBlock *block, const std::string &path, std::vector<std::string> &out) {
-    const EntryRecord *e = FirstEntry(block);
-    for (WORD i = GetBlockEntryCount(block); i > 0; --i, e = NextEntry(e)) {
-        const std::string name = path + "\\" + GetEntryName(e);
-        out.push_back(name + " " + std::to_string(GetEntryFlags(e)) +
-                      (IsFile(e) ? " " + std::to_string(GetEntryFileSize(e)) : std::string()));
-        if (!IsFile(e) && GetChildBlock(e) != nullptr) DumpBlock(GetChildBlock(e), name, out);
-    }
-}
-
-std::vector<std::string> DumpDriveC() {
-    std::vector<std::string> out;
-    for (DWORD i = 0; i < gDriveTable.dwCount; ++i)
-        if (gDriveTable.records[i].chLetter == 'C' && GetDriveRoot(&gDriveTable.records[i]) != nullptr)
-            DumpBlock(GetDriveRoot(&gDriveTable.records[i]), "C:", out);
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 struct Observed {
     std::map<std::string, unsigned> reasons;  // host name -> reason, for reasons 1 and 2
@@ -132,18 +113,18 @@ TEST_F(HostileNames, EveryNameLosesNothingOutsideItself) {
     EXPECT_EQ(observed.reports, 8 + 1);
 
     // Every shown directory with its file, every sentinel with sub and the executable.
-    const std::vector<std::string> built = DumpDriveC();
-    EXPECT_EQ(built.size(), recorded * 2 + names.size() * 3);
+    const std::vector<std::string> built = Sorted(DumpMap(false));
+    EXPECT_EQ(built.size(), 1 + recorded * 2 + names.size() * 3);  // and the drive's line
 
     // Saved and read back, then synchronised with the disk: the same map each time.
     ResetTestMap();
     ASSERT_TRUE(DriveMap_ReadAll(0));
-    EXPECT_EQ(DumpDriveC(), built);
+    EXPECT_EQ(Sorted(DumpMap(false)), built);
     ASSERT_TRUE(DriveMap_SyncAll(nullptr, nullptr, nullptr));
-    EXPECT_EQ(DumpDriveC(), built);
+    EXPECT_EQ(Sorted(DumpMap(false)), built);
     ResetTestMap();
     ASSERT_TRUE(DriveMap_ReadAll(0));
-    EXPECT_EQ(DumpDriveC(), built);
+    EXPECT_EQ(Sorted(DumpMap(false)), built);
 }
 
 }  // namespace
