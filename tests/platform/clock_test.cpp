@@ -50,7 +50,8 @@ TEST_F(Clock, DosDateAndTimeWords) {
         WORD date = 0, time = 0;
         EXPECT_EQ(FileTimeToDosDateTime(&c.local, &date, &time), c.ok) << Ticks(c.local);
         if (c.ok) {
-            EXPECT_TRUE(date == c.date && time == c.time) << std::hex << date << " " << time;
+            EXPECT_TRUE(date == c.date) << std::hex << date << " " << time;
+            EXPECT_TRUE(time == c.time) << std::hex << date << " " << time;
         }
     }
 }

@@ -25,10 +25,12 @@ TEST_F(FileSaving, TempFileNamesAreCreatedOnceOrOnlyFormed) {
     char expected[MAX_PATH];
     snprintf(expected, sizeof expected, "C:\\d\\PWD%X.TMP", number);
     EXPECT_STREQ(name, expected);
-    EXPECT_TRUE(number <= 0xFFFF && tree_.Exists(std::string("d/") + (name + 5)) &&
-                tree_.ReadFile(std::string("d/") + (name + 5)).empty());
+    EXPECT_TRUE(number <= 0xFFFF);
+    EXPECT_TRUE(tree_.Exists(std::string("d/") + (name + 5)));
+    EXPECT_TRUE(tree_.ReadFile(std::string("d/") + (name + 5)).empty());
     const UINT other = GetTempFileNameA("C:\\d\\", "PWD", 0, second);
-    EXPECT_TRUE(other != 0 && other != number);
+    EXPECT_TRUE(other != 0);
+    EXPECT_TRUE(other != number);
 
     // A given number only forms the name.
     EXPECT_EQ(GetTempFileNameA("C:\\d", "~t", 0x1234A, name), 0x1234Au);
@@ -84,9 +86,11 @@ TEST_F(FileSaving, FlushesTakeWritableHfilesAndRenamesWriteThrough) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     _lclose(file);
 
-    ASSERT_TRUE(tree_.AddFile("map.dat", "old") && tree_.AddDir("sub"));
+    ASSERT_TRUE(tree_.AddFile("map.dat", "old"));
+    ASSERT_TRUE(tree_.AddDir("sub"));
     EXPECT_TRUE(MoveFileExA("C:\\new.tmp", "C:\\map.dat", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    EXPECT_TRUE(tree_.ReadFile("map.dat") == "map" && !tree_.Exists("new.tmp"));
+    EXPECT_TRUE(tree_.ReadFile("map.dat") == "map");
+    EXPECT_TRUE(!tree_.Exists("new.tmp"));
     EXPECT_TRUE(MoveFileExA("C:\\map.dat", "C:\\sub\\map.dat", MOVEFILE_WRITE_THROUGH));
     EXPECT_EQ(tree_.ReadFile("sub/map.dat"), "map");
 }
@@ -107,7 +111,8 @@ TEST_F(FileSaving, AWritePastTheFileSizeLimitFailsCleanly) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_TRUE(WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ protected:
         if (h == INVALID_HANDLE_VALUE) return lastError = GetLastError(), found;
         do found.push_back(data);
         while (FindNextFileA(h, &data));
-        EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_FILES && FindClose(h));
+        EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_FILES);
+        EXPECT_TRUE(FindClose(h));
         return found;
     }
     Strings Names(const std::string &pattern) {
@@ -55,7 +56,8 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
     // "caf\xe9.txt" in code page 1252 bytes, as a Windows name would be.
     for (const char *file : {"Readme.TXT", "caf\xe9.txt", "abc", "ABC", "Program Files/Long File Name.text"})
         ASSERT_TRUE(tree_.AddFile(file));
-    ASSERT_TRUE(tree_.AddDir("data/deep") && HostMachine_SubstDrive('S', "C:\\DATA"));
+    ASSERT_TRUE(tree_.AddDir("data/deep"));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\DATA"));
     const struct {
         const char *path, *host;
     } cases[] = {
@@ -113,15 +115,17 @@ TEST_F(FileSystem, NamesWindowsCannotHoldAreShownUnderGeneratedNames) {
     const Strings invalid = {"a:b",         "a?b",  "a*b.txt", "back\\slash", "q\"<>|",
                              "ctl\x01\x1f", "dot.", "space ",  "...",         ".hid:den"};
     for (const std::string &name : invalid) ASSERT_TRUE(tree_.AddFile("d/" + name + "/f.txt", name));
-    ASSERT_TRUE(tree_.AddFile("d/plain.txt") && tree_.AddFile("d/Long Name.txt"));
+    ASSERT_TRUE(tree_.AddFile("d/plain.txt"));
+    ASSERT_TRUE(tree_.AddFile("d/Long Name.txt"));
     std::map<std::string, std::string> shown;  // generated name -> host name
     for (const WIN32_FIND_DATAA &data : Find("C:\\d\\*.*")) {
         const std::string name = data.cFileName;
         if (name == "." || name == ".." || name == "plain.txt" || name == "Long Name.txt") continue;
         EXPECT_STREQ(data.cAlternateFileName, "") << name;
-        EXPECT_TRUE(name.size() <= 13 && name.find('~') != std::string::npos &&
-                    name.find_first_of("\\/:*?\"<>| ") == std::string::npos && name.back() != '.')
-            << name;
+        EXPECT_TRUE(name.size() <= 13) << name;
+        EXPECT_TRUE(name.find('~') != std::string::npos) << name;
+        EXPECT_TRUE(name.find_first_of("\\/:*?\"<>| ") == std::string::npos) << name;
+        EXPECT_TRUE(name.back() != '.') << name;
         // The host name comes back as the content of the file inside.
         char path[MAX_PATH];
         snprintf(path, sizeof path, "C:\\d\\%s\\f.txt", name.c_str());
@@ -132,7 +136,8 @@ TEST_F(FileSystem, NamesWindowsCannotHoldAreShownUnderGeneratedNames) {
         EXPECT_TRUE(shown.emplace(name, content).second) << name;
         EXPECT_EQ(Resolve(std::string("C:\\d\\") + name), tree_.Path("d/" + std::string(content)));
         EXPECT_EQ(GetFileAttributesA(path), (DWORD)FILE_ATTRIBUTE_NORMAL) << name;
-        EXPECT_TRUE(SetCurrentDirectoryA(("c:\\D\\" + name).c_str()) && Names("f.txt") == Strings{"f.txt"}) << name;
+        EXPECT_TRUE(SetCurrentDirectoryA(("c:\\D\\" + name).c_str())) << name;
+        EXPECT_TRUE(Names("f.txt") == Strings{"f.txt"}) << name;
         EXPECT_EQ(name[0] == '.', content[0] == '.') << "a leading dot stays: " << name;
     }
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
@@ -145,9 +150,12 @@ TEST_F(FileSystem, NamesWindowsCannotHoldAreShownUnderGeneratedNames) {
     // Renaming and deleting through a generated name act on the host entry.
     const std::string ab = std::find_if(shown.begin(), shown.end(), [](auto &s) { return s.second == "a:b"; })->first;
     EXPECT_TRUE(MoveFileExA(("C:\\d\\" + ab + "\\f.txt").c_str(), "C:\\d\\moved.txt", 0));
-    EXPECT_TRUE(tree_.Exists("d/moved.txt") && !tree_.Exists("d/a:b/f.txt"));
-    EXPECT_TRUE(_lclose(_lcreat(("C:\\d\\" + ab + "\\new.txt").c_str(), 0)) == 0 && tree_.Exists("d/a:b/new.txt"));
-    EXPECT_TRUE(DeleteFileA(("C:\\d\\" + ab + "\\NEW.TXT").c_str()) && !tree_.Exists("d/a:b/new.txt"));
+    EXPECT_TRUE(tree_.Exists("d/moved.txt"));
+    EXPECT_TRUE(!tree_.Exists("d/a:b/f.txt"));
+    EXPECT_TRUE(_lclose(_lcreat(("C:\\d\\" + ab + "\\new.txt").c_str(), 0)) == 0);
+    EXPECT_TRUE(tree_.Exists("d/a:b/new.txt"));
+    EXPECT_TRUE(DeleteFileA(("C:\\d\\" + ab + "\\NEW.TXT").c_str()));
+    EXPECT_TRUE(!tree_.Exists("d/a:b/new.txt"));
     SetLastError(0);
     EXPECT_EQ(_lcreat("C:\\d\\x:y", 0), HFILE_ERROR);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
@@ -162,7 +170,9 @@ TEST_F(FileSystem, GeneratedNamesAreStableAndNeverTaken) {
                 return std::string(data.cFileName);
         return std::string();
     };
-    ASSERT_TRUE(tree_.AddFile("one/a:b") && tree_.AddFile("two/a:b") && tree_.AddFile("two/A:B"));
+    ASSERT_TRUE(tree_.AddFile("one/a:b"));
+    ASSERT_TRUE(tree_.AddFile("two/a:b"));
+    ASSERT_TRUE(tree_.AddFile("two/A:B"));
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(tree_.AddFile("two/sibling " + std::to_string(i) + ":"));
     const std::string alone = generatedFor("one", "a:b");
     ASSERT_EQ(alone.substr(0, 4), "A_B~");
@@ -171,7 +181,9 @@ TEST_F(FileSystem, GeneratedNamesAreStableAndNeverTaken) {
     // A real entry with that name, in another case, takes it: the generated name moves on.
     ASSERT_TRUE(tree_.AddFile("one/" + UpperToLower(alone), "real"));
     const std::string moved = generatedFor("one", "a:b");
-    EXPECT_TRUE(!moved.empty() && moved != alone && moved.substr(0, 4) == "A_B~");
+    EXPECT_TRUE(!moved.empty());
+    EXPECT_TRUE(moved != alone);
+    EXPECT_TRUE(moved.substr(0, 4) == "A_B~");
     EXPECT_EQ(Resolve("C:\\one\\" + alone), tree_.Path("one/" + UpperToLower(alone)));
     EXPECT_EQ(generatedFor("one", "a:b"), moved);
 }
@@ -225,7 +237,8 @@ TEST_F(FileSystem, ListingsReportWhatTheyLeaveOutOrTheLibraryPassesOver) {
 }
 
 TEST_F(FileSystem, EachDirectoryIsReportedOnceWhileObserved) {
-    ASSERT_TRUE(tree_.AddFile("d/a:b") && HostMachine_SubstDrive('S', "C:\\d"));
+    ASSERT_TRUE(tree_.AddFile("d/a:b"));
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\d"));
     ObservedListings observed;
     for (const char *listing : {"C:\\d\\*.*", "c:\\D\\*", "S:\\*.*", "C:\\d\\?:b"}) Names(listing);
     Names("C:\\d\\a:b");  // not a wildcard listing: nothing reported
@@ -242,7 +255,8 @@ TEST_F(FileSystem, EachDirectoryIsReportedOnceWhileObserved) {
 // A directory that exists but cannot be read is listed as empty and reported; as root, a child
 // process that gives up root's rights looks at it.
 TEST_F(FileSystem, UnreadableDirectoriesAreReported) {
-    ASSERT_TRUE(tree_.AddFile("d/locked/inside.txt") && tree_.AddFile("d/x/y.txt"));
+    ASSERT_TRUE(tree_.AddFile("d/locked/inside.txt"));
+    ASSERT_TRUE(tree_.AddFile("d/x/y.txt"));
     for (const char *dir : {"", "d/x"}) ASSERT_EQ(chmod(tree_.Path(dir).c_str(), 0755), 0);
     ASSERT_EQ(chmod(tree_.Path("d").c_str(), 0311), 0);
     ASSERT_EQ(chmod(tree_.Path("d/locked").c_str(), 0), 0);
@@ -263,11 +277,13 @@ TEST_F(FileSystem, UnreadableDirectoriesAreReported) {
     if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_TRUE(WEXITSTATUS(status) == 0);
 }
 
 TEST_F(FileSystem, LinksAreListedNotFollowed) {
-    ASSERT_TRUE(tree_.AddFile("d/target.txt", "data") && tree_.AddDir("d/realdir"));
+    ASSERT_TRUE(tree_.AddFile("d/target.txt", "data"));
+    ASSERT_TRUE(tree_.AddDir("d/realdir"));
     const char *links[][2] = {
         {"dirlink", "realdir"}, {"filelink", "target.txt"}, {"loop", "loop"}, {"dangling", "nowhere"}};
     for (const auto &link : links) ASSERT_TRUE(tree_.AddSymlink(std::string("d/") + link[0], link[1]));
@@ -277,18 +293,21 @@ TEST_F(FileSystem, LinksAreListedNotFollowed) {
     EXPECT_TRUE(Names("C:\\d\\dirlink\\*").empty());
     EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(SetCurrentDirectoryA("C:\\d\\dirlink"));
-    EXPECT_TRUE(_lopen("C:\\d\\filelink", OF_READ) == HFILE_ERROR && _lopen("C:\\d\\loop", OF_READ) == HFILE_ERROR);
+    EXPECT_TRUE(_lopen("C:\\d\\filelink", OF_READ) == HFILE_ERROR);
+    EXPECT_TRUE(_lopen("C:\\d\\loop", OF_READ) == HFILE_ERROR);
     EXPECT_EQ(_lcreat("C:\\d\\dangling", 0), HFILE_ERROR);
     EXPECT_FALSE(tree_.Exists("nowhere"));
-    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink") && !tree_.Exists("d/filelink") &&
-                tree_.ReadFile("d/target.txt") == "data");
+    EXPECT_TRUE(DeleteFileA("C:\\d\\filelink"));
+    EXPECT_TRUE(!tree_.Exists("d/filelink"));
+    EXPECT_TRUE(tree_.ReadFile("d/target.txt") == "data");
 }
 
 // Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,
 // for a link to another tree: nothing of that tree may be listed.
 TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
     TempTree outside;
-    ASSERT_TRUE(outside.AddFile("x/secret.txt") && outside.AddFile("secret.txt"));
+    ASSERT_TRUE(outside.AddFile("x/secret.txt"));
+    ASSERT_TRUE(outside.AddFile("secret.txt"));
     struct Swap {
         std::string victim, target;
         static void Run(void *context, const char *) {
@@ -300,7 +319,8 @@ TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
     for (const char *victim : {"d/x", "d"}) {
         SCOPED_TRACE(victim);
         TempTree disk;
-        ASSERT_TRUE(disk.AddFile("d/x/own.txt") && HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
+        ASSERT_TRUE(disk.AddFile("d/x/own.txt"));
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
         Swap swap{disk.Path(victim), outside.Path(victim == std::string("d") ? "" : "x")};
         HostMachine_SetListingHook(Swap::Run, &swap);
         const Strings names = Names("C:\\d\\x\\*");
@@ -334,7 +354,8 @@ TEST_F(FileSystem, SpecialFilesAreListedButNeverOpened) {
     SetLastError(0);
     EXPECT_EQ(_lopen("C:\\d\\fifo", OF_READ), HFILE_ERROR);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(_lopen("C:\\d\\fifo", OF_WRITE) == HFILE_ERROR && _lcreat("C:\\d\\fifo", 0) == HFILE_ERROR);
+    EXPECT_TRUE(_lopen("C:\\d\\fifo", OF_WRITE) == HFILE_ERROR);
+    EXPECT_TRUE(_lcreat("C:\\d\\fifo", 0) == HFILE_ERROR);
     ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
     EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
 }

@@ -50,7 +50,8 @@ TEST_F(GlobalMemory, BlocksLieBelow4GiBAlignedZeroedAndCounted) {
         HGLOBAL h = GlobalAlloc(cb % 2 ? GPTR : GHND, cb);
         char *p = Lock(h);
         ASSERT_NE(p, nullptr);
-        EXPECT_TRUE(reinterpret_cast<uintptr_t>(p) + cb <= 0x100000000ull && reinterpret_cast<uintptr_t>(p) % 8 == 0);
+        EXPECT_TRUE(reinterpret_cast<uintptr_t>(p) + cb <= 0x100000000ull);
+        EXPECT_TRUE(reinterpret_cast<uintptr_t>(p) % 8 == 0);
         EXPECT_TRUE(AllBytes(p, cb, 0));
         blocks.push_back(h);
     }
@@ -69,10 +70,13 @@ TEST_F(GlobalMemory, ReallocationKeepsHandleLockAndContentAndZeroFillsTheGrownPa
         for (const auto &s : steps) {
             ASSERT_EQ(GlobalReAlloc(h, s.cb, GHND), h);
             char *pNew = Lock(h);
-            EXPECT_TRUE(GlobalSize(h) == s.cb && GlobalHandle(pNew) == h);
-            EXPECT_TRUE(AllBytes(pNew, s.kept, '\xAA') && AllBytes(pNew + s.kept, s.cb - s.kept, 0)) << s.cb;
+            EXPECT_TRUE(GlobalSize(h) == s.cb);
+            EXPECT_TRUE(GlobalHandle(pNew) == h);
+            EXPECT_TRUE(AllBytes(pNew, s.kept, '\xAA')) << s.cb;
+            EXPECT_TRUE(AllBytes(pNew + s.kept, s.cb - s.kept, 0)) << s.cb;
             if (forceMoves) {
-                EXPECT_TRUE(pNew != p && GlobalHandle(p) == nullptr) << "the old address is no block any more";
+                EXPECT_TRUE(pNew != p) << "the old address is no block any more";
+                EXPECT_TRUE(GlobalHandle(p) == nullptr) << "the old address is no block any more";
             }
             EXPECT_EQ(GlobalUnlock(h), TRUE) << "the first lock survives the move";
             p = pNew;
@@ -95,7 +99,8 @@ TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
     EXPECT_EQ(GlobalLock(h), p);
     HostMachine_Reset();                                     // lifts the limit, keeps the block
     EXPECT_EQ(GlobalReAlloc(h, 0x7FFFFFFF, GHND), nullptr);  // more than the region holds
-    EXPECT_TRUE(GlobalSize(h) == 1000 && AllBytes(p, 1000, 0x5A));
+    EXPECT_TRUE(GlobalSize(h) == 1000);
+    EXPECT_TRUE(AllBytes(p, 1000, 0x5A));
     EXPECT_EQ(GlobalReAlloc(p, 10, GHND), nullptr) << "a data pointer is no handle";
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     GlobalFree(h);

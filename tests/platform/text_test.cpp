@@ -20,10 +20,14 @@ TEST(Text, CaseMappingOfCodePage1252) {
         unsigned lower, upper;
     } pairs[] = {{'a', 'A'},   {'z', 'Z'},   {0xE0, 0xC0}, {0xE9, 0xC9}, {0xFE, 0xDE},
                  {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F}};
-    for (const auto &p : pairs)
-        EXPECT_TRUE(UpperOfChar(p.lower) == p.upper && LowerOfChar(p.upper) == p.lower) << p.lower;
-    for (unsigned same : {0xDFu, 0xB5u, 0xF7u, 0xD7u, unsigned('1'), unsigned('_'), 0x83u})
-        EXPECT_TRUE(UpperOfChar(same) == same && LowerOfChar(same) == same) << same;
+    for (const auto &p : pairs) {
+        EXPECT_EQ(UpperOfChar(p.lower), p.upper) << p.lower;
+        EXPECT_EQ(LowerOfChar(p.upper), p.lower) << p.lower;
+    }
+    for (unsigned same : {0xDFu, 0xB5u, 0xF7u, 0xD7u, unsigned('1'), unsigned('_'), 0x83u}) {
+        EXPECT_EQ(UpperOfChar(same), same) << same;
+        EXPECT_EQ(LowerOfChar(same), same) << same;
+    }
 }
 
 TEST(Text, CollationOrdersLikeWordSort) {
@@ -34,12 +38,13 @@ TEST(Text, CollationOrdersLikeWordSort) {
         "\xE9", "\xC9", "f",  "s",  "ss", "\xDF", "st",   "z", "\x9E", "\xFE",
     };
     for (size_t i = 0; i + 1 < std::size(ordered); ++i) {
-        EXPECT_TRUE(lstrcmpA(ordered[i].c_str(), ordered[i + 1].c_str()) < 0 &&
-                    lstrcmpA(ordered[i + 1].c_str(), ordered[i].c_str()) > 0)
-            << ordered[i] << " vs " << ordered[i + 1];
+        EXPECT_TRUE(lstrcmpA(ordered[i].c_str(), ordered[i + 1].c_str()) < 0) << ordered[i] << " vs " << ordered[i + 1];
+        EXPECT_TRUE(lstrcmpA(ordered[i + 1].c_str(), ordered[i].c_str()) > 0) << ordered[i] << " vs " << ordered[i + 1];
     }
-    EXPECT_TRUE(lstrcmpA("abc", "abc") == 0 && lstrcmpiA("Program Files", "PROGRAM FILES") == 0);
-    EXPECT_TRUE(lstrcmpiA("\xE9t\xE9", "\xC9T\xC9") == 0 && lstrcmpiA("abc", "ABD") < 0);
+    EXPECT_TRUE(lstrcmpA("abc", "abc") == 0);
+    EXPECT_TRUE(lstrcmpiA("Program Files", "PROGRAM FILES") == 0);
+    EXPECT_TRUE(lstrcmpiA("\xE9t\xE9", "\xC9T\xC9") == 0);
+    EXPECT_TRUE(lstrcmpiA("abc", "ABD") < 0);
     EXPECT_NE(lstrcmpiA("e", "\xE9"), 0) << "accents still count";
     EXPECT_NE(lstrcmpiA("ss", "\xDF"), 0) << "only equal names compare equal";
 }

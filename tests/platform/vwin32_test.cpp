@@ -17,7 +17,8 @@ class Vwin32 : public ::testing::Test {
 protected:
     void SetUp() override {
         HostMachine_Reset();
-        ASSERT_TRUE(tree.AddDir("data") && HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+        ASSERT_TRUE(tree.AddDir("data"));
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
         HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
         device = CreateFileA("\\\\.\\vwin32", 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -31,8 +32,8 @@ protected:
         DiocRegisters in{DWORD(drive - 'A' + 1), 0, ecx, eax, 0, 0, 0}, out;
         memset(&out, 0xEE, sizeof out);
         DWORD returned = 0;
-        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr) &&
-                    returned == sizeof out);
+        EXPECT_TRUE(DeviceIoControl(device, 1, &in, sizeof in, &out, sizeof out, &returned, nullptr));
+        EXPECT_TRUE(returned == sizeof out);
         return out;
     }
     TempTree tree;

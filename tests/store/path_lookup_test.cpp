@@ -122,7 +122,11 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     // "C:\" and three 70-character directories leave 83 characters for a name within 299.
     const std::string dir(70, 'd'), fits(83, 'f'), tooLong(84, 'g');
     DirectoryBlock *block = BuildDirectory(&root, dir.c_str());
-    for (int i = 0; i < 2; ++i) ASSERT_TRUE(block && (block = BuildDirectory(&block, dir.c_str())));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_NE(block, nullptr);
+        block = BuildDirectory(&block, dir.c_str());
+        ASSERT_NE(block, nullptr);
+    }
     ASSERT_TRUE(BuildFile(&block, fits.c_str()));
     ASSERT_TRUE(BuildFile(&block, tooLong.c_str()));
     const struct {

@@ -56,13 +56,16 @@ TEST_F(DrivemapOnTree, BuildStatsSync) {
     const std::string pe = BuildPeFile({.imports = {"KERNEL32.DLL", "HELPER.DLL"}});
     const std::string ne = BuildNeFile({.modules = {"KERNEL", "HELPER16"}});
     const std::string peNoRefs = BuildPeFile({.imports = {"USER32.DLL"}});
-    ASSERT_TRUE(tree_.AddFile("Docs/readme.txt", "hello") && tree_.AddFile("Docs/Old/notes.txt", "x") &&
-                tree_.AddFile("Bin/app.exe", pe) && tree_.AddFile("Bin/old16.exe", ne) &&
-                tree_.AddFile("Bin/helper.dll", peNoRefs));
+    ASSERT_TRUE(tree_.AddFile("Docs/readme.txt", "hello"));
+    ASSERT_TRUE(tree_.AddFile("Docs/Old/notes.txt", "x"));
+    ASSERT_TRUE(tree_.AddFile("Bin/app.exe", pe));
+    ASSERT_TRUE(tree_.AddFile("Bin/old16.exe", ne));
+    ASSERT_TRUE(tree_.AddFile("Bin/helper.dll", peNoRefs));
 
     const Outcome build = Drivemap(Machine() + "build");
     ASSERT_EQ(build.exitCode, 0) << build.err;
-    EXPECT_TRUE(state_.Exists("PWDRVMAP.DAT") && state_.Exists("PURGWELL.DAT"));
+    EXPECT_TRUE(state_.Exists("PWDRVMAP.DAT"));
+    EXPECT_TRUE(state_.Exists("PURGWELL.DAT"));
     EXPECT_NE(build.out.find("C:"), std::string::npos) << "build prints the statistics";
 
     auto stats = Json(Drivemap(Machine() + "--json stats"));
@@ -78,14 +81,17 @@ TEST_F(DrivemapOnTree, BuildStatsSync) {
     // The map file is its 8-byte header, one 9-byte drive record and the blocks.
     EXPECT_EQ(stats["mapFile"]["bytes"], 8 + 9 + total["blockBytes"].get<uint64_t>());
 
-    ASSERT_TRUE(tree_.AddFile("Docs/Old/new.txt", "new") && std::filesystem::remove(tree_.Path("Docs/readme.txt")));
+    ASSERT_TRUE(tree_.AddFile("Docs/Old/new.txt", "new"));
+    ASSERT_TRUE(std::filesystem::remove(tree_.Path("Docs/readme.txt")));
     const Outcome synced = Drivemap(Machine() + "--json sync");
     ASSERT_EQ(synced.exitCode, 0) << synced.err;
     EXPECT_EQ(Json(synced)["total"]["fileBytes"], 1 + 3 + pe.size() + ne.size() + peNoRefs.size());
 }
 
 TEST_F(DrivemapOnTree, StoppedScansAndErrors) {
-    ASSERT_TRUE(tree_.AddFile("a.txt") && tree_.AddFile("b.txt") && tree_.AddFile("sub/c.txt"));
+    ASSERT_TRUE(tree_.AddFile("a.txt"));
+    ASSERT_TRUE(tree_.AddFile("b.txt"));
+    ASSERT_TRUE(tree_.AddFile("sub/c.txt"));
     Outcome run = Drivemap(Machine() + "build --stop-after 1");
     EXPECT_NE(run.exitCode, 0);
     EXPECT_EQ(run.err.rfind("drivemap: error 7: ", 0), 0u) << run.err;
@@ -112,11 +118,14 @@ TEST_F(DrivemapOnTree, StoppedScansAndErrors) {
 // under XDG_DATA_HOME on the host's file system, gets a drive letter of its own.
 TEST(DrivemapPrefix, MachineOfAPrefix) {
     TempTree prefix, outside;
-    ASSERT_TRUE(
-        prefix.AddDir("drive_c/Windows/System32") && prefix.AddDir("dosdevices") &&
-        prefix.AddSymlink("dosdevices/c:", "../drive_c") && prefix.AddSymlink("dosdevices/d:", outside.Root()) &&
-        prefix.AddSymlink("dosdevices/z:", "/") && prefix.AddSymlink("dosdevices/c::", "/dev/null") &&
-        prefix.AddSymlink("dosdevices/e:", "/no/such/dir") && prefix.AddSymlink("dosdevices/com1", "/dev/ttyS0"));
+    ASSERT_TRUE(prefix.AddDir("drive_c/Windows/System32"));
+    ASSERT_TRUE(prefix.AddDir("dosdevices"));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/c:", "../drive_c"));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/d:", outside.Root()));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/z:", "/"));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/c::", "/dev/null"));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/e:", "/no/such/dir"));
+    ASSERT_TRUE(prefix.AddSymlink("dosdevices/com1", "/dev/ttyS0"));
     const Outcome run =
         Drivemap("--prefix '" + prefix.Root() + "' --json machine", "XDG_DATA_HOME='" + outside.Root() + "/data'");
     const auto machine = Json(run);
@@ -275,7 +284,9 @@ std::vector<BlockInFile> BlocksOf(const std::string &map) {
 // Map files with one id changed lose blocks on loading without an error from the library; drivemap
 // says which drive lost how many, and sync saves over such a map only with --force.
 TEST_F(DrivemapOnTree, DamagedMapFilesAreReported) {
-    ASSERT_TRUE(tree_.AddFile("A/A1/f.txt") && tree_.AddFile("B/g.txt") && tree_.AddFile("r.txt"));
+    ASSERT_TRUE(tree_.AddFile("A/A1/f.txt"));
+    ASSERT_TRUE(tree_.AddFile("B/g.txt"));
+    ASSERT_TRUE(tree_.AddFile("r.txt"));
     const std::string mapFile = state_.Path("PWDRVMAP.DAT");
     // Each edit names what it changes and how many of the 4 blocks (root, A, A1, B) are lost.
     struct Edit {
@@ -432,15 +443,17 @@ TEST_F(DrivemapOnTree, NothingInjectedIntoTheTerminalOrTheJson) {
     run = Drivemap(Machine() + "--windows-dir 'C:\\\x1b[2J' machine", utf8);
     EXPECT_NE(run.out.find("C:\\\\x1B[2J"), std::string::npos) << run.out;
     run = Drivemap("--drive " + Quoted("C=" + tree_.Path("no\x1b[2J")) + " machine", utf8);
-    EXPECT_TRUE(run.exitCode == 2 && PrintableAscii(run.err)) << run.err;
+    EXPECT_TRUE(run.exitCode == 2) << run.err;
+    EXPECT_TRUE(PrintableAscii(run.err)) << run.err;
 }
 
 // Files that carry an executable's extension but are not NE or PE executables, counted from the
 // map after build and sync and listed with --verbose.
 TEST_F(DrivemapOnTree, UnscannedExecutablesAreCounted) {
-    ASSERT_TRUE(tree_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"HELPER.DLL"}})) &&
-                tree_.AddFile("Bin/dos.com", "MZ just DOS") && tree_.AddFile("Bin/TEXT.DLL", "not a library") &&
-                tree_.AddFile("Bin/readme.txt", "MZ"));
+    ASSERT_TRUE(tree_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"HELPER.DLL"}})));
+    ASSERT_TRUE(tree_.AddFile("Bin/dos.com", "MZ just DOS"));
+    ASSERT_TRUE(tree_.AddFile("Bin/TEXT.DLL", "not a library"));
+    ASSERT_TRUE(tree_.AddFile("Bin/readme.txt", "MZ"));
     const nlohmann::json expected = {{"count", 2},
                                      {"items", {{{"path", "C:\\Bin\\Text.dll"}}, {{"path", "C:\\Bin\\Dos.com"}}}}};
     for (const char *command : {"build", "sync"})
@@ -466,9 +479,12 @@ nlohmann::json LeftOutCounts(const nlohmann::json &leftOut) {
 // mode-000 directory cannot be read even by root.
 TEST_F(DrivemapOnTree, HostListingReportsAreCounted) {
     const std::string level(60, 'L');
-    ASSERT_TRUE(tree_.AddFile(".git/config") && tree_.AddFile("a:b/f.txt") && tree_.AddFile("Twin.txt") &&
-                tree_.AddFile("twin.txt") && tree_.AddFile("locked/secret.txt") &&
-                tree_.AddFile(level + "1/" + level + "2/" + level + "3/" + level + "4/" + level + "5/deep.txt"));
+    ASSERT_TRUE(tree_.AddFile(".git/config"));
+    ASSERT_TRUE(tree_.AddFile("a:b/f.txt"));
+    ASSERT_TRUE(tree_.AddFile("Twin.txt"));
+    ASSERT_TRUE(tree_.AddFile("twin.txt"));
+    ASSERT_TRUE(tree_.AddFile("locked/secret.txt"));
+    ASSERT_TRUE(tree_.AddFile(level + "1/" + level + "2/" + level + "3/" + level + "4/" + level + "5/deep.txt"));
     ASSERT_TRUE(tree_.AddFile("big.iso"));
     ASSERT_EQ(truncate(tree_.Path("big.iso").c_str(), (5ll << 30) + 7), 0);  // sparse: no disk space
     ASSERT_EQ(chmod(tree_.Path("locked").c_str(), 0), 0);
@@ -495,7 +511,9 @@ TEST_F(DrivemapOnTree, HostListingReportsAreCounted) {
 
 // An unreadable directory is mapped as empty: a sync drops what the map knew inside it, and says so.
 TEST_F(DrivemapOnTree, SyncSaysWhatAnUnreadableDirectoryCost) {
-    ASSERT_TRUE(tree_.AddFile("locked/one.txt") && tree_.AddFile("locked/two.txt") && tree_.AddFile("open.txt"));
+    ASSERT_TRUE(tree_.AddFile("locked/one.txt"));
+    ASSERT_TRUE(tree_.AddFile("locked/two.txt"));
+    ASSERT_TRUE(tree_.AddFile("open.txt"));
     ASSERT_EQ(Drivemap(Machine() + "build").exitCode, 0);
     ASSERT_EQ(chmod(tree_.Path("locked").c_str(), 0), 0);
     const Outcome run = Drivemap(Machine() + "--verbose sync", WithoutPermissionBypass());
