@@ -1,8 +1,9 @@
 // Memory running out inside the host layer: every C entry point fails the Win32 way (its failure
 // result, ERROR_NOT_ENOUGH_MEMORY) instead of letting std::bad_alloc cross the C interface, and
-// leaves no descriptor or file behind. This test binary replaces operator new so that, once armed,
-// the n-th allocation and all after it fail.
+// leaves no descriptor or file behind, with the n-th allocation and all after it failing
+// (common/failing_allocator.h).
 #include "common/drive_c_test.h"
+#include "common/failing_allocator.h"
 #include "host_machine.h"
 
 #include <dirent.h>
@@ -15,41 +16,13 @@
 
 namespace {
 
-long g_allocationsLeft = -1;  // before allocations start failing; -1: they never do
-bool g_failed = false;        // an allocation failed since the last arming
-
 // Allocations succeed again: for a call's clean-up after it succeeded.
 bool Disarmed() {
-    g_allocationsLeft = -1;
+    FailAllocationsAfter(-1);
     return true;
 }
 
-void *Allocate(std::size_t size) {
-    if (g_allocationsLeft == 0) {
-        g_failed = true;
-        throw std::bad_alloc();
-    }
-    if (g_allocationsLeft > 0) --g_allocationsLeft;
-    if (void *p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
 }  // namespace
-
-void *operator new(std::size_t size) { return Allocate(size); }
-void *operator new[](std::size_t size) { return Allocate(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -70,12 +43,12 @@ protected:
     long Sweep(const char *what, const std::function<bool()> &call) {
         for (long n = 0; n < 10000; ++n) {
             SetLastError(0);
-            g_failed = false;
-            g_allocationsLeft = n;
+            FailAllocationsAfter(n);
             const bool succeeded = call();
-            g_allocationsLeft = -1;
+            const bool failed = AllocationFailed();
+            FailAllocationsAfter(-1);
             const DWORD error = GetLastError();
-            if (!g_failed) {
+            if (!failed) {
                 EXPECT_TRUE(succeeded) << what;
                 return n;
             }

@@ -1,36 +1,13 @@
 // Memory running out while a scan lists a directory: the directory is not mapped as empty (which
 // would drop everything in it and, in a sync, what the map knew of it); the scan stops with error
-// 3 and saves nothing. This test binary replaces operator new so that the one allocation after
-// arming fails; the listing hook arms it between a directory's lookup and its reading.
+// 3 and saves nothing. The listing hook makes the allocations fail (common/failing_allocator.h)
+// between a directory's lookup and its reading.
+#include "common/failing_allocator.h"
 #include "common/temp_tree.h"
 #include "scan/drive_class.h"
 #include "store/store_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
-
-namespace {
-
-bool g_failNextAllocation = false;
-
-void *Allocate(std::size_t size) {
-    if (g_failNextAllocation) {
-        g_failNextAllocation = false;
-        throw std::bad_alloc();
-    }
-    if (void *p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void *operator new(std::size_t size) { return Allocate(size); }
-void *operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -40,7 +17,7 @@ struct FailListing {
         const char *wanted = static_cast<FailListing *>(context)->directory;
         const size_t cch = std::strlen(hostDirectory);
         if (cch >= std::strlen(wanted) && std::strcmp(hostDirectory + cch - std::strlen(wanted), wanted) == 0)
-            g_failNextAllocation = true;
+            FailAllocationsAfter(0);
     }
 };
 
@@ -60,6 +37,7 @@ TEST(ListingMemory, AScanStopsWhenADirectoryCannotBeListed) {
     HostMachine_SetListingHook(FailListing::Hook, &failBig);
     EXPECT_FALSE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
     HostMachine_SetListingHook(nullptr, nullptr);
+    FailAllocationsAfter(-1);
     EXPECT_EQ(DRIVEMAP_NO_MEMORY, DriveMap_GetError());
     EXPECT_EQ("the previous map", program.ReadFile("PWDRVMAP.DAT"));
 
