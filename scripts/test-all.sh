@@ -9,27 +9,29 @@ scripts/install-dependencies.sh
 
 jobs=$(nproc)
 status=0
-echo "=== layout: clang-format on every source, include layering"
+phase() { echo "=== $* (at ${SECONDS} s)"; }
+phase "layout: clang-format on every source, include layering"
 scripts/check-format.sh || status=1
 scripts/include-graph.py || status=1
 
-echo "=== mingw-i686: PWDVMP32.DLL"
+phase "mingw-i686: PWDVMP32.DLL"
 cmake --preset mingw-i686 -DPWDVMP32_WERROR=ON >/dev/null
 cmake --build --preset mingw-i686 -j "$jobs"
 dll=$PWD/build/mingw-i686/PWDVMP32.DLL
 
 for preset in linux-x64 linux-i386 linux-x64-asan; do
-  echo "=== $preset: configure and build"
+  phase "$preset: configure and build"
   # The export table of the DLL built above is checked once, by the plain x86_64 build.
   check=(-DPWDVMP32_EXPORT_CHECK=OFF)
   [ "$preset" = linux-x64 ] && check=(-DPWDVMP32_EXPORT_CHECK=ON "-DPWDVMP32_DLL=$dll")
   cmake --preset "$preset" -DPWDVMP32_WERROR=ON "${check[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  echo "=== $preset: test"
+  phase "$preset: test"
   ctest --preset "$preset" -j "$jobs" || status=1
 done
 
-echo "=== fuzz: every parser of outside bytes, bounded time each"
+phase "fuzz: every parser of outside bytes, bounded time each"
 scripts/fuzz-all.sh || status=1
 
+phase "done, status $status"
 exit $status
