@@ -161,32 +161,32 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
     return true;
 }
 
-// The text steps shared by the resolutions: normalised path, drive, components.
-DWORD SplitWindowsPath(const char *path, std::string *full, DriveInfo *drive, std::vector<std::string> *parts) {
-    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, full);
+// The steps the resolutions share: the normalised path, its drive and its components, with *out
+// reset to name the path and its drive.
+DWORD BeginResolution(const char *path, ResolvedPath *out, DriveInfo *drive, std::vector<std::string> *parts) {
+    std::string full;
+    DWORD error = NormalizeWindowsPath(path, /*followSubst=*/true, /*trimLast=*/true, &full);
     if (error != ERROR_SUCCESS) return error;
-    if (!IsLetter((*full)[0]) || (*full)[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
-    if (!LookupDrive((*full)[0], drive) || !drive->substTarget.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!IsLetter(full[0]) || full[1] != ':') return ERROR_PATH_NOT_FOUND;  // UNC: no network here
+    if (!LookupDrive(full[0], drive) || !drive->substTarget.empty()) return ERROR_PATH_NOT_FOUND;
     if (!drive->bHasMedium) return ERROR_NOT_READY;
-    AddComponents(full->c_str() + 2, parts);
+    AddComponents(full.c_str() + 2, parts);
     for (const std::string &part : *parts)
         if (HasInvalidNameCharacters(part)) return ERROR_INVALID_NAME;
+    *out = ResolvedPath();
+    out->windowsPath = full;
+    out->chDrive = drive->chLetter;
+    out->driveDev = drive->rootDev;
     return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
-    std::string full;
     DriveInfo drive;
     std::vector<std::string> parts;
-    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    DWORD error = BeginResolution(path, out, &drive, &parts);
     if (error != ERROR_SUCCESS) return error;
-
-    *out = ResolvedPath();
-    out->windowsPath = full;
-    out->chDrive = drive.chLetter;
-    out->driveDev = drive.rootDev;
     std::string host;
     struct stat dirSt;
     const size_t count = parts.empty() ? 0 : parts.size() - 1;
@@ -217,16 +217,10 @@ DWORD ResolveExistingPath(const char *path, ResolvedPath *out) {
 }
 
 DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd) {
-    std::string full;
     DriveInfo drive;
     std::vector<std::string> parts;
-    DWORD error = SplitWindowsPath(path, &full, &drive, &parts);
+    DWORD error = BeginResolution(path, out, &drive, &parts);
     if (error != ERROR_SUCCESS) return error;
-
-    *out = ResolvedPath();
-    out->windowsPath = full;
-    out->chDrive = drive.chLetter;
-    out->driveDev = drive.rootDev;
     if (!OpenDirectories(drive, parts, parts.size(), &out->hostPath, &out->st)) return ERROR_PATH_NOT_FOUND;
     const std::vector<OpenDirectory> &dirs = g_chains[drive.chLetter - 'A'].dirs;
     out->bExists = true;
