@@ -10,9 +10,9 @@
 #include <iterator>
 #include <system_error>
 
-TempTree::TempTree() {
-    const char *tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pwdvmp32-XXXXXX";
+TempTree::TempTree(const char *parent) {
+    if (parent == nullptr) parent = getenv("TMPDIR");
+    std::string pattern = std::string(parent != nullptr && *parent != '\0' ? parent : "/tmp") + "/pwdvmp32-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) root_ = pattern;
 }
 

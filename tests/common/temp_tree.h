@@ -1,13 +1,13 @@
-// A fresh host directory tree for file-system tests: created empty under $TMPDIR (or /tmp), filled
-// through the Add* calls with paths relative to its root, removed with everything in it when the
-// object goes away.
+// A fresh host directory tree for file-system tests: created empty under `parent` (by default
+// $TMPDIR, or /tmp), filled through the Add* calls with paths relative to its root, removed with
+// everything in it when the object goes away.
 #pragma once
 
 #include <string>
 
 class TempTree {
 public:
-    TempTree();
+    explicit TempTree(const char *parent = nullptr);
     ~TempTree();
     TempTree(const TempTree &) = delete;
     TempTree &operator=(const TempTree &) = delete;

@@ -2,28 +2,19 @@
 // a build records, that load and sync reproduce it, that a sync after changes equals a fresh build,
 // stopped scans, drives that are not walked, and the format limits.
 #include "common/exe_builder.h"
+#include "common/failing_allocator.h"
 #include "common/map_dump.h"
-#include "common/temp_tree.h"
-#include "mapfile/map_file.h"
-#include "scan/drive_class.h"
-#include "scan/scan_state.h"
-#include "store/path_lookup.h"
-#include "store/store_fixture.h"
+#include "scan/scan_fixture.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-// 2030-01-01 00:00:00, later than every file's stamps: a sync sees no use unless a test makes one.
-const SYSTEMTIME kNow = {2030, 1, 2, 1, 0, 0, 0, 0};
-const WORD kNowDate = (2030 - 1980) * 512 + 1 * 32 + 1;
 
 // Every block is cut back to exactly the bytes it uses.
 void ExpectBlocksCutBack() {
@@ -43,23 +34,8 @@ struct ClientLog {
     }
 };
 
-class BuildSync : public StoreTest {
+class BuildSync : public ScanTest {
 protected:
-    void SetUp() override {
-        StoreTest::SetUp();
-        ResetDriveClassState();
-        HostMachine_FreezeLocalTime(&kNow);
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, disk_.Root().c_str()));
-        // The program directory lies on a removable drive: it is not walked, so the map file
-        // written by one scan is not an entry of the next.
-        ASSERT_TRUE(HostMachine_MapDrive('P', DRIVE_REMOVABLE, program_.Root().c_str()));
-        HostMachine_SetModuleFileName("P:\\HOST.EXE");
-    }
-    void TearDown() override {
-        StoreTest::TearDown();
-        ResetDriveClassState();
-    }
-
     void MakeSampleTree() {
         ASSERT_TRUE(disk_.AddFile("AUTOEXEC.BAT", "@echo off"));
         ASSERT_TRUE(disk_.AddFile("Long File Name.TXT", "text"));
@@ -77,20 +53,12 @@ protected:
         for (int i = 0; i < 700; ++i)
             ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
     }
-
     BOOL Build(ClientLog *log = nullptr) {
         return DriveMap_BuildAll(log, log ? ClientLog::OnFile : nullptr, log ? ClientLog::OnDir : nullptr);
     }
     BOOL Sync(ClientLog *log = nullptr) {
         return DriveMap_SyncAll(log, log ? ClientLog::OnFile : nullptr, log ? ClientLog::OnDir : nullptr);
     }
-    EntryRecord *Find(const char *path) {
-        EntryPosition position;
-        return ResolvePath(path, &position) ? LoadPtr32<EntryRecord>(&position.pEntry) : nullptr;
-    }
-    std::string MapFile() const { return program_.ReadFile("PWDRVMAP.DAT"); }
-
-    TempTree disk_, program_;
 };
 
 TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
@@ -98,9 +66,7 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     ClientLog log;
     ASSERT_TRUE(Build(&log));
     EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
-    EXPECT_TRUE(gLoadedFlag == 1);
-    EXPECT_TRUE(gDirtyFlag == 0);
-    EXPECT_TRUE(gCriticalFlag == 0);
+    EXPECT_EQ(Flags(), MapFlags(1, 0, 0));
     EXPECT_EQ(15 + 700, log.files);
     EXPECT_EQ(7, log.enters);  // C:\, Bin, Gone, Gone\Sub, Empty, CASE, Docs
     EXPECT_TRUE(CheckMapInvariants());
@@ -108,20 +74,20 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     EXPECT_EQ(1u, DWORD{gDriveTable.dwCount});  // P: is removable
     EXPECT_EQ(7, GetDriveBlockCount(&gDriveTable.records[0]));
     EXPECT_NE(nullptr, Find("C:\\case\\shown.txt"));
-
     ASSERT_NE(nullptr, Find("C:\\Autoexec.bat"));
     EXPECT_STREQ("Autoexec.bat", GetEntryName(Find("C:\\AUTOEXEC.BAT")));
     EXPECT_STREQ("Long File Name.TXT", GetEntryName(Find("C:\\long file name.txt")));
-    EntryRecord *app = Find("C:\\Bin\\app.exe");
-    ASSERT_NE(nullptr, app);
-    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_PE, GetEntryFlags(app));
-    const std::vector<std::string> dump = DumpMap();
-    EXPECT_NE(dump.end(), std::find_if(dump.begin(), dump.end(), [](const std::string &l) {
-                  return l.rfind("C:\\Bin\\App.exe", 0) == 0 &&
-                         l.find(" used=1@" + std::to_string(kNowDate) + "/0 ref=foo ref=bar") != std::string::npos;
-              }));
+    ASSERT_NE(nullptr, Find("C:\\Bin\\app.exe"));
+    EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS | ENTRY_PE,
+              GetEntryFlags(Find("C:\\Bin\\app.exe")));
     EXPECT_EQ(ENTRY_IS_FILE | ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_HAS_REFS,
               GetEntryFlags(Find("C:\\Bin\\old.exe")));
+    // One use, stamped with the frozen clock's 2030-01-01, and the references as module names.
+    const std::vector<std::string> dump = DumpMap();
+    const std::string appUse = " used=1@" + std::to_string((2030 - 1980) * 512 + 32 + 1) + "/0 ref=foo ref=bar";
+    EXPECT_NE(dump.end(), std::find_if(dump.begin(), dump.end(), [&](const std::string &l) {
+                  return l.starts_with("C:\\Bin\\App.exe") && l.ends_with(appUse);
+              }));
 
     ResetTestMap();
     ASSERT_TRUE(DriveMap_ReadAll(0));
@@ -154,11 +120,10 @@ TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
     // A sync into an empty map adds everything, as a build does, but loads nothing.
     ResetTestMap();
     ASSERT_TRUE(Sync());
-    EXPECT_EQ(Sorted(DumpMap(false)), Sorted([&] {
-                  ResetTestMap();
-                  EXPECT_TRUE(Build());
-                  return DumpMap(false);
-              }()));
+    const std::vector<std::string> synced = Sorted(DumpMap(false));
+    ResetTestMap();
+    ASSERT_TRUE(Build());
+    EXPECT_EQ(Sorted(DumpMap(false)), synced);
 }
 
 TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
@@ -201,25 +166,20 @@ TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
 
 TEST_F(BuildSync, StoppedScansSaveNothing) {
     MakeSampleTree();
-    ClientLog stopFirst;
-    stopFirst.stopAtFile = 1;
+    ClientLog stopFirst{.stopAtFile = 1};
     EXPECT_FALSE(Build(&stopFirst));
     EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
-    EXPECT_TRUE(gLoadedFlag == 0);
-    EXPECT_TRUE(gDirtyFlag == 0);
-    EXPECT_TRUE(gCriticalFlag == 0);
+    EXPECT_EQ(Flags(), MapFlags(0, 0, 0));
     EXPECT_EQ(nullptr, Find("C:\\Bin"));  // nothing of the stopping entry, or after it
     EXPECT_TRUE(MapFile().empty());
 
     ASSERT_TRUE(Build());
     const std::string saved = MapFile();
     ASSERT_TRUE(disk_.AddFile("added.txt"));
-    ClientLog stopSync;
-    stopSync.stopAtFile = 1;  // the first addition
+    ClientLog stopSync{.stopAtFile = 1};  // the first addition
     EXPECT_FALSE(Sync(&stopSync));
     EXPECT_EQ(DRIVEMAP_STOPPED, DriveMap_GetError());
-    EXPECT_TRUE(gDirtyFlag == 0);
-    EXPECT_TRUE(gCriticalFlag == 0);
+    EXPECT_EQ(Flags(), MapFlags(1, 0, 0));
     EXPECT_EQ(saved, MapFile());
 
     // A scan cannot be started from inside another one.
@@ -241,8 +201,7 @@ TEST_F(BuildSync, ASyncAfterAStoppedSyncEndsWithExactlyTheDisk) {
     ASSERT_TRUE(disk_.AddFile("a.txt"));
     ASSERT_TRUE(Build());
     ASSERT_TRUE(disk_.AddFile("z.txt"));  // listed after a.txt
-    ClientLog stopAtAddition;
-    stopAtAddition.stopAtFile = 1;
+    ClientLog stopAtAddition{.stopAtFile = 1};
     EXPECT_FALSE(Sync(&stopAtAddition));
     ASSERT_NE(nullptr, Find("C:\\a.txt"));
     EXPECT_NE(0, GetEntryFlags(Find("C:\\a.txt")) & ENTRY_SEEN) << "a stopped sync keeps the marks it made";
@@ -252,6 +211,27 @@ TEST_F(BuildSync, ASyncAfterAStoppedSyncEndsWithExactlyTheDisk) {
     EXPECT_NE(nullptr, Find("C:\\z.txt"));
     for (const std::string &line : DumpMap()) EXPECT_EQ(std::string::npos, line.find("flags=17")) << line;
     EXPECT_TRUE(CheckMapInvariants());
+}
+
+// A directory whose listing runs out of memory is not mapped as empty, which would drop what it
+// holds (in a sync, what the map knew of it): the scan stops with error 3 and saves nothing. The
+// listing hook makes every allocation fail between the directory's lookup and its reading.
+TEST_F(BuildSync, AListingOutOfMemoryStopsTheScan) {
+    ASSERT_TRUE(disk_.AddFile("Big/inside.txt"));
+    ASSERT_TRUE(disk_.AddFile("after.txt"));
+    ASSERT_TRUE(program_.AddFile("PWDRVMAP.DAT", "the previous map"));
+    HostMachine_SetListingHook(
+        [](void *, const char *directory) {
+            if (std::string_view(directory).ends_with("/Big")) FailAllocationsAfter(0);
+        },
+        nullptr);
+    EXPECT_FALSE(Build());
+    HostMachine_SetListingHook(nullptr, nullptr);
+    FailAllocationsAfter(-1);
+    EXPECT_EQ(DRIVEMAP_NO_MEMORY, DriveMap_GetError());
+    EXPECT_EQ("the previous map", MapFile());
+    ASSERT_TRUE(Build());  // memory back: the whole tree
+    EXPECT_NE(nullptr, Find("C:\\Big\\inside.txt"));
 }
 
 TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
@@ -287,10 +267,7 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
 // nothing and keeps the previous map file.
 TEST_F(BuildSync, ADriveWithMoreDirectoriesThanTheFormatHoldsIsNotSaved) {
     // 65,793 directories: on a memory file system when there is one, as disks make them slowly.
-    const std::string savedTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
-    TempTree big;
-    savedTmp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", savedTmp.c_str(), 1);
+    TempTree big(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : nullptr);
     ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, big.Root().c_str()));
     for (int i = 0; i < 256; ++i) {
         const std::string top = big.Path(std::to_string(i));
@@ -301,8 +278,7 @@ TEST_F(BuildSync, ADriveWithMoreDirectoriesThanTheFormatHoldsIsNotSaved) {
     EXPECT_FALSE(Build());
     EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());
     EXPECT_EQ(0xFFFF, GetDriveBlockCount(&gDriveTable.records[0]));
-    EXPECT_TRUE(gLoadedFlag == 0);
-    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_EQ(Flags(), MapFlags(0, 0, 0));
     EXPECT_EQ("the previous map", MapFile());
     EXPECT_FALSE(Sync());
     EXPECT_EQ(DRIVEMAP_WRITE_FAILED, DriveMap_GetError());

@@ -1,13 +1,11 @@
 // The directory walker: event order and nesting, what is passed over, stopping, the fall-back
 // second listing, and the current directory.
-#include <gtest/gtest.h>
-
 #include "common/drive_c_test.h"
 #include "scan/directory_walker.h"
 #include "support/message_pump.h"
 
 #include <algorithm>
-#include <map>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,7 +39,7 @@ struct Recorder {
         return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
     }
     size_t Count(const std::string &prefix) const {
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.starts_with(prefix); });
     }
 };
 
@@ -54,24 +52,19 @@ std::string Parent(const std::string &path) {
 // and listed events, and each subdirectory is walked between its parent's before and leave events.
 void ExpectWellNested(const Recorder &r) {
     for (const std::string &line : r.lines) {
-        const std::string path = line.substr(line.find(' ') + 1);
-        if (line.rfind("enter ", 0) == 0) {
-            const size_t enter = r.IndexOf(line), listed = r.IndexOf("listed " + path),
-                         before = r.IndexOf("before " + path), leave = r.IndexOf("leave " + path);
-            EXPECT_TRUE(enter < listed) << path;
-            EXPECT_TRUE(listed < before) << path;
-            EXPECT_TRUE(before < leave) << path;
-            EXPECT_TRUE(leave < r.lines.size()) << path;
+        const std::string path = line.substr(line.find(' ') + 1), parent = Parent(path);
+        if (line.starts_with("enter ")) {
+            const size_t at[] = {r.IndexOf(line), r.IndexOf("listed " + path), r.IndexOf("before " + path),
+                                 r.IndexOf("leave " + path), r.lines.size()};
+            for (int i = 0; i < 4; ++i) EXPECT_LT(at[i], at[i + 1]) << path << ", event " << i;
             if (path.size() > 3) {
-                const std::string parent = Parent(path);
                 EXPECT_LT(r.IndexOf("file " + path), r.IndexOf("listed " + parent)) << path;
-                EXPECT_LT(r.IndexOf("before " + parent), enter) << path;
-                EXPECT_LT(leave, r.IndexOf("leave " + parent)) << path;
+                EXPECT_LT(r.IndexOf("before " + parent), at[0]) << path;
+                EXPECT_LT(at[3], r.IndexOf("leave " + parent)) << path;
             }
-        } else if (line.rfind("file ", 0) == 0) {
-            const size_t at = r.IndexOf(line);
-            EXPECT_TRUE(r.IndexOf("enter " + Parent(path)) < at) << path;
-            EXPECT_TRUE(at < r.IndexOf("listed " + Parent(path))) << path;
+        } else if (line.starts_with("file ")) {
+            EXPECT_LT(r.IndexOf("enter " + parent), r.IndexOf(line)) << path;
+            EXPECT_LT(r.IndexOf(line), r.IndexOf("listed " + parent)) << path;
         }
     }
 }
@@ -117,14 +110,11 @@ TEST_F(DirectoryWalker, StopsAtAFileCallbackAndUnwindsWithLeaveEvents) {
     r.stopAtFile = 4;  // the directory D itself, then D's third entry
     ASSERT_EQ(1u, r.Walk("C:\\"));
     EXPECT_EQ(1u, GetStopFlag());
-    EXPECT_EQ((std::vector<std::string>{"enter C:\\", "listed C:\\", "before C:\\", "enter C:\\D", "listed C:\\D",
-                                        "leave C:\\"}),
-              [&] {
-                  std::vector<std::string> events;
-                  for (const auto &l : r.lines)
-                      if (l.rfind("file ", 0) != 0) events.push_back(l);
-                  return events;
-              }());
+    std::vector<std::string> events;
+    std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(events),
+                 [](const std::string &l) { return !l.starts_with("file "); });
+    EXPECT_EQ(events, (std::vector<std::string>{"enter C:\\", "listed C:\\", "before C:\\", "enter C:\\D",
+                                                "listed C:\\D", "leave C:\\"}));
     EXPECT_EQ(4u, r.Count("file "));
 }
 

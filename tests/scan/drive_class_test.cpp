@@ -45,13 +45,12 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
         EXPECT_EQ(c.substClass, ClassifyDrive("s:\\dir\\file.txt"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_SUBST, IsSubstDrive("S:\\"));
         EXPECT_EQ(c.substClass == DRIVE_CLASS_FIXED, IsLocalHardDrive("S:\\"));
-        EXPECT_TRUE(ClassifyDrive("C:\\") == DRIVE_CLASS_FIXED);
-        EXPECT_TRUE(!IsDriveLocked("D:\\"));
+        EXPECT_EQ(ClassifyDrive("C:\\"), DRIVE_CLASS_FIXED);
+        EXPECT_FALSE(IsDriveLocked("D:\\"));
         EXPECT_EQ(c.locked, IsDriveLocked("c:\\windows"));
         WORD level = 0, permissions = 7;
         EXPECT_EQ(c.locked, GetDriveLockState("C:\\", &level, &permissions));
-        EXPECT_TRUE(level == (c.locked ? 1 : 0xFFFF)) << level << " " << permissions;
-        EXPECT_TRUE(permissions == 0) << level << " " << permissions;
+        EXPECT_EQ(std::make_pair(level, permissions), std::make_pair(WORD(c.locked ? 1 : 0xFFFF), WORD(0)));
         HostMachine_SetVwin32(1);  // a failed open is not retried
         EXPECT_EQ(c.substClass, ClassifyDrive("S:\\"));
         EXPECT_EQ(c.deviceOpened, ResetDriveClassState());
@@ -76,7 +75,7 @@ TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong) {
     ASSERT_EQ(1, HostMachine_SubstDrive('S', "C:\\DATA"));
     char buffer[700];
     EXPECT_TRUE(GetFullPath(buffer, "S:\\SUB\\FILE.TXT"));
-    EXPECT_TRUE(std::string(buffer) == "C:\\DATA\\SUB\\FILE.TXT");
+    EXPECT_STREQ(buffer, "C:\\DATA\\SUB\\FILE.TXT");
     // 299 characters fit in 300 bytes; longer results are refused and nothing lands past 300.
     for (size_t length : {299u, 300u, 650u}) {
         std::string path = "C:\\" + std::string(length - 3, 'a');
