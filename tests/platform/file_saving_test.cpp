@@ -2,9 +2,7 @@
 // flushes through an HFILE, renames written through, and writes past the file size limit failing
 // cleanly.
 #include "common/drive_c_test.h"
-#include "host_machine.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,18 +17,17 @@ using FileSaving = DriveCTest;
 
 TEST_F(FileSaving, TempFileNamesAreCreatedOnceOrOnlyFormed) {
     ASSERT_TRUE(tree_.AddDir("d"));
-    char name[MAX_PATH], second[MAX_PATH];
-    const UINT number = GetTempFileNameA("C:\\d", "PWDX", 0, name);
+    char name[MAX_PATH], expected[MAX_PATH];
+    const UINT number = GetTempFileNameA("C:\\d", "PWDX", 0, name);  // three characters of the prefix
     ASSERT_NE(number, 0u);
-    char expected[MAX_PATH];
+    EXPECT_LE(number, 0xFFFFu);
     snprintf(expected, sizeof expected, "C:\\d\\PWD%X.TMP", number);
     EXPECT_STREQ(name, expected);
-    EXPECT_TRUE(number <= 0xFFFF);
     EXPECT_TRUE(tree_.Exists(std::string("d/") + (name + 5)));
-    EXPECT_TRUE(tree_.ReadFile(std::string("d/") + (name + 5)).empty());
-    const UINT other = GetTempFileNameA("C:\\d\\", "PWD", 0, second);
-    EXPECT_TRUE(other != 0);
-    EXPECT_TRUE(other != number);
+    EXPECT_EQ(tree_.ReadFile(std::string("d/") + (name + 5)), "");
+    const UINT other = GetTempFileNameA("C:\\d\\", "PWD", 0, name);
+    EXPECT_NE(other, 0u);
+    EXPECT_NE(other, number);
 
     // A given number only forms the name.
     EXPECT_EQ(GetTempFileNameA("C:\\d", "~t", 0x1234A, name), 0x1234Au);
@@ -89,8 +86,8 @@ TEST_F(FileSaving, FlushesTakeWritableHfilesAndRenamesWriteThrough) {
     ASSERT_TRUE(tree_.AddFile("map.dat", "old"));
     ASSERT_TRUE(tree_.AddDir("sub"));
     EXPECT_TRUE(MoveFileExA("C:\\new.tmp", "C:\\map.dat", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    EXPECT_TRUE(tree_.ReadFile("map.dat") == "map");
-    EXPECT_TRUE(!tree_.Exists("new.tmp"));
+    EXPECT_EQ(tree_.ReadFile("map.dat"), "map");
+    EXPECT_FALSE(tree_.Exists("new.tmp"));
     EXPECT_TRUE(MoveFileExA("C:\\map.dat", "C:\\sub\\map.dat", MOVEFILE_WRITE_THROUGH));
     EXPECT_EQ(tree_.ReadFile("sub/map.dat"), "map");
 }

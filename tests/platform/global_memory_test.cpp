@@ -70,13 +70,12 @@ TEST_F(GlobalMemory, ReallocationKeepsHandleLockAndContentAndZeroFillsTheGrownPa
         for (const auto &s : steps) {
             ASSERT_EQ(GlobalReAlloc(h, s.cb, GHND), h);
             char *pNew = Lock(h);
-            EXPECT_TRUE(GlobalSize(h) == s.cb);
-            EXPECT_TRUE(GlobalHandle(pNew) == h);
+            EXPECT_EQ(GlobalSize(h), s.cb);
+            EXPECT_EQ(GlobalHandle(pNew), h);
             EXPECT_TRUE(AllBytes(pNew, s.kept, '\xAA')) << s.cb;
             EXPECT_TRUE(AllBytes(pNew + s.kept, s.cb - s.kept, 0)) << s.cb;
             if (forceMoves) {
-                EXPECT_TRUE(pNew != p) << "the old address is no block any more";
-                EXPECT_TRUE(GlobalHandle(p) == nullptr) << "the old address is no block any more";
+                EXPECT_EQ(GlobalHandle(p), nullptr) << "the old address is no block any more";
             }
             EXPECT_EQ(GlobalUnlock(h), TRUE) << "the first lock survives the move";
             p = pNew;
@@ -99,7 +98,7 @@ TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
     EXPECT_EQ(GlobalLock(h), p);
     HostMachine_Reset();                                     // lifts the limit, keeps the block
     EXPECT_EQ(GlobalReAlloc(h, 0x7FFFFFFF, GHND), nullptr);  // more than the region holds
-    EXPECT_TRUE(GlobalSize(h) == 1000);
+    EXPECT_EQ(GlobalSize(h), 1000u);
     EXPECT_TRUE(AllBytes(p, 1000, 0x5A));
     EXPECT_EQ(GlobalReAlloc(p, 10, GHND), nullptr) << "a data pointer is no handle";
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
