@@ -62,8 +62,8 @@ TEST_F(SettingsFile, LinesGroupsAndComments) {
     for (const auto &c : cases) EXPECT_EQ(Section(c.bytes, c.name.c_str()), c.expected) << c.bytes;
     LPSTR list = nullptr;  // no file
     HostMachine_SetModuleFileName("C:\\HOST.EXE");
-    EXPECT_TRUE(!ReadSettingsSection("A", &list));
-    EXPECT_TRUE(list == nullptr);
+    EXPECT_FALSE(ReadSettingsSection("A", &list));
+    EXPECT_EQ(list, nullptr);
 }
 
 // A group longer than the list block is cut with its strings closed, and the groups after it are
@@ -102,34 +102,26 @@ TEST_F(SettingsFile, Chunks) {
     EXPECT_EQ(Section("[Big]\n" + std::string(cbChunk, 'x') + "\n[W]\nw\n", "W"), Strings{});
 }
 
-void ExpectNeverScanned(std::initializer_list<std::pair<const char *, BOOL>> cases) {
-    for (const auto &[path, neverScanned] : cases) EXPECT_EQ(IsNeverScannedFile(path), neverScanned) << path;
-}
-
 TEST_F(SettingsFile, NeverScannedList) {
     // Loading is the library's attach; no file, no list: everything is scanned.
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
-    ExpectNeverScanned({{"C:\\A\\NOEXT", 0}, {"C:\\A\\X.TXT", 0}});
+    for (const char *path : {"C:\\A\\NOEXT", "C:\\A\\X.TXT"}) EXPECT_FALSE(IsNeverScannedFile(path)) << path;
     ASSERT_TRUE(machine_.WriteSettings("[Other]\ntxt\n[NonNEPEFiles]\r\nbak\r\nDOC\r\nexe\r\ntxt\r\nzip \r\n"));
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
-    ExpectNeverScanned({{"C:\\A\\Report.TXT", 1},
-                        {"C:\\A\\b.Doc", 1},
-                        {"C:\\A\\c.bak", 1},
-                        {"C:\\A\\NOEXT", 1},
-                        {"C:\\A\\DOT.", 1},
-                        {"C:\\A.TXT\\NOEXT", 1},
-                        {"C:\\A\\P.EXE", 0},
-                        {"C:\\A\\L.Dll", 0},
-                        {"C:\\A\\X.BMP", 0},
-                        {"C:\\A\\X.ZIP", 0}});
+    for (const char *path :
+         {"C:\\A\\Report.TXT", "C:\\A\\b.Doc", "C:\\A\\c.bak", "C:\\A\\NOEXT", "C:\\A\\DOT.", "C:\\A.TXT\\NOEXT"})
+        EXPECT_TRUE(IsNeverScannedFile(path)) << path;
+    for (const char *path : {"C:\\A\\P.EXE", "C:\\A\\L.Dll", "C:\\A\\X.BMP", "C:\\A\\X.ZIP"})
+        EXPECT_FALSE(IsNeverScannedFile(path)) << path;
     DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
-    ExpectNeverScanned({{"C:\\A\\NOEXT", 0}});
+    EXPECT_FALSE(IsNeverScannedFile("C:\\A\\NOEXT"));
 }
 
 TEST_F(SettingsFile, SystemFilesList) {
     ASSERT_TRUE(machine_.WriteSettings("[Other]\nx\n"));
     EXPECT_FALSE(LoadSystemFilesList());
-    EXPECT_FALSE(IsSystemFilesListLoaded() || IsInSystemFilesList("user"));
+    EXPECT_FALSE(IsSystemFilesListLoaded());
+    EXPECT_FALSE(IsInSystemFilesList("user"));
     // A missing section is looked for again at the next need; the list then comes sorted and lower case.
     ASSERT_TRUE(machine_.WriteSettings("[SystemFiles]\nUSER\nkernel\nGdi\nmmsystem.drv\nComm.DRV\n"));
     ASSERT_TRUE(LoadSystemFilesList());
@@ -137,7 +129,8 @@ TEST_F(SettingsFile, SystemFilesList) {
     for (const char *key : {"user", "gdi", "comm.drv", "[systemfiles]"}) EXPECT_TRUE(IsInSystemFilesList(key)) << key;
     for (const char *key : {"USER", "kernel32", "mmsystem"}) EXPECT_FALSE(IsInSystemFilesList(key)) << key;
     FreeSystemFilesList();
-    EXPECT_FALSE(IsSystemFilesListLoaded() || IsInSystemFilesList("user"));
+    EXPECT_FALSE(IsSystemFilesListLoaded());
+    EXPECT_FALSE(IsInSystemFilesList("user"));
 }
 
 // Lists sorted in global memory, as the loader's lists lie.
@@ -157,13 +150,7 @@ TEST(ListSort, SortStringListShellSortAndComparers) {
         std::string sorted;
     } cases[] = {
         {"pear\0Apple\0banana\0apple2\0\0"s, 0, "Apple\0apple2\0banana\0pear\0\0"s},
-        {"b\0\x01\x02"
-         "A\0\x03\x04"
-         "c\0\x05\x06\0"s,
-         2,
-         "A\0\x03\x04"
-         "b\0\x01\x02"
-         "c\0\x05\x06\0"s},
+        {"b\0\1\2A\0\3\4c\0\5\6\0"s, 2, "A\0\3\4b\0\1\2c\0\5\6\0"s},  // each name followed by two bytes
         {"\0"s, 0, "\0"s},
     };
     for (const auto &c : cases) {

@@ -22,9 +22,11 @@ namespace {
 
 // 2024-03-05 10:20:30 as DOS words: the used stamp of every record made here.
 const SYSTEMTIME NOW = {2024, 3, 2, 5, 10, 20, 30, 0};
-const BYTE USED[4] = {0x65, 0x58, 0x8F, 0x52};
+const std::string USED("\x65\x58\x8F\x52", 4);
 // 2001-02-03 04:05:06 UTC, the last write of the test files, as DOS words in UTC.
-const BYTE WRITTEN[4] = {0x43, 0x2A, 0xA3, 0x20};
+const std::string WRITTEN("\x43\x2A\xA3\x20", 4);
+
+std::string Bytes(const void *p, size_t cb) { return std::string(static_cast<const char *>(p), cb); }
 
 class AddEntryTest : public StoreTest {
 protected:
@@ -51,46 +53,32 @@ protected:
     TempTree tree_;
 };
 
-std::string Bytes(const void *p, size_t cb) { return std::string(static_cast<const char *>(p), cb); }
-
 TEST_F(AddEntryTest, DirectoryAndFileRecordsByteByByte) {
     AddFile("Data.TXT", "hello");
-    const struct {
-        DWORD mode;
-        WORD seen;
-    } cases[] = {{MODE_UPDATE, 0}, {MODE_SYNC, ENTRY_SEEN}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.mode);
+    for (const DWORD mode : {MODE_UPDATE, MODE_SYNC}) {
+        SCOPED_TRACE(mode);
+        const char seen = mode == MODE_SYNC ? ENTRY_SEEN : 0;
         ResetTestMap();
-        gOperationMode = c.mode;
+        gOperationMode = mode;
         DirectoryBlock *root = BuildDrive('C');
-        const WORD blocksBefore = GetDriveBlockCount(gCurrentDrive);
         gDirtyFlag = 0;
         EntryRecord *dir = AddEntry(root, "Sub", "C:\\Sub", TRUE, 9);
         ASSERT_NE(nullptr, dir);
         root = GetDriveRoot(gCurrentDrive);
-        const BYTE dirHead[] = {14, 0, static_cast<BYTE>(c.seen), 0};
-        EXPECT_EQ(Bytes(dirHead, 4), Bytes(dir, 4));
-        EXPECT_EQ(Bytes("Sub", 4), Bytes(GetEntryName(dir), 4));
-        ASSERT_TRUE(GetChildBlock(dir));
-        ASSERT_TRUE(GetBlockUsed(GetChildBlock(dir)) == BLOCK_HEADER_SIZE);
-        EXPECT_TRUE(blocksBefore + 1 == GetDriveBlockCount(gCurrentDrive));
-        EXPECT_TRUE(gDirtyFlag == 1);
+        EXPECT_EQ(Bytes(dir, 4), std::string({14, 0, seen, 0}));
+        EXPECT_EQ(Bytes(GetEntryName(dir), 4), Bytes("Sub", 4));
+        ASSERT_NE(nullptr, GetChildBlock(dir));
+        EXPECT_EQ(BLOCK_HEADER_SIZE, GetBlockUsed(GetChildBlock(dir)));
+        EXPECT_EQ(2, GetDriveBlockCount(gCurrentDrive));
+        EXPECT_EQ(1u, gDirtyFlag);
         EntryRecord *file = AddEntry(root, "Data.TXT", "C:\\Data.TXT", FALSE, 7);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
-        const BYTE fileBytes[] = {27,         0,          static_cast<BYTE>(ENTRY_IS_FILE | c.seen),
-                                  0,          5,          0,
-                                  0,          0,          7,
-                                  0,          'D',        'a',
-                                  't',        'a',        '.',
-                                  'T',        'X',        'T',
-                                  0,          WRITTEN[0], WRITTEN[1],
-                                  WRITTEN[2], WRITTEN[3], USED[0],
-                                  USED[1],    USED[2],    USED[3]};
-        EXPECT_EQ(Bytes(fileBytes, sizeof fileBytes), Bytes(file, sizeof fileBytes));
-        EXPECT_TRUE(GetBlockEntryCount(root) == 2);
-        EXPECT_TRUE(GetBlockUsed(root) == BLOCK_HEADER_SIZE + 14 + 27);
+        std::string head("\x1B\0\0\0\5\0\0\0\7\0Data.TXT\0", 19);  // size 5, usage count 7
+        head[2] = static_cast<char>(ENTRY_IS_FILE | seen);
+        EXPECT_EQ(head + WRITTEN + USED, Bytes(file, 27));
+        EXPECT_EQ(2, GetBlockEntryCount(root));
+        EXPECT_EQ(BLOCK_HEADER_SIZE + 14 + 27, GetBlockUsed(root));
         EXPECT_TRUE(CheckMapInvariants());  // the child is linked both ways
     }
 }
@@ -99,8 +87,8 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
     HostMachine_SetModuleFileName("C:\\App\\HOST.EXE");
     ASSERT_TRUE(tree_.AddFile("App/PURGWELL.DAT", "[NonNEPEFiles]\r\ntxt\r\n"));
     LoadNeverScannedList();
-    PeFileSpec three, none, many;
-    three.imports = {"MyLib.DLL", "OTHER.dll", "Third.Dll"};
+    const std::string three = BuildPeFile({.imports = {"MyLib.DLL", "OTHER.dll", "Third.Dll"}});
+    PeFileSpec many;
     std::string first255 = "\xFF";  // bRefCount holds 255 at most
     for (int i = 0; i < 300; ++i) many.imports.push_back("m" + std::to_string(1000 + i) + ".dll");
     for (int i = 0; i < 255; ++i) first255 += "m" + std::to_string(1000 + i) + '\0';
@@ -112,10 +100,10 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
         WORD flags;
         std::string refs;
     } cases[] = {
-        {"App.exe", BuildPeFile(three), MODE_SYNC, 0x3F, std::string("\3mylib\0other\0third\0", 19)},
-        {"Bare.EXE", BuildPeFile(none), MODE_SYNC, 0x37, ""},
+        {"App.exe", three, MODE_SYNC, 0x3F, std::string("\3mylib\0other\0third\0", 19)},
+        {"Bare.EXE", BuildPeFile({}), MODE_SYNC, 0x37, ""},
         {"Many.dll", BuildPeFile(many), MODE_UPDATE, 0x2F, first255},
-        {"Looks.TXT", BuildPeFile(three), MODE_UPDATE, 0x01, ""},  // never scanned
+        {"Looks.TXT", three, MODE_UPDATE, 0x01, ""},  // never scanned
     };
     DirectoryBlock *root = BuildDrive('C');
     for (const auto &c : cases) {
@@ -125,8 +113,8 @@ TEST_F(AddEntryTest, ExecutablesCarryTheirReferencesLowerCased) {
         EntryRecord *file = AddEntry(root, c.name, ("C:\\" + std::string(c.name)).c_str(), FALSE, 0);
         ASSERT_NE(nullptr, file);
         root = GetDriveRoot(gCurrentDrive);
-        EXPECT_TRUE(c.flags == GetEntryFlags(file));
-        EXPECT_TRUE(c.content.size() == GetEntryFileSize(file));
+        EXPECT_EQ(c.flags, GetEntryFlags(file));
+        EXPECT_EQ(c.content.size(), GetEntryFileSize(file));
         EXPECT_EQ(FILE_RECORD_SIZE(std::strlen(c.name)) + c.refs.size(), GetEntryLength(file));
         const BYTE *part = GetReferencePart(file);
         EXPECT_EQ(c.refs, part ? Bytes(part, c.refs.size()) : "");
@@ -175,8 +163,8 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     // The reference buffer: error 3 when it cannot be had.
     FreeReferenceBuffer();
     HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
-    EXPECT_TRUE(DRIVEMAP_NO_MEMORY == EnsureReferenceBuffer());
-    EXPECT_TRUE(gReferenceBuffer == nullptr);
+    EXPECT_EQ(DRIVEMAP_NO_MEMORY, EnsureReferenceBuffer());
+    EXPECT_EQ(nullptr, gReferenceBuffer);
     HostMachine_LimitAllocations(0);
     EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
 }
@@ -195,7 +183,7 @@ TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
     EXPECT_TRUE(reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
     EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(GetEntryFileSize(file) == 2);
+    EXPECT_EQ(2u, GetEntryFileSize(file));
     EXPECT_TRUE(CheckMapInvariants());  // both children's pParent follow the moves
 }
 
@@ -203,11 +191,9 @@ TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {
     ASSERT_NE(nullptr, gCurrentDrive = AddDriveRecord("C:\\"));
     DirectoryBlock *last = EnsureDirectoryPath("C:\\One\\Two\\Three");
     ASSERT_TRUE(last);
-    ASSERT_TRUE(CheckMapInvariants());
     EXPECT_EQ(4, GetDriveBlockCount(gCurrentDrive));
     EXPECT_EQ(last, GetChildBlock(FindTestEntry(GetDriveRoot(gCurrentDrive), "one\\TWO\\three")));
-    EXPECT_TRUE(last == EnsureDirectoryPath("C:\\one\\two\\three\\"));
-    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 4);
+    EXPECT_EQ(last, EnsureDirectoryPath("C:\\one\\two\\three\\"));
     const std::string tooLong = "C:\\One\\" + std::string(400, 'x') + "\\y";
     EXPECT_EQ(nullptr, EnsureDirectoryPath(tooLong.c_str()));
     HostMachine_LimitAllocations(BLOCK_HEADER_SIZE - 1);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -52,9 +53,7 @@ unsigned long BuildTwoDriveMap() {
 
 void ExpectReleased(unsigned long before) {
     EXPECT_EQ(0u, gLoadedFlag + gDirtyFlag + DWORD{gDriveTable.dwCount} + gNextBlockId + gShrinkPending);
-    EXPECT_TRUE(gCurrentDrive == nullptr);
-    EXPECT_TRUE(gLastBlock == nullptr);
-    EXPECT_TRUE(GetChainHead() == nullptr);
+    EXPECT_EQ(std::make_tuple(gCurrentDrive, gLastBlock, GetChainHead()), std::make_tuple(nullptr, nullptr, nullptr));
     EXPECT_EQ(before, HostMachine_GlobalBlockCount()) << "blocks of the map still live";
 }
 
@@ -88,8 +87,8 @@ TEST(ModuleLoad, AttachKeepsInstanceAndDirectoriesThatFit) {
         EXPECT_TRUE(DllMain(instance, DLL_PROCESS_ATTACH, nullptr));
         EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
         EXPECT_EQ(instance, gModuleInstance);
-        EXPECT_TRUE(fits == gWindowsDirectory);
-        EXPECT_TRUE(gSystemDirectory[0] == '\0');
+        EXPECT_EQ(fits, gWindowsDirectory);
+        EXPECT_STREQ("", gSystemDirectory);
         EXPECT_TRUE(DllMain(instance, DLL_PROCESS_DETACH, nullptr));
     });
 }
@@ -103,8 +102,9 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         gErrorCode = DRIVEMAP_STOPPED, gOperationMode = MODE_QUERY;
         DriveMap_UnRegisterAsClient();
         ExpectReleased(before);
-        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED);
-        EXPECT_TRUE(gOperationMode == MODE_QUERY);  // the release keeps both
+        EXPECT_EQ(std::make_pair(gErrorCode, gOperationMode),
+                  std::make_pair(DWORD{DRIVEMAP_STOPPED}, DWORD{MODE_QUERY}))
+            << "the release keeps both";
         // Critical: neither FreeAll nor the last unregistration releases, but the count drops.
         before = BuildTwoDriveMap();
         DriveMap_RegisterAsClient(), SetCritical(1), DriveMap_FreeAll(), DriveMap_UnRegisterAsClient();
@@ -115,8 +115,7 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         gClientCount = 3;
         ReleaseMap();
         ExpectReleased(before);
-        EXPECT_TRUE(gCriticalFlag == 1);
-        EXPECT_TRUE(gClientCount == 3);
+        EXPECT_EQ(std::make_pair(gCriticalFlag, gClientCount), std::make_pair(1u, 3u));
     });
 }
 
@@ -149,13 +148,11 @@ TEST(ExportFrame, EndsAsDeclaredAndNestedCallsLeaveTheOperationProtected) {
             ASSERT_TRUE(PostMessageA(window, WM_USER, 1, 0));
             PumpMessages();
             EXPECT_EQ(2, gCallbacks) << "every posted message is dispatched";
-            EXPECT_TRUE(gCriticalFlag == 1);
-            EXPECT_TRUE(gOperationMode == MODE_BUILD);
+            EXPECT_EQ(std::make_pair(gCriticalFlag, gOperationMode), std::make_pair(1u, DWORD{MODE_BUILD}));
             EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
             frame.Fail(DRIVEMAP_STOPPED);
         }
-        EXPECT_TRUE(gCriticalFlag == 0);
-        EXPECT_TRUE(gErrorCode == DRIVEMAP_STOPPED);
+        EXPECT_EQ(std::make_pair(gCriticalFlag, gErrorCode), std::make_pair(0u, DWORD{DRIVEMAP_STOPPED}));
         EXPECT_TRUE(CheckMapInvariants());
         ResetTestMap();
         EXPECT_EQ(before, HostMachine_GlobalBlockCount());

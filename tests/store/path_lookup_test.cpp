@@ -1,14 +1,8 @@
-#include "store/map_release.h"
 #include "store/path_lookup.h"
 
-#include "common/map_builder.h"
 #include "common/temp_tree.h"
-#include "host_machine.h"
 #include "scan/drive_class.h"
-#include "store/entry_records.h"
-#include "store/module_state.h"
-
-#include <gtest/gtest.h>
+#include "store/store_fixture.h"
 
 #include <string.h>
 
@@ -21,10 +15,11 @@ EntryRecord *EntryOf(const EntryPosition &p) { return LoadPtr32<EntryRecord>(&p.
 
 // Fixed drive C (the map need not match the host directory behind it): C:\README.TXT, a file
 // C:\Data followed by a directory of the same name, and C:\WINDOWS\SYSTEM\Drivers\Deep File.SYS.
-class PathLookupTest : public ::testing::Test {
+class PathLookupTest : public StoreTest {
 protected:
     void SetUp() override {
-        HostMachine_Reset(), ReleaseMap(), ResetDriveClassState(), ResetTestMap();
+        StoreTest::SetUp();
+        ResetDriveClassState();
         ASSERT_EQ(1, HostMachine_MapDrive('C', DRIVE_FIXED, disk.Root().c_str()));
         ASSERT_TRUE((root = BuildDrive('C')));
         ASSERT_TRUE(BuildFile(&root, "README.TXT"));
@@ -35,14 +30,13 @@ protected:
         ASSERT_TRUE((drivers = BuildDirectory(&system, "Drivers")));
         ASSERT_TRUE(BuildFile(&drivers, "Deep File.SYS"));
     }
-    void TearDown() override { ReleaseMap(), ResetDriveClassState(), HostMachine_Reset(); }
+    void TearDown() override { StoreTest::TearDown(), ResetDriveClassState(); }
     // The export's result; its error code and the cleared critical flag are checked on the way.
     BOOL GetEntry(const char *path, EntryPosition *position, DWORD expectedError) {
         gErrorCode = 99, gOperationMode = MODE_UPDATE;
         const BOOL result = DriveMap_GetEntry(0, path, position);
         EXPECT_EQ(expectedError, gErrorCode) << (path ? path : "(null)");
-        EXPECT_TRUE(gCriticalFlag == 0);
-        EXPECT_TRUE(gOperationMode == MODE_QUERY);
+        EXPECT_EQ(std::make_pair(gCriticalFlag, gOperationMode), std::make_pair(0u, DWORD{MODE_QUERY}));
         return result;
     }
     TempTree disk;
@@ -121,12 +115,8 @@ TEST_F(PathLookupTest, ErrorCodesByKindOfDriveAndSubstitutedDrivesOnWindows95) {
 TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     // "C:\" and three 70-character directories leave 83 characters for a name within 299.
     const std::string dir(70, 'd'), fits(83, 'f'), tooLong(84, 'g');
-    DirectoryBlock *block = BuildDirectory(&root, dir.c_str());
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_NE(block, nullptr);
-        block = BuildDirectory(&block, dir.c_str());
-        ASSERT_NE(block, nullptr);
-    }
+    DirectoryBlock *block = root;
+    for (int i = 0; i < 3; ++i) ASSERT_NE(nullptr, block = BuildDirectory(&block, dir.c_str()));
     ASSERT_TRUE(BuildFile(&block, fits.c_str()));
     ASSERT_TRUE(BuildFile(&block, tooLong.c_str()));
     const struct {
@@ -145,14 +135,13 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
         gErrorCode = DRIVEMAP_DRIVE_NOT_MAPPED, gCriticalFlag = 1, gOperationMode = MODE_BUILD;
         EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
         EXPECT_EQ(c.expected, buffer);
-        EXPECT_TRUE(gErrorCode == DRIVEMAP_OK);
-        EXPECT_TRUE(gCriticalFlag == 0);
-        EXPECT_TRUE(gOperationMode == MODE_QUERY);
+        EXPECT_EQ(DRIVEMAP_OK, gErrorCode);
+        EXPECT_EQ(std::make_pair(gCriticalFlag, gOperationMode), std::make_pair(0u, DWORD{MODE_QUERY}));
     }
     EntryPosition position;
     StorePtr32(&position.pBlock, block), StorePtr32(&position.pEntry, FindEntryByName(block, fits.c_str(), 0));
     EXPECT_TRUE(DriveMap_GetFullPath(buffer, &position));
-    EXPECT_TRUE(strlen(buffer) == 299u);
+    EXPECT_EQ(299u, strlen(buffer));
     StorePtr32(&position.pEntry, FindEntryByName(block, tooLong.c_str(), 0));
     memset(buffer, 'Z', sizeof buffer);
     EXPECT_FALSE(DriveMap_GetFullPath(buffer, &position));  // refused, not cut

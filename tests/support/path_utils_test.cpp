@@ -71,8 +71,8 @@ TEST(PathUtils, WalkingComponentsAndItems) {
         parts.push_back(part);
     } while (part[0] != '\0');
     EXPECT_EQ(parts, (std::vector<std::string>{"C:\\", "A", "B", ""}));
-    EXPECT_TRUE(!strcmp(NextPathComponent(part, "\\\\server\\share"), "\\server\\share"));
-    EXPECT_TRUE(part[0] == '\0');
+    EXPECT_STREQ(NextPathComponent(part, "\\\\server\\share"), "\\server\\share");
+    EXPECT_STREQ(part, "");
     // Longer than the buffer: cut at 299 characters, and the walk still moves past all of it.
     const std::string longPart(400, 'x'), longPath = "C:\\" + longPart + "\\tail";
     pos = NextPathComponent(part, NextPathComponent(part, longPath.c_str()));
@@ -89,18 +89,21 @@ TEST(PathUtils, WalkingComponentsAndItems) {
 TEST(PathUtils, Predicates) {
     EXPECT_TRUE(IsFullPath("\\\\server\\share"));
     EXPECT_TRUE(IsRootPath("C:\\"));
-    EXPECT_FALSE(IsFullPath("C:A") || IsFullPath("\\A") || IsRootPath("C:\\A"));
+    for (const char *path : {"C:A", "\\A"}) EXPECT_FALSE(IsFullPath(path)) << path;
+    EXPECT_FALSE(IsRootPath("C:\\A"));
     EXPECT_TRUE(IsShortFileName("ABCDEFGH.TXT"));
     EXPECT_TRUE(IsShortFileName("C:\\LONG NAME\\A B.E"));
-    EXPECT_FALSE(IsShortFileName("ABCDEFGHI.TXT") || IsShortFileName("A.TEXT"));
+    for (const char *name : {"ABCDEFGHI.TXT", "A.TEXT"}) EXPECT_FALSE(IsShortFileName(name)) << name;
     EXPECT_TRUE(IsAllLowerCase("readme.txt"));
     EXPECT_TRUE(IsAllUpperCase("1234_~.$"));
     EXPECT_TRUE(IsAllLowerCase("1234_~.$"));
-    EXPECT_FALSE(IsAllUpperCase("ReadMe.txt") || IsAllLowerCase("ReadMe.txt"));
+    EXPECT_FALSE(IsAllUpperCase("ReadMe.txt"));
+    EXPECT_FALSE(IsAllLowerCase("ReadMe.txt"));
     const std::string upper(3000, 'A');  // longer than the 1024-byte copy: the whole text counts
     EXPECT_TRUE(IsAllUpperCase(upper.c_str()));
-    EXPECT_TRUE(!IsAllUpperCase((upper + "a").c_str()));
-    EXPECT_EQ(CompareText(nullptr, "a") + CompareTextNoCase("a", nullptr), -4);
+    EXPECT_FALSE(IsAllUpperCase((upper + "a").c_str()));
+    EXPECT_EQ(CompareText(nullptr, "a"), -2);
+    EXPECT_EQ(CompareTextNoCase("a", nullptr), -2);
 }
 
 TEST(PathUtils, ProperCase) {
@@ -117,12 +120,12 @@ TEST(PathUtilsMachine, AllocLockedBufferFallsBack) {
     HostMachine_LimitAllocations(5000);
     DWORD cb = 10240;
     void *p = AllocLockedBuffer(&cb, 1024);
-    EXPECT_TRUE(p != nullptr);
-    EXPECT_TRUE(cb == 4096u);
+    EXPECT_NE(p, nullptr);
+    EXPECT_EQ(cb, 4096u);
     FreeLockedBuffer(p);
     HostMachine_LimitAllocations(1000), cb = 10240;
-    EXPECT_TRUE(AllocLockedBuffer(&cb, 1024) == nullptr);
-    EXPECT_TRUE(cb == 1024);
+    EXPECT_EQ(AllocLockedBuffer(&cb, 1024), nullptr);
+    EXPECT_EQ(cb, 1024u);
     EXPECT_EQ(HostMachine_GlobalBlockCount(), blocksBefore);
     HostMachine_Reset();
 }
@@ -132,7 +135,8 @@ TEST(PathUtilsMachine, DirectoriesInPath) {
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", "C:\\WINDOWS;;C:\\Tools\\;D:\\Bin"));
     EXPECT_TRUE(IsDirectoryInPath("c:\\tools\\"));
     EXPECT_TRUE(IsDirectoryInPath("d:\\bin"));
-    EXPECT_FALSE(IsDirectoryInPath("C:\\Tools") || IsDirectoryInPath(""));  // textual: the trailing backslash counts
+    for (const char *dir : {"C:\\Tools", ""})
+        EXPECT_FALSE(IsDirectoryInPath(dir)) << dir;  // the trailing backslash counts
     HostMachine_SetSystemDirectory("C:\\WINNT\\SYSTEM32");
     EXPECT_TRUE(IsWindowsSystemOrPathDirectory("c:\\winnt\\system32"));
     EXPECT_TRUE(IsWindowsSystemOrPathDirectory("D:\\BIN"));
