@@ -21,14 +21,13 @@ class DefaultSettings : public ::testing::Test {
 protected:
     void SetUp() override {
         std::ifstream in(PWDVMP32_SOURCE_DIR "/data/PURGWELL.DAT", std::ios::binary);
-        ASSERT_TRUE(in) << "data/PURGWELL.DAT";
         ASSERT_TRUE(machine_.WriteSettings(std::string(std::istreambuf_iterator<char>(in), {})));
     }
     void TearDown() override {
         FreeNeverScannedList();
         FreeSystemFilesList();
     }
-    // The entries of section `name` as the file holds them, header line left out.
+    // The entries of section `name`, its header line left out.
     std::vector<std::string> Entries(const char *name) {
         LPSTR list = nullptr;
         EXPECT_TRUE(ReadSettingsSection(name, &list)) << name;
@@ -47,28 +46,27 @@ TEST_F(DefaultSettings, NeverScannedExtensionsSortedAndFound) {
     LoadNeverScannedList();
     for (size_t i = 0; i < extensions.size(); ++i) {
         const std::string &e = extensions[i];
-        EXPECT_TRUE(!e.empty()) << "'" << e << "'";
-        EXPECT_TRUE(e.find_first_of(". \t") == std::string::npos) << "'" << e << "'";
+        EXPECT_EQ(e.find_first_of(". \t"), std::string::npos) << "'" << e << "'";
         if (i > 0) {
             EXPECT_LT(CompareText(extensions[i - 1].c_str(), e.c_str()), 0) << extensions[i - 1] << " before " << e;
         }
         EXPECT_TRUE(IsNeverScannedFile(("C:\\Data\\FILE." + e).c_str())) << e;
     }
-    // Extensions that NE or PE files carry are never on the list.
+    // Extensions that NE or PE files carry, and those of files that may hold one, are never on it.
     for (const char *executable : {"exe", "dll", "com", "drv", "sys", "ocx", "cpl", "scr", "fon", "fot", "vxd", "386",
                                    "acm", "ax", "mui", "tlb", "tmp", "bak"})
         EXPECT_FALSE(IsNeverScannedFile((std::string("C:\\Data\\FILE.") + executable).c_str())) << executable;
 }
 
+// Every entry is a base name, recognised as the scanner hands names on: PE names without their
+// extension in any case, NE names as stored.
 TEST_F(DefaultSettings, SystemModulesInTheFormImportsGiveThem) {
     const auto modules = Entries("SystemFiles");
     ASSERT_GE(modules.size(), 20u);
     for (const auto &m : modules) {
-        SCOPED_TRACE(m);
-        EXPECT_EQ(m.find_first_of(". \t"), std::string::npos) << "a base name without extension";
-        EXPECT_TRUE(IsSystemModule(m.c_str(), EXE_KIND_PE));
+        EXPECT_EQ(m.find_first_of(". \t"), std::string::npos) << m;
+        EXPECT_TRUE(IsSystemModule(m.c_str(), EXE_KIND_PE)) << m;
     }
-    // As the scanner hands them on: PE names without their extension, NE names as stored.
     for (const char *pe : {"kernel32", "USER32", "gdi32", "advapi32", "ntdll", "winspool", "msvcrt"})
         EXPECT_TRUE(IsSystemModule(pe, EXE_KIND_PE)) << pe;
     for (const char *ne : {"kernel", "user", "gdi", "mmsystem", "commdlg"})
