@@ -94,10 +94,13 @@ TEST_F(BuildSync, BuildRecordsEveryEntryAndLoadsBackIdentically) {
     EXPECT_EQ(dump, DumpMap());
 }
 
-TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
+TEST_F(BuildSync, SyncKeepsWhatIsUnchangedAndEndsWithTheMapOfAFreshBuild) {
     MakeSampleTree();
+    HostMachine_MoveEveryReallocation(1);  // every growth and cut moves the block: links must follow
     ASSERT_TRUE(Build());
+    EXPECT_TRUE(CheckMapInvariants());
     const std::vector<std::string> built = DumpMap();
+    const DWORD appSize = GetEntryFileSize(Find("C:\\Bin\\app.exe"));
     ASSERT_EQ(0, std::remove(program_.Path("PWDRVMAP.DAT").c_str()));
 
     ClientLog log;
@@ -117,22 +120,6 @@ TEST_F(BuildSync, SyncWithoutChangesKeepsEveryRecordAndCountsOnlyNewUses) {
     EXPECT_EQ((2031 - 1980) * 512 + 32 + 1, LoadField<WORD>(GetFileTail(Find("C:\\grow.txt")) + FILE_TAIL_USED_DATE));
     EXPECT_EQ(1, GetUsageCount(Find("C:\\Mixed.txt")));
 
-    // A sync into an empty map adds everything, as a build does, but loads nothing.
-    ResetTestMap();
-    ASSERT_TRUE(Sync());
-    const std::vector<std::string> synced = Sorted(DumpMap(false));
-    ResetTestMap();
-    ASSERT_TRUE(Build());
-    EXPECT_EQ(Sorted(DumpMap(false)), synced);
-}
-
-TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
-    MakeSampleTree();
-    HostMachine_MoveEveryReallocation(1);  // every growth and cut moves the block: links must follow
-    ASSERT_TRUE(Build());
-    EXPECT_TRUE(CheckMapInvariants());
-    const WORD appSize = static_cast<WORD>(GetEntryFileSize(Find("C:\\Bin\\app.exe")));
-
     ASSERT_TRUE(disk_.AddFile("new.txt", "new"));
     ASSERT_TRUE(disk_.AddFile("NewDir/Deeper/n.txt"));
     ASSERT_EQ(0, std::remove(disk_.Path("Docs/document-number-10100.doc").c_str()));
@@ -144,24 +131,26 @@ TEST_F(BuildSync, SyncAfterChangesGivesTheMapOfAFreshBuild) {
                                                           .imports = {"foo.dll", "bar.dll", "baz.dll"}})));
     ASSERT_EQ(0, std::system(("rm -r " + disk_.Path("Gone")).c_str()));
     ASSERT_EQ(0, std::rename(disk_.Path("Mixed.txt").c_str(), disk_.Path("MIXED.TXT").c_str()));
-
     ASSERT_TRUE(Sync());
     EXPECT_TRUE(CheckMapInvariants());
     ExpectBlocksCutBack();
-    const std::vector<std::string> synced = DumpMap(false);
+    const std::vector<std::string> synced = Sorted(DumpMap(false));
     // The rescanned executable went to the end of its block, made afresh.
-    EntryPosition bin;
-    ASSERT_TRUE(ResolvePath("C:\\Bin\\old.exe", &bin));
-    const EntryRecord *last = FirstEntry(LoadPtr32<DirectoryBlock>(&bin.pBlock));
-    for (WORD i = 1; i < GetBlockEntryCount(LoadPtr32<DirectoryBlock>(&bin.pBlock)); ++i) last = NextEntry(last);
-    EXPECT_STREQ("App.exe", GetEntryName(last));
-    EXPECT_NE(appSize, GetEntryFileSize(last));
-    EXPECT_EQ(1, GetUsageCount(last));
+    EntryPosition app;
+    ASSERT_TRUE(ResolvePath("C:\\Bin\\app.exe", &app));
+    const EntryRecord *record = LoadPtr32<EntryRecord>(&app.pEntry);
+    EXPECT_EQ(BlockEnd(LoadPtr32<DirectoryBlock>(&app.pBlock)), (const BYTE *)record + GetEntryLength(record));
+    EXPECT_NE(appSize, GetEntryFileSize(record));
+    EXPECT_EQ(1, GetUsageCount(record));
     EXPECT_STREQ("Mixed.txt", GetEntryName(Find("C:\\MIXED.TXT")));
 
+    // A fresh build, and a sync into an empty map, which adds everything as a build does.
     ResetTestMap();
     ASSERT_TRUE(Build());
-    EXPECT_EQ(Sorted(DumpMap(false)), Sorted(synced));
+    EXPECT_EQ(Sorted(DumpMap(false)), synced);
+    ResetTestMap();
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(Sorted(DumpMap(false)), synced);
 }
 
 TEST_F(BuildSync, StoppedScansSaveNothing) {

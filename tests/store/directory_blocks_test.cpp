@@ -24,8 +24,7 @@ TEST_F(StoreTest, BlockIdsCountInBuildModeAndSearchOtherwise) {
     gOperationMode = MODE_BUILD;
     DirectoryBlock *root = BuildDrive('C');
     DirectoryBlock *one = BuildDirectory(&root, "one"), *two = BuildDirectory(&root, "two");
-    EXPECT_TRUE(GetBlockId(root) == 0);
-    EXPECT_TRUE(GetBlockId(two) == 2);
+    EXPECT_EQ(std::make_pair(GetBlockId(root), GetBlockId(two)), std::make_pair(WORD{0}, WORD{2}));
     EXPECT_EQ(3, AllocateBlockId());  // untested: a duplicate would come out as well
     gOperationMode = MODE_UPDATE;
     SetBlockId(one, 10), SetBlockId(two, 11);
@@ -56,19 +55,18 @@ TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
         EXPECT_NE(old, *k.block);
         EXPECT_TRUE(CheckMapInvariants()) << "after appending " << k.name;
     }
-    EXPECT_TRUE(GetChainHead() == m.c);
-    EXPECT_TRUE(gLastBlock == m.d1);
-    EXPECT_TRUE(GetDriveRoot(&gDriveTable.records[1]) == m.d);
+    EXPECT_EQ(std::make_tuple(GetChainHead(), gLastBlock, GetDriveRoot(&gDriveTable.records[1])),
+              std::make_tuple(m.c, m.d1, m.d));
     // Cutting back a block with slack moves it too, and only while a shrink is pending.
     SelectDriveOf(m.a);
     ASSERT_NE(nullptr, m.a = GrowBlock(m.a, 16384));
-    EXPECT_TRUE(ShrinkBlock(m.a) == m.a);
-    EXPECT_TRUE(GlobalSize(GlobalHandle(m.a)) == 16384u);
+    EXPECT_EQ(ShrinkBlock(m.a), m.a);
+    EXPECT_EQ(GlobalSize(GlobalHandle(m.a)), 16384u);
     gShrinkPending = 1;
     DirectoryBlock *shrunk = ShrinkBlock(m.a);
-    EXPECT_TRUE(shrunk != m.a);
-    EXPECT_TRUE(GlobalSize(GlobalHandle(shrunk)) == GetBlockUsed(shrunk));
-    EXPECT_TRUE(gShrinkPending == 0);
+    EXPECT_NE(shrunk, m.a);
+    EXPECT_EQ(GlobalSize(GlobalHandle(shrunk)), GetBlockUsed(shrunk));
+    EXPECT_EQ(gShrinkPending, 0u);
     EXPECT_TRUE(CheckMapInvariants());
 }
 
@@ -83,9 +81,9 @@ TEST_F(StoreTest, FailedGrowthLeavesTheBlockIntact) {
     EXPECT_EQ(nullptr, BuildFile(&m.a, "new.txt"));
     EXPECT_EQ(nullptr, GrowBlock(m.a, cbUsed + 1));
     HostMachine_LimitAllocations(0);
-    EXPECT_TRUE(m.a == kept);
-    EXPECT_TRUE(GlobalSize(GlobalHandle(m.a)) == cbUsed);
-    EXPECT_TRUE(gDirtyFlag == 0);
+    EXPECT_EQ(m.a, kept);
+    EXPECT_EQ(GlobalSize(GlobalHandle(m.a)), cbUsed);
+    EXPECT_EQ(gDirtyFlag, 0u);
     EXPECT_EQ(0, std::memcmp(before.data(), m.a, cbUsed));
     ASSERT_NE(nullptr, BuildFile(&m.a, "new.txt"));  // the block still works
     EXPECT_TRUE(CheckMapInvariants());

@@ -35,9 +35,9 @@ TEST_F(StoreTest, CopiesFromTheSameBlockSurviveForcedMoves) {
     DirectoryBlock *old = root;
     EntryRecord *copy = AppendEntryCopy(root, &position, &root);
     ASSERT_NE(nullptr, copy);
-    EXPECT_TRUE(root != old);
-    EXPECT_TRUE(gDirtyFlag == 1);
-    EXPECT_TRUE(GetBlockEntryCount(root) == 3);
+    EXPECT_NE(root, old);
+    EXPECT_EQ(gDirtyFlag, 1u);
+    EXPECT_EQ(GetBlockEntryCount(root), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(copy), bytes.size()), bytes);
     EXPECT_EQ(reinterpret_cast<BYTE *>(copy) + bytes.size(), BlockEnd(root));
     EntryPosition fromSub = PositionOf(sub, FirstEntry(sub));  // from another block
@@ -61,11 +61,11 @@ TEST_F(StoreTest, RemovingTheLastDirectoryUnlinksTheChainsTail) {
     EntryPosition position = PositionOf(root, last);
     gDirtyFlag = 0;
     EXPECT_EQ(1, RemoveEntry(&position));
-    EXPECT_TRUE(GetBlockUsed(root) == offset);
-    EXPECT_TRUE(gLastBlock == root);
-    EXPECT_TRUE(GetDriveBlockCount(gCurrentDrive) == 1);
-    EXPECT_TRUE(gDirtyFlag == 1);
-    EXPECT_TRUE(BlockEnd(root) == LoadPtr32<BYTE>(&position.pEntry));
+    EXPECT_EQ(GetBlockUsed(root), offset);
+    EXPECT_EQ(gLastBlock, root);
+    EXPECT_EQ(GetDriveBlockCount(gCurrentDrive), 1);
+    EXPECT_EQ(gDirtyFlag, 1u);
+    EXPECT_EQ(BlockEnd(root), LoadPtr32<BYTE>(&position.pEntry));
     EXPECT_TRUE(CheckMapInvariants());
     StorePtr32(&position.pEntry, nullptr);
     EXPECT_EQ(0, RemoveEntry(&position));

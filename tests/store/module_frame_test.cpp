@@ -34,7 +34,7 @@ void RunIsolated(void (*body)()) {
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status)) << "child ended with status " << status;
-    EXPECT_TRUE(WEXITSTATUS(status) == 0) << "child ended with status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "child ended with status " << status;
 }
 
 // Drives C and D with directories and files, loaded and changed. Returns the global blocks before.
@@ -52,8 +52,9 @@ unsigned long BuildTwoDriveMap() {
 }
 
 void ExpectReleased(unsigned long before) {
-    EXPECT_EQ(0u, gLoadedFlag + gDirtyFlag + DWORD{gDriveTable.dwCount} + gNextBlockId + gShrinkPending);
-    EXPECT_EQ(std::make_tuple(gCurrentDrive, gLastBlock, GetChainHead()), std::make_tuple(nullptr, nullptr, nullptr));
+    EXPECT_EQ(std::make_tuple(gLoadedFlag, gDirtyFlag, DWORD{gDriveTable.dwCount}, DWORD{gNextBlockId}, gShrinkPending,
+                              (void *)gCurrentDrive, (void *)gLastBlock, (void *)GetChainHead()),
+              std::make_tuple(0u, 0u, 0u, 0u, 0u, nullptr, nullptr, nullptr));
     EXPECT_EQ(before, HostMachine_GlobalBlockCount()) << "blocks of the map still live";
 }
 
@@ -109,7 +110,8 @@ TEST(Clients, LastUnregistrationReleasesOnceAndNotWhileCritical) {
         before = BuildTwoDriveMap();
         DriveMap_RegisterAsClient(), SetCritical(1), DriveMap_FreeAll(), DriveMap_UnRegisterAsClient();
         EXPECT_EQ(0u, gClientCount);
-        EXPECT_EQ(1u, DriveMap_GetCritical() & DriveMap_GetDirtyFlag() & gLoadedFlag);
+        EXPECT_EQ(std::make_tuple(DriveMap_GetCritical(), DriveMap_GetDirtyFlag(), gLoadedFlag),
+                  std::make_tuple(1u, 1u, 1u));
         EXPECT_EQ(withMap, HostMachine_GlobalBlockCount());
         // A release run by an export's own work keeps the flag and the count.
         gClientCount = 3;
