@@ -224,19 +224,19 @@ TEST_F(BuildSync, AListingOutOfMemoryStopsTheScan) {
 }
 
 TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
+    // Neither blocks the scan: a FIFO named like an executable, a link back up the tree.
+    ASSERT_TRUE(disk_.AddFifo("Bin/pipe.exe"));
+    ASSERT_TRUE(disk_.AddSymlink("Bin/loop", ".."));
+    // Not walked: a fixed disk whose directory is gone (recorded without a tree), a network drive
+    // and a drive substituted on Windows 95, whose DOS layer knows substitutions.
     TempTree vanished;
-    ASSERT_TRUE(disk_.AddFile("Bin/app.exe", BuildPeFile({.imports = {"foo.dll"}})));
     ASSERT_TRUE(vanished.AddDir("gone"));
     ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, vanished.Path("gone").c_str()));
     ASSERT_EQ(0, rmdir(vanished.Path("gone").c_str()));
     ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, disk_.Root().c_str()));
-    HostMachine_SetVersion(0xC3B60004);  // Windows 95, whose DOS layer knows substituted drives
+    HostMachine_SetVersion(0xC3B60004);
     HostMachine_SetVwin32(1);
     ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Bin"));
-
-    // Neither blocks the scan: a FIFO named like an executable, a link back up the tree.
-    ASSERT_TRUE(disk_.AddFifo("Bin/pipe.exe"));
-    ASSERT_TRUE(disk_.AddSymlink("Bin/loop", ".."));
     ASSERT_TRUE(Build());
     EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\pipe.exe")));
     EXPECT_EQ(ENTRY_IS_FILE, GetEntryFlags(Find("C:\\Bin\\loop")));
@@ -244,9 +244,6 @@ TEST_F(BuildSync, OnlyLocalHardDisksThatCanBeEnteredAreWalked) {
     EXPECT_EQ('C', gDriveTable.records[0].chLetter);
     EXPECT_EQ('D', gDriveTable.records[1].chLetter);
     EXPECT_EQ(nullptr, GetDriveRoot(&gDriveTable.records[1]));
-    EntryPosition position;
-    EXPECT_TRUE(DriveMap_GetEntry(0, "S:\\app.exe", &position));  // through the substitution
-    EXPECT_FALSE(DriveMap_GetEntry(0, "N:\\Bin\\app.exe", &position));
     ASSERT_TRUE(Sync());
     EXPECT_EQ(2u, DWORD{gDriveTable.dwCount});
     EXPECT_TRUE(CheckMapInvariants());

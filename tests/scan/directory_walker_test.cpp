@@ -71,7 +71,7 @@ void ExpectWellNested(const Recorder &r) {
 
 using DirectoryWalker = DriveCTest;
 
-TEST_F(DirectoryWalker, ReportsEveryEntryNestedAndPassesOverDotDirectories) {
+TEST_F(DirectoryWalker, ReportsEveryEntryNestedPassesOverDotDirectoriesAndKeepsTheCurrentDirectory) {
     for (const char *file : {"a.txt", "Sub/x.txt", "Sub/Deep/y.txt", ".cfg/hidden.txt", ".profile"})
         ASSERT_TRUE(tree_.AddFile(file));
     ASSERT_TRUE(tree_.AddDir("Empty"));
@@ -88,8 +88,15 @@ TEST_F(DirectoryWalker, ReportsEveryEntryNestedAndPassesOverDotDirectories) {
     const size_t empty = r.IndexOf("enter C:\\Empty");
     EXPECT_EQ((std::vector<std::string>{"enter C:\\Empty", "listed C:\\Empty", "before C:\\Empty", "leave C:\\Empty"}),
               std::vector<std::string>(r.lines.begin() + empty, r.lines.begin() + empty + 4));
-    EXPECT_EQ(0u, GetStopFlag());
 
+    // A start that cannot be entered makes no callback.
+    ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, nullptr));
+    Recorder none;
+    EXPECT_EQ(0u, none.Walk("A:\\"));
+    EXPECT_EQ(0u, none.Walk("C:\\Missing"));
+    EXPECT_TRUE(none.lines.empty());
+    // Neither kind of walk leaves the stop flag set or changes the current directory.
+    EXPECT_EQ(0u, GetStopFlag());
     CHAR current[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, current);
     EXPECT_STREQ("C:\\Sub", current);
@@ -142,20 +149,6 @@ TEST_F(DirectoryWalker, WalksCompletelyWithAFullOrMissingNameBuffer) {
     HostMachine_LimitAllocations(0);
     EXPECT_EQ(0u, GetWalkNameBufferSize());
     EXPECT_EQ(full.lines, bare.lines);
-}
-
-TEST_F(DirectoryWalker, AStartThatCannotBeEnteredMakesNoCallback) {
-    ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, nullptr));
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
-    SetStopFlag(0);
-    Recorder r;
-    EXPECT_EQ(0u, r.Walk("A:\\"));
-    EXPECT_EQ(0u, r.Walk("C:\\Missing"));
-    EXPECT_TRUE(r.lines.empty());
-    EXPECT_EQ(0u, GetStopFlag());
-    CHAR current[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, current);
-    EXPECT_STREQ("C:\\", current);
 }
 
 }  // namespace
