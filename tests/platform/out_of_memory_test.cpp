@@ -58,42 +58,30 @@ TEST_F(OutOfMemory, EveryCallFailsTheWin32Way) {
     ASSERT_NE(GetFileAttributesA(generated.c_str()), INVALID_FILE_ATTRIBUTES) << "d:c is shown as D_C~C2CF";
     const int descriptors = OpenDescriptors();
 
-    const long allocations = Sweep("FindFirstFileA", [] {
-        WIN32_FIND_DATAA found;
+    char buffer[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    auto closed = [](HFILE file) { return file != HFILE_ERROR && _lclose(file) == 0; };
+    const long allocations = Sweep("FindFirstFileA", [&] {
         HANDLE search = FindFirstFileA("C:\\d\\*.*", &found);
         return search != INVALID_HANDLE_VALUE && FindClose(search);
     });
     EXPECT_GT(allocations, 0) << "no allocation was made to fail";
-    Sweep("_lopen", [&] {
-        HFILE file = _lopen(inside.c_str(), OF_READ);
-        return file != HFILE_ERROR && _lclose(file) == 0;
-    });
-    Sweep("_lcreat", [] {
-        HFILE file = _lcreat("C:\\d\\LONGFI~1.TXT", 0);
-        return file != HFILE_ERROR && _lclose(file) == 0;
-    });
+    Sweep("_lopen", [&] { return closed(_lopen(inside.c_str(), OF_READ)); });
+    Sweep("_lcreat", [&] { return closed(_lcreat("C:\\d\\LONGFI~1.TXT", 0)); });
     Sweep("GetFileAttributesA", [&] { return GetFileAttributesA(generated.c_str()) != INVALID_FILE_ATTRIBUTES; });
     Sweep("SetCurrentDirectoryA", [] { return SetCurrentDirectoryA("c:\\D\\sub") != FALSE; });
-    Sweep("GetCurrentDirectoryA", [] {
-        char buffer[MAX_PATH];
-        return GetCurrentDirectoryA(sizeof buffer, buffer) != 0;
-    });
-    Sweep("GetFullPathNameA", [] {
-        char buffer[MAX_PATH];
-        return GetFullPathNameA("x\\..\\y.txt", sizeof buffer, buffer, nullptr) != 0;
-    });
+    Sweep("GetCurrentDirectoryA", [&] { return GetCurrentDirectoryA(sizeof buffer, buffer) != 0; });
+    Sweep("GetFullPathNameA", [&] { return GetFullPathNameA("x\\..\\y.txt", sizeof buffer, buffer, nullptr) != 0; });
     Sweep("MoveFileExA", [] {
         return MoveFileExA("C:\\d\\plain.txt", "C:\\d\\moved.txt", 0) && Disarmed() &&
                MoveFileExA("C:\\d\\moved.txt", "C:\\d\\plain.txt", 0);
     });
     Sweep("HostMachine_MapDrive", [&] { return HostMachine_MapDrive('E', DRIVE_FIXED, tree_.Root().c_str()) != 0; });
     Sweep("SetEnvironmentVariableA", [] { return SetEnvironmentVariableA("PATH", "C:\\WINDOWS;C:\\d") != FALSE; });
-    char name[MAX_PATH];
     Sweep("GetTempFileNameA",
-          [&] { return GetTempFileNameA("C:\\d", "PWD", 0, name) != 0 && Disarmed() && DeleteFileA(name); });
+          [&] { return GetTempFileNameA("C:\\d", "PWD", 0, buffer) != 0 && Disarmed() && DeleteFileA(buffer); });
     EXPECT_EQ(OpenDescriptors(), descriptors) << "a failure left a descriptor open";
-    WIN32_FIND_DATAA temp;
-    EXPECT_EQ(FindFirstFileA("C:\\d\\*.TMP", &temp), INVALID_HANDLE_VALUE) << "a failure left a temporary file";
+    EXPECT_EQ(FindFirstFileA("C:\\d\\*.TMP", &found), INVALID_HANDLE_VALUE) << "a failure left a temporary file";
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 
 namespace {
 
-DirectoryBlock *BlockOf(const EntryPosition &p) { return LoadPtr32<DirectoryBlock>(&p.pBlock); }
 EntryRecord *EntryOf(const EntryPosition &p) { return LoadPtr32<EntryRecord>(&p.pEntry); }
+// The block and the record a position holds.
+std::pair<DirectoryBlock *, EntryRecord *> At(const EntryPosition &p) {
+    return {LoadPtr32<DirectoryBlock>(&p.pBlock), EntryOf(p)};
+}
 
 // Fixed drive C (the map need not match the host directory behind it): C:\README.TXT, a file
 // C:\Data followed by a directory of the same name, and C:\WINDOWS\SYSTEM\Drivers\Deep File.SYS.
@@ -61,21 +64,19 @@ TEST_F(PathLookupTest, ResolvesRootsRecordsAndTheDeepestBlockOfAMiss) {
     for (const auto &c : cases) {
         EntryPosition position;
         EXPECT_EQ(c.found, GetEntry(c.path, &position, c.found ? DRIVEMAP_OK : DRIVEMAP_NOT_FOUND)) << c.path;
-        EXPECT_TRUE(BlockOf(position) == c.block) << c.path;
-        EXPECT_TRUE(EntryOf(position) == c.entry) << c.path;
+        EXPECT_EQ(At(position), std::make_pair(c.block, c.entry)) << c.path;
     }
     EntryPosition position;
     ASSERT_TRUE(ResolvePath("C:\\Data", &position));
     ASSERT_TRUE(IsFile(EntryOf(position)));  // the first of the name
     ASSERT_TRUE(WalkPath("C:\\Data", &position, /*directoriesOnly=*/1));
-    ASSERT_TRUE(GetChildBlock(EntryOf(position)) == data);
+    EXPECT_EQ(GetChildBlock(EntryOf(position)), data);
     // A longer component (cut at 299 when copied) must not find the name that it begins with.
     const std::string name(299, 'N');
     ASSERT_TRUE(BuildFile(&system, name.c_str()));
     EXPECT_TRUE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position));
     EXPECT_FALSE(ResolvePath(("C:\\WINDOWS\\SYSTEM\\" + name + "NN").c_str(), &position));
-    EXPECT_TRUE(BlockOf(position) == system);
-    EXPECT_TRUE(EntryOf(position) == nullptr);
+    EXPECT_EQ(At(position), std::make_pair(system, (EntryRecord *)nullptr));
     // The export refuses paths longer than 299 characters.
     EXPECT_FALSE(GetEntry(("C:\\WINDOWS\\SYSTEM\\" + name).c_str(), &position, DRIVEMAP_NOT_FOUND));
 }
