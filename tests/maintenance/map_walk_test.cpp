@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -110,9 +111,13 @@ TEST_F(MapWalk, MakesTheDirectoryWalkersCallbacksForEveryFlagStartAndStop) {
         EXPECT_EQ((WalkResult{{}, 0}), WalkMap(start, WALK_RECURSE, 0)) << start;
         EXPECT_EQ((WalkResult{{}, 1}), WalkMap(start, WALK_SET_STOP_AFTER, 0)) << start;
     }
+    // No frame: the critical flag, the mode and the error code stay as they were.
+    gCriticalFlag = 1, gOperationMode = MODE_SYNC, gErrorCode = DRIVEMAP_STOPPED;
     DriveMap_SearchDirectory(nullptr, "C:\\", nullptr, WALK_RECURSE, nullptr, nullptr, 0);  // no callbacks
     EXPECT_EQ(0u, GetStopFlag());
-    EXPECT_EQ(MapFlags(1, 0, 0), Flags());
+    EXPECT_EQ(std::make_tuple(1u, DWORD{MODE_SYNC}, DWORD{DRIVEMAP_STOPPED}),
+              std::make_tuple(gCriticalFlag, gOperationMode, gErrorCode));
+    gCriticalFlag = 0;
     EXPECT_TRUE(CheckMapInvariants());
 }
 
