@@ -14,25 +14,29 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 # The folders each library folder may include besides itself and include/: the layers below it and
 # what its Parts need of others. The store adds entries with the import scanner's answer and asks the
-# drive classification where a path lies; references asks the drive classification too; everything
-# may use support/.
+# drive classification where a path lies; references asks the drive classification too, and the
+# reference query asks the map search by name which copy of a file is found first; everything may use
+# support/.
 ALLOWED = {
     "src/support": set(),
     "src/store": {"src/support", "src/references", "src/scan"},
-    "src/references": {"src/support", "src/store", "src/scan"},
+    "src/references": {"src/support", "src/store", "src/scan", "src/maintenance"},
     "src/mapfile": {"src/support", "src/store", "src/scan"},
     "src/scan": {"src/support", "src/store", "src/references", "src/mapfile"},
-    "src/maintenance": {"src/support", "src/store", "src/references", "src/scan", "src/mapfile"},
+    "src/maintenance": {"src/support", "src/store", "src/references", "src/scan"},
     "src/exports": {"src/support", "src/store", "src/references", "src/scan", "src/mapfile", "src/maintenance"},
     "platform": set(),
 }
 # Of another folder a folder may reach only these units (the drive classification is asked by
-# several Parts; nothing else of scan/ is).
+# several Parts, and the maintenance exports may share the directory walker's; nothing else of scan/
+# is; of maintenance/ only the search by name is asked by another folder).
 # The state table lists every global of the library and includes nothing of it but the public
 # records and support/limits.h, so any folder may read it.
 STATE_TABLE = "src/store/module_state.h"
 NARROW = {("src/store", "src/scan"): {"drive_class"}, ("src/references", "src/scan"): {"drive_class"},
-          ("src/mapfile", "src/scan"): {"drive_class"}, ("src/store", "src/references"): {"import_scanner"}}
+          ("src/mapfile", "src/scan"): {"drive_class"}, ("src/store", "src/references"): {"import_scanner"},
+          ("src/references", "src/maintenance"): {"search_for_file"},
+          ("src/maintenance", "src/scan"): {"drive_class", "directory_walker"}}
 
 
 def sources():

@@ -45,6 +45,14 @@ struct ExportFrame {
     ExportFrame(const ExportFrame &) = delete;
     ExportFrame &operator=(const ExportFrame &) = delete;
 
+    // Sets the operation mode after the frame's start, for an export that sets it only once its
+    // arguments passed (made with FRAME_KEEPS_MODE); a nested frame still gives back the mode it
+    // found.
+    void SetMode(DWORD mode) {
+        dwMode = mode;
+        gOperationMode = mode;
+    }
+
     // Sets the code stored at the end and returns FALSE, for `return frame.Fail(code);`.
     BOOL Fail(DWORD code) {
         dwErrorCode = code;

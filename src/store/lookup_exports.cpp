@@ -2,55 +2,19 @@
 // and paths of records.
 #include "pwdvmp32.h"
 
-#include "scan/drive_class.h"
+#include "store/entry_lookup.h"
 #include "store/export_frame.h"
 #include "store/path_lookup.h"
 #include "store/ptr32.h"
-#include "support/path_utils.h"
 
 #include <cstring>
 
-namespace {
-
-// The lookup behind DriveMap_GetEntry; *pError receives the code of a failure.
-BOOL LookUpEntry(LPCSTR path, EntryPosition *position, DWORD *pError) {
-    if (!IsFullPath(path) || strlen(path) >= PATH_BUFFER_SIZE) {
-        *pError = DRIVEMAP_NOT_FOUND;
-        return 0;
-    }
-    CHAR current[PATH_BUFFER_SIZE];
-    strcpy(current, path);
-    for (BOOL rewritten = 0;;) {
-        if (ResolvePath(current, position)) return 1;
-        const DWORD driveClass = ClassifyDrive(current);
-        if (driveClass == DRIVE_CLASS_SUBST && !rewritten) {
-            CHAR truePath[PATH_BUFFER_SIZE];
-            if (!GetFullPath(truePath, current)) break;
-            strcpy(current, truePath);
-            rewritten = 1;
-            continue;
-        }
-        if (driveClass == DRIVE_CLASS_FIXED) {
-            *pError = DRIVEMAP_NOT_FOUND;
-            return 0;
-        }
-        break;
-    }
-    *pError = DRIVEMAP_DRIVE_NOT_MAPPED;
-    return 0;
-}
-
-}  // namespace
-
-// Error 2 for a missing, empty or relative path, and for one longer than 299 characters, which is
-// refused rather than cut (a cut path would name another record). A path on a substituted drive
-// is looked up again as its true path, once: a true path that is itself on a substituted drive, or
-// that cannot be had, ends with 8 like any drive the map does not cover. On failure the caller's
-// position holds what the last lookup left (the deepest block reached, no entry), or none.
+// Codes 2 and 8 as LookUpEntry gives them; on failure the caller's position holds what the last
+// lookup left (the deepest block reached, no entry), or none.
 extern "C" BOOL WINAPI DriveMap_GetEntry(DWORD callerValue, LPCSTR path, EntryPosition *position) {
     ExportFrame frame(MODE_QUERY, FRAME_CLEARS_CRITICAL);
     EntryPosition found = {0, 0};
-    BOOL result = LookUpEntry(path, &found, &frame.dwErrorCode);
+    BOOL result = LookUpEntry(path, &found, /*lookedUp=*/nullptr, &frame.dwErrorCode);
     if (position != nullptr) memcpy(position, &found, sizeof found);
     return result;
 }

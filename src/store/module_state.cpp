@@ -46,6 +46,9 @@ BYTE *gScanHeaderBuffer = nullptr;
 LookupList gNeverScanned = {nullptr, nullptr, 0};
 LookupList gSystemFiles = {nullptr, nullptr, 0};
 
+ReferenceQueryState gReferenceQuery = {};
+ExtensionSearchState gExtensionSearch = {};
+
 DWORD gStopFlag = 1;
 
 DWORD SetCritical(DWORD value) {

@@ -84,7 +84,8 @@ extern BOOL gPlatformKnown;   // gPlatform is set; never reset in a process (tes
 extern HANDLE gVwin32Device;  // the VWIN32 device, opened on the first DOS call and kept open;
                               // 0 before, INVALID_HANDLE_VALUE when it could not be opened
 
-// ---- The directory walker (scan: directory_walker), one walk at a time ----------------------------
+// ---- The directory walker (scan: directory_walker; also the map walk of DriveMap_SearchDirectory,
+// maintenance: search_directory), one walk of either kind at a time --------------------------------
 struct WalkState {
     void *context;  // handed unchanged to every callback
     LONG userValue;
@@ -132,6 +133,33 @@ struct LookupList {
 };
 extern LookupList gNeverScanned;  // loaded when the library is loaded, freed when it is unloaded
 extern LookupList gSystemFiles;   // loaded on first need, freed when the library is unloaded
+
+// ---- The queries (references: entry_references; maintenance: files_with_extension); valid during
+// one query, zeroed by the map release ------------------------------------------------------------
+// The reference query of DriveMap_GetEntryReferences.
+struct ReferenceQueryState {
+    CHAR szFileName[PATH_BUFFER_SIZE];  // the queried file's last path component
+    CHAR szBaseName[PATH_BUFFER_SIZE];  // the same without its extension: what references name
+    DirectoryBlock *pOwnBlock;          // the block that holds the queried file's record
+    BOOL fMapWide;                      // every drive is searched, not only pOwnBlock
+    BOOL fFirstCopy;                    // the queried file is the copy a search by name finds first
+    ReferenceResultBlock *pResult;      // the block being filled; none once it is handed over
+    DWORD cCapacity;                    // pairs pResult holds
+};
+extern ReferenceQueryState gReferenceQuery;
+
+// The extension search of DriveMap_GetFilesWithExtension.
+struct ExtensionSearchState {
+    CHAR szExtension[PATH_BUFFER_SIZE];      // the extension asked for, without its dot
+    CHAR szFileExtension[PATH_BUFFER_SIZE];  // the extension of the record being compared
+    CHAR szCurrentPath[PATH_BUFFER_SIZE];    // the directory being searched
+    LPSTR pList;                             // the list being written (locked global memory); none
+                                             // once it is handed over
+    DWORD cbList;                            // its size in bytes
+    DWORD dwWrite;                           // offset of the next path in pList
+    BOOL fOutOfMemory;                       // pList could not grow: the search ends with no list
+};
+extern ExtensionSearchState gExtensionSearch;
 
 // ---- Support ----------------------------------------------------------------------------------------
 extern DWORD gStopFlag;  // 1 means stop: 1 at load; cleared when a walk starts, set when a callback

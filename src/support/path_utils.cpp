@@ -96,6 +96,13 @@ LPSTR AppendPathComponent(LPSTR path, LPCSTR name) {
     return path;
 }
 
+size_t JoinedPathLength(LPCSTR path, LPCSTR name) {
+    if (name == nullptr || name[0] == '\0') return strlen(path);
+    const size_t cch = strlen(path);
+    const size_t cchSeparator = cch > 0 && path[cch - 1] != '\\' ? 1 : 0;
+    return cch + cchSeparator + strlen(name[0] == '\\' ? name + 1 : name);
+}
+
 LPSTR GetPathRoot(LPSTR dest, LPCSTR path) {
     LPCSTR colon = strchr(path, ':');
     size_t cch = colon != nullptr ? static_cast<size_t>(colon - path) + 1 : strlen(path);
@@ -251,10 +258,6 @@ void FreeLockedBuffer(LPVOID p) {
     GlobalFree(h);
 }
 
-namespace {
-
-// The expansion of %PATH% in a locked buffer that holds all of it, or none. The caller frees it
-// with FreeLockedBuffer.
 LPSTR ExpandPathVariable(void) {
     DWORD cbBuffer = PATH_VALUE_BUFFER_SIZE;
     LPSTR buffer = static_cast<LPSTR>(AllocLockedBuffer(&cbBuffer, PATH_VALUE_STEP));
@@ -274,8 +277,6 @@ LPSTR ExpandPathVariable(void) {
     }
     return buffer;
 }
-
-}  // namespace
 
 BOOL IsDirectoryInPath(LPCSTR directory) {
     LPSTR value = ExpandPathVariable();

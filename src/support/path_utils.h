@@ -9,12 +9,18 @@
 
 #include "win32.h"
 
+#include <cstddef>
+
 #include "support/limits.h"
 
 // Joins `name` to `path` with exactly one backslash between them; one leading backslash of the
 // name is dropped, an empty path simply takes the name, and an absent or empty name changes
 // nothing. Truncates: the result is cut at 299 characters.
 LPSTR AppendPathComponent(LPSTR path, LPCSTR name);
+
+// The length AppendPathComponent(path, name) gives when nothing is cut. Callers that must not
+// name another path than the one asked for refuse a join of PATH_BUFFER_SIZE characters or more.
+size_t JoinedPathLength(LPCSTR path, LPCSTR name);
 
 // The path up to and including its first colon (all of it when there is none) and a backslash:
 // "X:\A" gives "X:\". Truncates: at most 298 characters are kept before the backslash.
@@ -112,6 +118,11 @@ LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep);
 // Releases locked global memory the library's way: GlobalHandle, GlobalUnlock, GlobalFree.
 // none is ignored.
 void FreeLockedBuffer(LPVOID p);
+
+// The expansion of %PATH% in locked global memory that holds all of it (10240 bytes, or more for
+// a longer value), or none when that cannot be had. An unset PATH stays the literal "%PATH%". The
+// caller frees it with FreeLockedBuffer.
+LPSTR ExpandPathVariable(void);
 
 // 1 when `directory` equals, ignoring case, an item of the expanded PATH variable. The comparison
 // is textual: "C:\DOS\" does not match "C:\DOS". A PATH longer than the 10240-byte buffer gets a
