@@ -2,7 +2,6 @@
 // and paths of records.
 #include "pwdvmp32.h"
 
-#include "scan/drive_class.h"
 #include "store/export_frame.h"
 #include "store/path_lookup.h"
 #include "store/ptr32.h"
@@ -20,24 +19,11 @@ BOOL LookUpEntry(LPCSTR path, EntryPosition *position, DWORD *pError) {
     }
     CHAR current[PATH_BUFFER_SIZE];
     strcpy(current, path);
-    for (BOOL rewritten = 0;;) {
-        if (ResolvePath(current, position)) return 1;
-        const DWORD driveClass = ClassifyDrive(current);
-        if (driveClass == DRIVE_CLASS_SUBST && !rewritten) {
-            CHAR truePath[PATH_BUFFER_SIZE];
-            if (!GetFullPath(truePath, current)) break;
-            strcpy(current, truePath);
-            rewritten = 1;
-            continue;
-        }
-        if (driveClass == DRIVE_CLASS_FIXED) {
-            *pError = DRIVEMAP_NOT_FOUND;
-            return 0;
-        }
-        break;
+    switch (LookUpFullPath(current, position)) {
+    case LOOKUP_FOUND: return 1;
+    case LOOKUP_NOT_IN_MAP: *pError = DRIVEMAP_NOT_FOUND; return 0;
+    default: *pError = DRIVEMAP_DRIVE_NOT_MAPPED; return 0;
     }
-    *pError = DRIVEMAP_DRIVE_NOT_MAPPED;
-    return 0;
 }
 
 }  // namespace
