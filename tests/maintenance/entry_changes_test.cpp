@@ -1,0 +1,402 @@
+// Telling the map of changes: deletes, updates, uses and moves on maps built from real trees, each
+// ending with a map that keeps the store's invariants, saves and loads back equal, and (where the
+// disk was changed to match) equals a fresh build but for the usage fields.
+#include "common/exe_builder.h"
+#include "common/map_dump.h"
+#include "maintenance/entry_changes.h"
+#include "references/import_scanner.h"
+#include "scan/scan_fixture.h"
+#include "store/reference_buffer.h"
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Changes : public ScanTest {
+protected:
+    // C:\AUTOEXEC.BAT, C:\a.txt, C:\Gone.txt, C:\Bin\App.exe (imports foo and bar),
+    // C:\Old\y.txt, C:\Old\Sub\x.txt, C:\Dir\Sub\z.txt, and 700 files in C:\Docs, whose block of
+    // 34 KB is the one large block.
+    void BuildSampleMap() {
+        ASSERT_TRUE(disk_.AddFile("AUTOEXEC.BAT", "@echo off"));
+        ASSERT_TRUE(disk_.AddFile("a.txt", "a"));
+        ASSERT_TRUE(disk_.AddFile("Gone.txt"));
+        ASSERT_TRUE(disk_.AddFile("Bin/App.exe", BuildPeFile({.imports = {"FOO.DLL", "bar.dll"}})));
+        ASSERT_TRUE(disk_.AddFile("Old/y.txt"));
+        ASSERT_TRUE(disk_.AddFile("Old/Sub/x.txt", "x"));
+        ASSERT_TRUE(disk_.AddFile("Dir/Sub/z.txt", "zz"));
+        for (int i = 0; i < 700; ++i)
+            ASSERT_TRUE(disk_.AddFile("Docs/document-number-" + std::to_string(10000 + i) + ".doc"));
+        ASSERT_TRUE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
+        ASSERT_GT(GetBlockUsed(GetChildBlock(Find("C:\\Docs"))), kNoGrowth);
+    }
+    static WORD BlocksOfC() { return GetDriveBlockCount(&gDriveTable.records[0]); }
+    static std::string Bytes(const EntryRecord *e) {
+        return std::string(reinterpret_cast<const char *>(e), GetEntryLength(e));
+    }
+    static void ExpectSavesAndLoadsBack() {
+        ASSERT_TRUE(CheckMapInvariants());
+        const std::vector<std::string> changed = DumpMap();
+        ASSERT_TRUE(DriveMap_WriteAll(0, 0));
+        ResetTestMap();
+        ASSERT_TRUE(DriveMap_ReadAll(0));
+        EXPECT_EQ(changed, DumpMap());
+    }
+    static void ExpectTheMapOfAFreshBuild() {
+        const std::vector<std::string> changed = Sorted(DumpMap(false));
+        ResetTestMap();
+        ASSERT_TRUE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
+        EXPECT_EQ(changed, Sorted(DumpMap(false)));
+    }
+    void Rename(const std::string &from, const std::string &to) {
+        ASSERT_EQ(0, std::rename(disk_.Path(from).c_str(), disk_.Path(to).c_str())) << from;
+    }
+    // Both scan buffers fit, but the Docs block cannot grow.
+    static constexpr unsigned long kNoGrowth = 0x6000;
+};
+
+TEST_F(Changes, DeleteUpdateUseAndMoveEndWithTheMapOfAFreshBuild) {
+    BuildSampleMap();
+    HostMachine_MoveEveryReallocation(1);  // every growth moves its block: the links must follow
+    const WORD blocks = BlocksOfC();
+
+    ASSERT_EQ(0, std::system(("rm -r " + disk_.Path("Old")).c_str()));
+    EXPECT_TRUE(DriveMap_DeleteEntry(0, "C:\\OLD"));
+    EXPECT_EQ(blocks - 2, BlocksOfC()) << "a directory goes with its subtree";
+
+    // An executable rewritten with other imports is read again, and counts one more use.
+    ASSERT_TRUE(disk_.AddFile("Bin/App.exe", BuildPeFile({.imports = {"foo.dll", "baz.dll", "qux.dll"}})));
+    EXPECT_TRUE(DriveMap_UpdateEntry(0, "c:\\bin\\app.exe"));
+    EXPECT_EQ(2, GetUsageCount(Find("C:\\Bin\\App.exe")));
+
+    ASSERT_EQ(0, std::remove(disk_.Path("Gone.txt").c_str()));
+    EXPECT_TRUE(DriveMap_UpdateEntry(0, "C:\\Gone.txt"));
+    EXPECT_EQ(nullptr, Find("C:\\Gone.txt"));
+
+    // A new executable far below: its directories are made, its references read, its short name
+    // capitalised.
+    ASSERT_TRUE(disk_.AddFile("New/Deeper/tool.exe", BuildPeFile({.imports = {"tool32.dll"}})));
+    EXPECT_TRUE(DriveMap_UpdateEntry(0, "C:\\New\\Deeper\\TOOL.EXE"));
+    ASSERT_NE(nullptr, Find("C:\\New\\Deeper\\tool.exe"));
+    EXPECT_STREQ("Tool.exe", GetEntryName(Find("C:\\New\\Deeper\\tool.exe")));
+
+    EXPECT_TRUE(DriveMap_IncrementEntryUsageCount(0, "C:\\AUTOEXEC.BAT", 4));
+    EXPECT_EQ(5, GetUsageCount(Find("C:\\AUTOEXEC.BAT")));
+    ASSERT_TRUE(disk_.AddFile("Docs/Notes.txt"));
+    EXPECT_TRUE(DriveMap_IncrementEntryUsageCount(0, "C:\\Docs\\Notes.txt", 7));
+    EXPECT_EQ(7, GetUsageCount(Find("C:\\Docs\\Notes.txt")));
+
+    // A file to another directory, and a directory with its subtree into directories the map does
+    // not hold yet.
+    Rename("Docs/document-number-10001.doc", "Bin/document-number-10001.doc");
+    EXPECT_TRUE(DriveMap_Move("C:\\Bin\\document-number-10001.doc", "C:\\Docs\\document-number-10001.doc"));
+    ASSERT_TRUE(disk_.AddDir("Far/Away"));
+    Rename("Dir", "Far/Away/Dir");
+    EXPECT_TRUE(DriveMap_Move("C:\\Far\\Away\\Dir", "C:\\Dir"));
+    EXPECT_NE(nullptr, Find("C:\\Far\\Away\\Dir\\Sub\\z.txt"));
+    EXPECT_EQ(blocks - 2 + 2 + 2, BlocksOfC()) << "New, Deeper, Far and Away made; Dir and Sub kept";
+
+    EXPECT_EQ(DRIVEMAP_OK, DriveMap_GetError());
+    EXPECT_EQ(Flags(), MapFlags(1, 1, 0));
+    ExpectSavesAndLoadsBack();
+    ExpectTheMapOfAFreshBuild();
+}
+
+// The record is copied byte for byte and the old one removed, with both in one block and with a
+// target block that moves as it grows.
+TEST_F(Changes, AMovedRecordKeepsEveryByteInItsOwnBlockAndInOneThatMoves) {
+    BuildSampleMap();
+    HostMachine_MoveEveryReallocation(1);
+    auto expectMovedToTheEnd = [&](const char *path, const std::string &bytes, DirectoryBlock *blockBefore) {
+        EntryPosition position;
+        ASSERT_TRUE(ResolvePath(path, &position));
+        const EntryRecord *record = LoadPtr32<EntryRecord>(&position.pEntry);
+        DirectoryBlock *block = LoadPtr32<DirectoryBlock>(&position.pBlock);
+        EXPECT_EQ(bytes, Bytes(record));
+        EXPECT_EQ(BlockEnd(block), reinterpret_cast<const BYTE *>(record) + GetEntryLength(record));
+        EXPECT_NE(blockBefore, block) << "the block moved as it grew";
+    };
+    DirectoryBlock *bin = GetChildBlock(Find("C:\\Bin")), *docs = GetChildBlock(Find("C:\\Docs"));
+    const WORD binRecords = GetBlockEntryCount(bin), docsRecords = GetBlockEntryCount(docs);
+    const std::string app = Bytes(Find("C:\\Bin\\App.exe"));
+    ASSERT_TRUE(disk_.AddFile("Bin/Other.exe"));
+
+    // A rename: the record keeps its name, and goes to the end of its block.
+    EXPECT_TRUE(DriveMap_Move("C:\\Bin\\Renamed.exe", "C:\\Bin\\App.exe"));
+    expectMovedToTheEnd("C:\\Bin\\App.exe", app, bin);
+    EXPECT_EQ(nullptr, Find("C:\\Bin\\Renamed.exe"));
+    EXPECT_EQ(binRecords, GetBlockEntryCount(GetChildBlock(Find("C:\\Bin"))));
+
+    EXPECT_TRUE(DriveMap_Move("C:\\Docs\\App.exe", "C:\\Bin\\App.exe"));
+    expectMovedToTheEnd("C:\\Docs\\App.exe", app, docs);
+    EXPECT_EQ(binRecords - 1, GetBlockEntryCount(GetChildBlock(Find("C:\\Bin"))));
+    EXPECT_EQ(docsRecords + 1, GetBlockEntryCount(GetChildBlock(Find("C:\\Docs"))));
+    EXPECT_EQ(nullptr, Find("C:\\Bin\\App.exe"));
+
+    // The same path in another case changes nothing; an old path the map does not hold is an
+    // update of the new one.
+    const std::vector<std::string> before = DumpMap();
+    EXPECT_TRUE(DriveMap_Move("c:\\docs\\app.EXE", "C:\\Docs\\App.exe"));
+    EXPECT_EQ(before, DumpMap());
+    EXPECT_TRUE(DriveMap_Move("C:\\Bin\\Other.exe", "C:\\Bin\\Nowhere.exe"));
+    EXPECT_EQ(1, GetUsageCount(Find("C:\\Bin\\Other.exe")));
+    EXPECT_FALSE(DriveMap_Move("C:\\Bin\\Missing.exe", "C:\\Bin\\Nowhere.exe"));
+    EXPECT_EQ(DRIVEMAP_BAD_PATH, DriveMap_GetError());
+    ExpectSavesAndLoadsBack();
+}
+
+// A directory moves with its whole subtree within its drive. Where its blocks cannot follow (to
+// another drive, into its own subtree) the old record goes with its subtree, as a file's does when
+// it cannot be copied: no record is left naming a freed block.
+TEST_F(Changes, ADirectoryMovesWithItsSubtreeOnItsDriveAndIsDroppedWhereItCannotGo) {
+    BuildSampleMap();
+    HostMachine_MoveEveryReallocation(1);
+    const WORD blocks = BlocksOfC();
+    EXPECT_TRUE(DriveMap_Move("C:\\Renamed", "C:\\Dir"));  // a rename in one block
+    EXPECT_TRUE(DriveMap_Move("C:\\Docs\\Dir", "C:\\Dir"));
+    EXPECT_EQ(blocks, BlocksOfC());
+    EXPECT_EQ(nullptr, Find("C:\\Dir"));
+    EXPECT_NE(nullptr, Find("C:\\Docs\\Dir\\Sub\\z.txt"));
+    ASSERT_TRUE(CheckMapInvariants());
+
+    EXPECT_FALSE(DriveMap_Move("C:\\Docs\\Dir\\Sub\\Dir", "C:\\Docs\\Dir"));
+    EXPECT_EQ(DRIVEMAP_BAD_PATH, DriveMap_GetError());
+    EXPECT_EQ(blocks - 2, BlocksOfC());
+    EXPECT_EQ(nullptr, Find("C:\\Docs\\Dir"));
+
+    TempTree other;
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED, other.Root().c_str()));
+    EXPECT_FALSE(DriveMap_Move("D:\\Old", "C:\\Old"));
+    EXPECT_EQ(DRIVEMAP_BAD_PATH, DriveMap_GetError());
+    EXPECT_EQ(blocks - 4, BlocksOfC());
+    EXPECT_EQ(nullptr, Find("C:\\Old"));
+    EXPECT_EQ(nullptr, Find("D:\\Old"));
+    ExpectSavesAndLoadsBack();
+}
+
+enum Export { kDelete, kUpdate, kUse };
+
+TEST_F(Changes, ResultsAndErrorCodesByPathAndKindOfDrive) {
+    ASSERT_TRUE(disk_.AddFile("a.txt"));
+    ASSERT_TRUE(disk_.AddFile("Folder/in.txt"));
+    ASSERT_TRUE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
+    ASSERT_TRUE(disk_.AddFile("OnDisk.txt"));
+    ASSERT_TRUE(disk_.AddDir("OnDiskDir"));
+    TempTree other;
+    ASSERT_TRUE(HostMachine_MapDrive('E', DRIVE_FIXED, other.Root().c_str()));
+    ASSERT_TRUE(other.AddFile("Root.txt"));
+    ASSERT_TRUE(HostMachine_MapDrive('A', DRIVE_REMOVABLE, nullptr));
+    ASSERT_TRUE(HostMachine_MapDrive('N', DRIVE_REMOTE, disk_.Root().c_str()));
+    HostMachine_SetVersion(0xC3B60004), HostMachine_SetVwin32(1);
+    ResetDriveClassState();  // the build found NT
+    ASSERT_TRUE(HostMachine_SubstDrive('S', "C:\\Folder"));
+    ASSERT_TRUE(HostMachine_SubstDrive('T', "S:\\"));
+    const std::string tooLong = "C:\\" + std::string(297, 'x');
+
+    const struct {
+        Export call;
+        const char *path;
+        BOOL result;
+        DWORD error;
+    } calls[] = {
+        // Paths no change works on.
+        {kDelete, nullptr, 0, DRIVEMAP_NOT_FOUND},
+        {kUpdate, "", 0, DRIVEMAP_BAD_PATH},
+        {kUse, "a.txt", 0, DRIVEMAP_BAD_PATH},
+        {kDelete, tooLong.c_str(), 0, DRIVEMAP_NOT_FOUND},
+        {kUpdate, "C:\\*.txt", 0, DRIVEMAP_BAD_PATH},
+        // Drives the map does not cover; a substitution of a substitution ends there.
+        {kDelete, "A:\\x", 0, DRIVEMAP_DRIVE_NOT_MAPPED},
+        {kUpdate, "N:\\a.txt", 0, DRIVEMAP_DRIVE_NOT_MAPPED},
+        {kUse, "T:\\in.txt", 0, DRIVEMAP_DRIVE_NOT_MAPPED},
+        // A drive root has no record.
+        {kDelete, "C:\\", 0, DRIVEMAP_OK},
+        {kUpdate, "C:\\", 0, DRIVEMAP_OK},
+        {kUse, "C:\\", 0, DRIVEMAP_BAD_PATH},
+        // Not in the map: nothing on disk, a directory, a file (added, then found).
+        {kDelete, "C:\\nothing.txt", 0, DRIVEMAP_NOT_FOUND},
+        {kUpdate, "C:\\nothing.txt", 0, DRIVEMAP_OK},
+        {kUse, "C:\\nothing.txt", 0, DRIVEMAP_OK},
+        {kUpdate, "C:\\OnDiskDir", 1, DRIVEMAP_OK},
+        {kUse, "C:\\OnDiskDir", 1, DRIVEMAP_OK},
+        {kUse, "C:\\OnDisk.txt", 1, DRIVEMAP_OK},
+        {kUpdate, "C:\\OnDisk.txt", 1, DRIVEMAP_OK},
+        // Found through the substituted drive; deleted although still on disk.
+        {kUse, "S:\\in.txt", 1, DRIVEMAP_OK},
+        {kUpdate, "S:\\IN.TXT", 1, DRIVEMAP_OK},
+        {kDelete, "S:\\in.txt", 1, DRIVEMAP_OK},
+        {kDelete, "C:\\Folder\\in.txt", 0, DRIVEMAP_NOT_FOUND},
+        // A path whose leading part names a file resolves to that file.
+        {kDelete, "C:\\a.txt\\more", 1, DRIVEMAP_OK},
+        // A fixed drive the table does not hold gets a record, and its root block with the file.
+        {kUpdate, "E:\\ROOT.TXT", 1, DRIVEMAP_OK},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(std::string(c.path ? c.path : "(null)") + " call " + std::to_string(c.call));
+        gErrorCode = 99;
+        const BOOL result = c.call == kDelete   ? DriveMap_DeleteEntry(0, c.path)
+                            : c.call == kUpdate ? DriveMap_UpdateEntry(0, c.path)
+                                                : DriveMap_IncrementEntryUsageCount(0, c.path, 1);
+        EXPECT_EQ(c.result, result);
+        EXPECT_EQ(c.error, gErrorCode);
+        EXPECT_EQ(0u, gCriticalFlag);
+    }
+    EXPECT_EQ(nullptr, Find("C:\\a.txt"));
+    EXPECT_EQ(nullptr, Find("C:\\OnDiskDir"));
+    EXPECT_EQ(2, GetUsageCount(Find("C:\\OnDisk.txt")));
+    EXPECT_STREQ("Root.txt", GetEntryName(Find("E:\\Root.txt")));
+    ExpectSavesAndLoadsBack();
+}
+
+TEST_F(Changes, UsesWrapAtSixteenBitsAndStampTheLocalTime) {
+    ASSERT_TRUE(disk_.AddFile("a.txt"));
+    ASSERT_TRUE(disk_.AddDir("Dir"));
+    ASSERT_TRUE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
+    const SYSTEMTIME later = {2031, 6, 0, 15, 13, 45, 31, 0};
+    HostMachine_FreezeLocalTime(&later);
+    auto usedStamp = [&] {
+        const BYTE *tail = GetFileTail(Find("C:\\a.txt"));
+        return std::make_pair(LoadField<WORD>(tail + FILE_TAIL_USED_DATE), LoadField<WORD>(tail + FILE_TAIL_USED_TIME));
+    };
+    SetUsageCount(Find("C:\\a.txt"), 65534);
+    EXPECT_TRUE(DriveMap_IncrementEntryUsageCount(0, "C:\\a.txt", 3));
+    EXPECT_EQ(1, GetUsageCount(Find("C:\\a.txt")));
+    EXPECT_EQ(std::make_pair(WORD{(2031 - 1980) * 512 + 6 * 32 + 15}, WORD{13 * 2048 + 45 * 32 + 15}), usedStamp());
+    EXPECT_TRUE(DriveMap_IncrementEntryUsageCount(0, "C:\\a.txt", 0x00010002));
+    EXPECT_EQ(3, GetUsageCount(Find("C:\\a.txt")));
+    const SYSTEMTIME evenLater = {2032, 1, 0, 1, 0, 0, 0, 0};
+    HostMachine_FreezeLocalTime(&evenLater);
+    EXPECT_TRUE(DriveMap_IncrementEntryUsageCount(0, "C:\\a.txt", 0));
+    EXPECT_EQ(3, GetUsageCount(Find("C:\\a.txt")));
+    EXPECT_EQ(std::make_pair(WORD{(2032 - 1980) * 512 + 32 + 1}, WORD{0}), usedStamp());
+    SetUsageCount(Find("C:\\a.txt"), 65535);
+    EXPECT_TRUE(DriveMap_UpdateEntry(0, "C:\\a.txt"));
+    EXPECT_EQ(0, GetUsageCount(Find("C:\\a.txt")));
+
+    // The dirty flag is set once the path is known to be full, whatever comes of it.
+    const std::vector<std::string> before = DumpMap();
+    for (const char *path : {"C:\\Dir", "C:\\nothing.txt", "relative.txt"}) {
+        gDirtyFlag = 0;
+        DriveMap_IncrementEntryUsageCount(0, path, 1);
+        EXPECT_EQ(path[0] == 'C', gDirtyFlag == 1) << path;
+    }
+    EXPECT_EQ(before, DumpMap());
+}
+
+// Calls into the library from inside another export.
+struct Nested {
+    static int WINAPI OnFile(void *, char *, FIND_DATA *, LONG) {
+        refused = !DriveMap_UpdateSystemIniEntry();
+        return 1;
+    }
+    static LRESULT CALLBACK OnMessage(HWND, UINT, WPARAM, LPARAM) {
+        refused = !DriveMap_DeleteEntry(0, "C:\\a.txt") && !DriveMap_UpdateSystemIniEntry();
+        critical = DriveMap_GetCritical();
+        return 0;
+    }
+    static inline BOOL refused = FALSE;
+    static inline DWORD critical = 0;
+};
+
+// While the flag is set the changing exports refuse and touch nothing, but the SYSTEM.INI update
+// runs and clears it. It still refuses inside another export, like every export that changes
+// records: here a build's client callback, and a window procedure run by an update's import scan.
+TEST_F(Changes, TheCriticalFlagRefusesEveryChangeButTheSystemIniUpdate) {
+    ASSERT_TRUE(disk_.AddFile("a.txt"));
+    ASSERT_TRUE(disk_.AddFile("WINDOWS/SYSTEM.INI", "[boot]"));
+    ASSERT_TRUE(DriveMap_BuildAll(nullptr, nullptr, nullptr));
+    const std::vector<std::string> before = DumpMap();
+    SetCritical(1);
+    gErrorCode = 99, gDirtyFlag = 0;
+    EXPECT_FALSE(DriveMap_DeleteEntry(0, "C:\\a.txt"));
+    EXPECT_FALSE(DriveMap_UpdateEntry(0, "C:\\a.txt"));
+    EXPECT_FALSE(DriveMap_IncrementEntryUsageCount(0, "C:\\a.txt", 1));
+    EXPECT_FALSE(DriveMap_Move("C:\\b.txt", "C:\\a.txt"));
+    EXPECT_EQ(before, DumpMap());
+    EXPECT_EQ(Flags(), MapFlags(1, 0, 1));
+    EXPECT_EQ(99u, gErrorCode);
+    // The operations those exports share give the flag back as they found it.
+    EXPECT_TRUE(DeletePathEntry("C:\\a.txt"));
+    EXPECT_EQ(1u, gCriticalFlag);
+
+    const std::string systemIni = "[boot]\r\nshell=progman.exe\r\n";
+    ASSERT_TRUE(disk_.AddFile("WINDOWS/SYSTEM.INI", systemIni));
+    EXPECT_TRUE(DriveMap_UpdateSystemIniEntry());
+    EXPECT_EQ(Flags(), MapFlags(1, 1, 0));
+    EXPECT_EQ(DRIVEMAP_OK, gErrorCode);
+    EXPECT_EQ(systemIni.size(), GetEntryFileSize(Find("C:\\WINDOWS\\SYSTEM.INI")));
+
+    ASSERT_TRUE(DriveMap_BuildAll(nullptr, Nested::OnFile, nullptr));
+    EXPECT_TRUE(Nested::refused);
+    Nested::refused = FALSE;
+    const HWND window = HostMachine_CreateWindow(Nested::OnMessage);
+    ASSERT_TRUE(disk_.AddFile("Tool.exe", BuildPeFile({.imports = {"tool32.dll"}})));
+    ASSERT_TRUE(PostMessageA(window, WM_USER, 0, 0));
+    EXPECT_TRUE(DriveMap_UpdateEntry(0, "C:\\Tool.exe"));
+    EXPECT_TRUE(Nested::refused);
+    EXPECT_EQ(1u, Nested::critical);
+    EXPECT_NE(nullptr, Find("C:\\WINDOWS\\SYSTEM.INI"));
+    ExpectSavesAndLoadsBack();
+}
+
+// Each change with too little global memory: below the reference buffer (a loaded map has none
+// yet), below the import scanner's buffers, and with both but no room to grow the Docs block. It
+// gives the documented result, leaks nothing (the fixture counts the blocks), and every record but
+// the changed path's stays.
+TEST_F(Changes, OutOfMemoryGivesTheDocumentedResultAndKeepsTheMapWhole) {
+    BuildSampleMap();
+    ASSERT_TRUE(disk_.AddFile("Bin/new.txt"));
+    ASSERT_TRUE(disk_.AddFile("Docs/New/f.txt"));
+    ASSERT_TRUE(disk_.AddFile("WINDOWS/SYSTEM.INI"));
+    const unsigned long kNoReferenceBuffer = REFERENCE_BUFFER_SIZE - 1, kNoScanBuffers = SCAN_HEADER_BUFFER_SIZE - 1;
+    const struct {
+        const char *what;
+        std::function<BOOL()> call;
+        unsigned long limit;
+        DWORD error;
+        std::string gone;  // the path whose records may be lost
+    } cases[] = {
+        {"delete", [] { return DriveMap_DeleteEntry(0, "C:\\Bin\\App.exe"); }, kNoReferenceBuffer, 3, ""},
+        {"update", [] { return DriveMap_UpdateEntry(0, "C:\\Bin\\App.exe"); }, kNoReferenceBuffer, 3, ""},
+        {"update, new", [] { return DriveMap_UpdateEntry(0, "C:\\Bin\\new.txt"); }, kNoScanBuffers, 1, ""},
+        {"update, remade", [] { return DriveMap_UpdateEntry(0, "C:\\Bin\\App.exe"); }, kNoScanBuffers, 1, ""},
+        {"update, new directory", [] { return DriveMap_UpdateEntry(0, "C:\\Docs\\New\\f.txt"); }, kNoGrowth, 1, ""},
+        {"update, remade", [] { return DriveMap_UpdateEntry(0, "C:\\Docs\\document-number-10000.doc"); }, kNoGrowth, 1,
+         ""},
+        {"SYSTEM.INI", [] { return DriveMap_UpdateSystemIniEntry(); }, kNoReferenceBuffer, 3, ""},
+        {"use", [] { return DriveMap_IncrementEntryUsageCount(0, "C:\\a.txt", 1); }, kNoReferenceBuffer, 3, ""},
+        {"use, new", [] { return DriveMap_IncrementEntryUsageCount(0, "C:\\Bin\\new.txt", 1); }, kNoScanBuffers, 1, ""},
+        {"move", [] { return DriveMap_Move("C:\\Docs\\App.exe", "C:\\Bin\\App.exe"); }, kNoGrowth, 1,
+         "C:\\Bin\\App.exe"},
+        {"move, directory", [] { return DriveMap_Move("C:\\Docs\\Dir", "C:\\Dir"); }, kNoGrowth, 1, "C:\\Dir"},
+        {"move, update", [] { return DriveMap_Move("C:\\Docs\\New\\f.txt", "C:\\Nowhere.txt"); }, kNoGrowth, 1, ""},
+    };
+    auto isGone = [](const std::string &line, const std::string &gone) {
+        return !gone.empty() && (line.starts_with(gone + " ") || line.starts_with(gone + "\\"));
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetTestMap();
+        ASSERT_TRUE(DriveMap_ReadAll(0));
+        const std::vector<std::string> before = DumpMap();
+        HostMachine_LimitAllocations(c.limit);
+        const BOOL result = c.call();
+        HostMachine_LimitAllocations(0);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(c.error, DriveMap_GetError());
+        EXPECT_EQ(0u, gCriticalFlag);
+        const std::vector<std::string> after = DumpMap();
+        const std::set<std::string> kept(after.begin(), after.end());
+        for (const std::string &line : before) {
+            if (!isGone(line, c.gone)) EXPECT_TRUE(kept.count(line)) << "lost: " << line;
+        }
+        EXPECT_EQ(c.gone.empty(), after.size() >= before.size());
+        ExpectSavesAndLoadsBack();
+    }
+}
+
+}  // namespace
