@@ -28,18 +28,6 @@ constexpr DWORD kLastNewHeaderInFirstBlock = 0x4FF0;
 constexpr WORD kNeSignature = 0x454E;   // "NE"
 constexpr DWORD kPeSignature = 0x4550;  // "PE\0\0"
 
-BOOL EnsureScanBuffers() {
-    if (gScanNameBuffer == nullptr) {
-        DWORD cb = SCAN_NAME_BUFFER_SIZE;
-        gScanNameBuffer = static_cast<LPSTR>(AllocLockedBuffer(&cb, /*cbStep=*/0));
-    }
-    if (gScanHeaderBuffer == nullptr) {
-        DWORD cb = SCAN_HEADER_BUFFER_SIZE;
-        gScanHeaderBuffer = static_cast<BYTE *>(AllocLockedBuffer(&cb, /*cbStep=*/0));
-    }
-    return gScanNameBuffer != nullptr && gScanHeaderBuffer != nullptr;
-}
-
 // Checks the MS-DOS header, finds the new header and hands over to the NE or PE branch, which
 // fill the name buffer. 1 with *pdwKind set when the file was scanned.
 BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
@@ -161,6 +149,18 @@ BOOL IsSystemModule(LPCSTR name, DWORD kind) {
     GetSystemModuleKey(key, name, kind);
     CharLowerA(key);
     return IsInSystemFilesList(key);
+}
+
+BOOL EnsureScanBuffers() {
+    if (gScanNameBuffer == nullptr) {
+        DWORD cb = SCAN_NAME_BUFFER_SIZE;
+        gScanNameBuffer = static_cast<LPSTR>(AllocLockedBuffer(&cb, /*cbStep=*/0));
+    }
+    if (gScanHeaderBuffer == nullptr) {
+        DWORD cb = SCAN_HEADER_BUFFER_SIZE;
+        gScanHeaderBuffer = static_cast<BYTE *>(AllocLockedBuffer(&cb, /*cbStep=*/0));
+    }
+    return gScanNameBuffer != nullptr && gScanHeaderBuffer != nullptr;
 }
 
 void FreeScanBuffers() {

@@ -40,5 +40,10 @@ LPSTR ReadModuleReferences(LPCSTR path, DWORD *pdwKind);
 // Windows\System). Loads the list on first need; 0 when it cannot be loaded.
 BOOL IsSystemModule(LPCSTR name, DWORD kind);
 
+// Allocates the scan buffers that are absent. 1 when both are there. Without them a scan reports
+// every file as not scanned, so callers that must not record an executable as unscanned for want
+// of memory ask first.
+BOOL EnsureScanBuffers();
+
 // Releases both scan buffers; the next scan allocates them again. Safe when they are absent.
 void FreeScanBuffers();

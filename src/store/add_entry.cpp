@@ -9,7 +9,8 @@
 
 #include <cstring>
 
-EntryRecord *AddEntry(DirectoryBlock *block, LPCSTR name, LPCSTR fullPath, BOOL isDirectory, WORD usageCount) {
+EntryRecord *AddEntry(DirectoryBlock *block, LPCSTR name, LPCSTR fullPath, BOOL isDirectory, WORD usageCount,
+                      DirectoryBlock **ppBlock) {
     if (block == nullptr || name == nullptr || (!isDirectory && fullPath == nullptr)) return nullptr;
     if (GetBlockEntryCount(block) == 0xFFFF) return nullptr;
 
@@ -39,6 +40,7 @@ EntryRecord *AddEntry(DirectoryBlock *block, LPCSTR name, LPCSTR fullPath, BOOL 
     }
     EntryRecord *added = AppendNewRecord(block, &record, name, &find);
     gDirtyFlag = 1;
+    if (ppBlock != nullptr) *ppBlock = block;
     return added;
 }
 

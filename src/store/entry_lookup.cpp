@@ -1,6 +1,5 @@
 #include "store/entry_lookup.h"
 
-#include "scan/drive_class.h"
 #include "store/path_lookup.h"
 #include "support/path_utils.h"
 
@@ -15,26 +14,9 @@ BOOL LookUpEntry(LPCSTR path, EntryPosition *position, LPSTR lookedUp, DWORD *pE
     }
     CHAR current[PATH_BUFFER_SIZE];
     std::strcpy(current, path);
-    BOOL found = 0;
-    for (BOOL rewritten = 0;;) {
-        if (ResolvePath(current, position)) {
-            found = 1;
-            break;
-        }
-        const DWORD driveClass = ClassifyDrive(current);
-        if (driveClass == DRIVE_CLASS_SUBST && !rewritten) {
-            CHAR truePath[PATH_BUFFER_SIZE];
-            if (!GetFullPath(truePath, current)) {
-                *pError = DRIVEMAP_DRIVE_NOT_MAPPED;
-                break;
-            }
-            std::strcpy(current, truePath);
-            rewritten = 1;
-            continue;
-        }
-        *pError = driveClass == DRIVE_CLASS_FIXED ? DRIVEMAP_NOT_FOUND : DRIVEMAP_DRIVE_NOT_MAPPED;
-        break;
-    }
+    const DWORD outcome = LookUpFullPath(current, position);
     if (lookedUp != nullptr) std::strcpy(lookedUp, current);
-    return found;
+    if (outcome == LOOKUP_FOUND) return 1;
+    *pError = outcome == LOOKUP_NOT_IN_MAP ? DRIVEMAP_NOT_FOUND : DRIVEMAP_DRIVE_NOT_MAPPED;
+    return 0;
 }

@@ -1,5 +1,6 @@
 #include "store/path_lookup.h"
 
+#include "scan/drive_class.h"
 #include "store/drive_table.h"
 #include "store/entry_records.h"
 #include "store/module_state.h"
@@ -94,6 +95,19 @@ BOOL ResolvePath(LPCSTR path, EntryPosition *position) {
     if (drive == nullptr) return 0;
     gCurrentDrive = drive;
     return WalkPath(path, position, /*directoriesOnly=*/0);
+}
+
+DWORD LookUpFullPath(LPSTR workPath, EntryPosition *position) {
+    for (BOOL rewritten = 0;;) {
+        if (ResolvePath(workPath, position)) return LOOKUP_FOUND;
+        const DWORD driveClass = ClassifyDrive(workPath);
+        if (driveClass == DRIVE_CLASS_FIXED) return LOOKUP_NOT_IN_MAP;
+        if (driveClass != DRIVE_CLASS_SUBST || rewritten) return LOOKUP_NOT_COVERED;
+        CHAR truePath[PATH_BUFFER_SIZE];
+        if (!GetFullPath(truePath, workPath)) return LOOKUP_NOT_COVERED;
+        strcpy(workPath, truePath);
+        rewritten = 1;
+    }
 }
 
 void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {

@@ -19,6 +19,19 @@ BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly);
 // *position cleared and the current drive unchanged, when the map holds no record of that drive.
 BOOL ResolvePath(LPCSTR path, EntryPosition *position);
 
+// How LookUpFullPath ended.
+#define LOOKUP_FOUND 0        // *position holds the path's record (or a drive root)
+#define LOOKUP_NOT_IN_MAP 1   // the path lies on a fixed drive, the kind the map covers, but is not in it
+#define LOOKUP_NOT_COVERED 2  // the path lies on a drive of another kind
+
+// The lookup of a full path that the exports share: ResolvePath of `workPath` (a 300-byte buffer
+// holding a full path of at most 299 characters); when that fails on a substituted drive,
+// `workPath` becomes the path's true path (GetFullPath) and is resolved again, once. A true path
+// that is itself on a substituted drive, or that cannot be had, counts as not covered, so the
+// rewrite always ends; `workPath` is replaced only by a true path actually had. On
+// LOOKUP_NOT_IN_MAP `workPath` holds the path as it lies on its fixed drive.
+DWORD LookUpFullPath(LPSTR workPath, EntryPosition *position);
+
 // Links the builder's new `block` to the record of its directory `path` on the current drive: the
 // record's pChildBlock/wChildId name the block, the block's pParent/wParentId name the record's
 // block. For the drive's root the block gets no parent. Does nothing when the directory's record
