@@ -8,78 +8,6 @@
 namespace drivemap {
 namespace {
 
-// Record fields are unaligned; pointer fields are 32 bits wide and hold global memory, which lies
-// below 4 GiB, so they are read zero-extended.
-template <typename T>
-T LoadField(const void *field) {
-    T value;
-    std::memcpy(&value, field, sizeof value);
-    return value;
-}
-
-const BYTE *LoadPtr32(const void *field) {
-    return reinterpret_cast<const BYTE *>(static_cast<uintptr_t>(LoadField<PTR32>(field)));
-}
-
-constexpr DWORD kDirectoryRecordFixed = offsetof(EntryRecord, szName) + 1;
-
-// The name of a record of cbRecord bytes (at least kDirectoryRecordFixed), never past the record.
-std::string_view RecordName(const BYTE *record, WORD cbRecord) {
-    const char *name = reinterpret_cast<const char *>(record + offsetof(EntryRecord, szName));
-    return std::string_view(name, strnlen(name, cbRecord - offsetof(EntryRecord, szName)));
-}
-
-// A block waiting to be walked, with its directory's path when paths are wanted.
-struct PendingBlock {
-    const BYTE *block;
-    std::string path;
-};
-
-// Walks every block of the drive whose root block is `rootBlock`, depth-first with a stack of its
-// own (a deep tree costs memory, not the call stack): onBlock(block) for each, then
-// onRecord(record, directoryPath) for each of its records. A block's records are read only while
-// they lie within dwUsed, so that a map changed under the walk cannot lead it astray. Directory
-// paths ("C:\", "C:\DIR\") are built only when `withPaths` is set.
-template <typename OnBlock, typename OnRecord>
-void WalkDrive(char letter, const BYTE *rootBlock, bool withPaths, OnBlock onBlock, OnRecord onRecord) {
-    std::vector<PendingBlock> pending;
-    pending.push_back({rootBlock, withPaths ? std::string{letter, ':', '\\'} : std::string()});
-    while (!pending.empty()) {
-        const PendingBlock current = std::move(pending.back());
-        pending.pop_back();
-        const BYTE *block = current.block;
-        onBlock(block);
-        const DWORD cbUsed = LoadField<DWORD>(block + offsetof(DirectoryBlock, dwUsed));
-        const WORD cEntries = LoadField<WORD>(block + offsetof(DirectoryBlock, wEntryCount));
-        DWORD offset = sizeof(DirectoryBlock);
-        for (WORD i = 0; i < cEntries && offset + kDirectoryRecordFixed <= cbUsed; ++i) {
-            const BYTE *record = block + offset;
-            const WORD cbRecord = LoadField<WORD>(record + offsetof(EntryRecord, wLength));
-            if (cbRecord < kDirectoryRecordFixed || offset + cbRecord > cbUsed) break;
-            onRecord(record, current.path);
-            const WORD wFlags = LoadField<WORD>(record + offsetof(EntryRecord, wFlags));
-            const BYTE *child = LoadPtr32(record + offsetof(EntryRecord, u1));
-            if (!(wFlags & ENTRY_IS_FILE) && child != nullptr) {
-                pending.push_back({child, withPaths ? current.path + std::string(RecordName(record, cbRecord)) + "\\"
-                                                    : std::string()});
-            }
-            offset += cbRecord;
-        }
-    }
-}
-
-// Each drive of the loaded map, A: to Z:, with its root block. A drive the lookup does not find is
-// not in the map.
-template <typename OnDrive>
-void ForEachDrive(GetEntryFunction getEntry, OnDrive onDrive) {
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        const char root[] = {letter, ':', '\\', '\0'};
-        EntryPosition position{};
-        if (!getEntry(0, root, &position)) continue;
-        if (const BYTE *rootBlock = LoadPtr32(&position.pBlock)) onDrive(letter, rootBlock);
-    }
-}
-
 // Extensions that NE and PE executables carry: programs, libraries, drivers, controls, control
 // panel applets, screen savers, fonts, codecs, input methods, resource modules, EFI applications.
 constexpr const char *kExecutableExtensions[] = {"386", "acm", "ax",  "com", "cpl", "dll", "drv", "efi", "exe",
@@ -103,13 +31,13 @@ std::vector<DriveCounts> CollectMapStatistics(GetEntryFunction getEntry) {
     std::vector<DriveCounts> drives;
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
         MapCounts counts;
-        WalkDrive(
-            letter, rootBlock, /*withPaths=*/false,
+        WalkBlocks(
+            rootBlock, std::string(), /*withPaths=*/false,
             [&](const BYTE *block) {
                 counts.cBlocks++;
                 counts.cbBlocks += LoadField<DWORD>(block + offsetof(DirectoryBlock, dwUsed));
             },
-            [&](const BYTE *record, const std::string &) {
+            [&](const BYTE *record, WORD, const std::string &) {
                 const WORD wFlags = LoadField<WORD>(record + offsetof(EntryRecord, wFlags));
                 if (!(wFlags & ENTRY_IS_FILE)) {
                     counts.cDirectories++;
@@ -143,11 +71,10 @@ bool HasExecutableExtension(std::string_view name) {
 uint64_t ForEachUnscannedExecutable(GetEntryFunction getEntry, const std::function<void(const std::string &)> &visit) {
     uint64_t count = 0;
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
-        WalkDrive(
-            letter, rootBlock, /*withPaths=*/static_cast<bool>(visit), [](const BYTE *) {},
-            [&](const BYTE *record, const std::string &directory) {
+        WalkBlocks(
+            rootBlock, std::string{letter, ':', '\\'}, /*withPaths=*/static_cast<bool>(visit), [](const BYTE *) {},
+            [&](const BYTE *record, WORD cbRecord, const std::string &directory) {
                 const WORD wFlags = LoadField<WORD>(record + offsetof(EntryRecord, wFlags));
-                const WORD cbRecord = LoadField<WORD>(record + offsetof(EntryRecord, wLength));
                 const std::string_view nameView = RecordName(record, cbRecord);
                 if (!(wFlags & ENTRY_IS_FILE) || (wFlags & ENTRY_SCANNED) || !HasExecutableExtension(nameView)) return;
                 ++count;

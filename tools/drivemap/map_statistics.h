@@ -3,7 +3,7 @@
 // directory records.
 #pragma once
 
-#include "pwdvmp32.h"
+#include "map_records.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,8 +30,6 @@ struct DriveCounts {
     char chLetter;
     MapCounts counts;
 };
-
-typedef BOOL(WINAPI *GetEntryFunction)(DWORD callerValue, LPCSTR path, EntryPosition *position);
 
 // Counts every drive of the loaded map, A: to Z:, through `getEntry` (DriveMap_GetEntry of the
 // loaded library). A drive the lookup does not find is not in the map.

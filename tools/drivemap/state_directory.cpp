@@ -71,4 +71,11 @@ std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::st
     return path.string();
 }
 
+std::optional<std::string> ExistingStateDirectory(const std::string &dir) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::canonical(dir, ec);
+    if (ec || !std::filesystem::is_directory(path, ec)) return std::nullopt;
+    return path.string();
+}
+
 }  // namespace drivemap

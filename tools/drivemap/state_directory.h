@@ -14,4 +14,8 @@ std::string DefaultStateDirectory();
 // Returns the directory's absolute, normalised path, or nothing with `error` set.
 std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::string &error);
 
+// The absolute, normalised path of `dir` when it is an existing directory; nothing (and nothing
+// created) otherwise. For commands that only read.
+std::optional<std::string> ExistingStateDirectory(const std::string &dir);
+
 }  // namespace drivemap

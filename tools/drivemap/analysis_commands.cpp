@@ -1,0 +1,7 @@
+#include "command_context.h"
+
+namespace drivemap {
+
+void AddAnalysisCommands(CLI::App &, Options &, CommandTable &) {}
+
+}  // namespace drivemap

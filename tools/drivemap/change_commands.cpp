@@ -1,0 +1,7 @@
+#include "command_context.h"
+
+namespace drivemap {
+
+void AddChangeCommands(CLI::App &, Options &, CommandTable &) {}
+
+}  // namespace drivemap
