@@ -85,18 +85,17 @@ nlohmann::json StatisticsJson(const std::vector<DriveCounts> &drives, const Stat
             {"total", CountsJson(TotalCounts(drives))}};
 }
 
-void PrintStatisticsText(const std::vector<DriveCounts> &drives, const StatePlace &state) {
-    std::printf("Map file: %s (%llu bytes)\n\n", Printable(state.MapFile()).c_str(),
-                static_cast<unsigned long long>(MapFileBytes(state)));
+void PrintStatisticsText(const std::vector<DriveCounts> &drives, const StatePlace &state, const ResultWriter &out) {
+    std::printf("Map file: %s (%s bytes)\n\n", Printable(state.MapFile()).c_str(),
+                out.Size(MapFileBytes(state)).c_str());
     std::printf("%-6s %12s %12s %8s %8s %10s %12s %16s\n", "Drive", "Directories", "Files", "NE", "PE", "With refs",
                 "Map bytes", "File bytes");
-    auto row = [](const char *name, const MapCounts &c) {
-        std::printf("%-6s %12llu %12llu %8llu %8llu %10llu %12llu %16llu\n", name,
-                    static_cast<unsigned long long>(c.cDirectories), static_cast<unsigned long long>(c.cFiles),
-                    static_cast<unsigned long long>(c.cNeExecutables),
-                    static_cast<unsigned long long>(c.cPeExecutables),
-                    static_cast<unsigned long long>(c.cWithReferences), static_cast<unsigned long long>(c.cbBlocks),
-                    static_cast<unsigned long long>(c.cbFiles));
+    auto row = [&](const char *name, const MapCounts &c) {
+        std::printf(
+            "%-6s %12llu %12llu %8llu %8llu %10llu %12s %16s\n", name, static_cast<unsigned long long>(c.cDirectories),
+            static_cast<unsigned long long>(c.cFiles), static_cast<unsigned long long>(c.cNeExecutables),
+            static_cast<unsigned long long>(c.cPeExecutables), static_cast<unsigned long long>(c.cWithReferences),
+            out.Size(c.cbBlocks).c_str(), out.Size(c.cbFiles).c_str());
     };
     for (const auto &d : drives) row((std::string(1, d.chLetter) + ":").c_str(), d.counts);
     if (drives.size() != 1) row("Total", TotalCounts(drives));
@@ -110,7 +109,7 @@ int RunStats(CommandContext &context) {
         out["damage"] = DamageJson(state, map);
         context.out.PrintJson(out);
     } else {
-        PrintStatisticsText(map.drives, state);
+        PrintStatisticsText(map.drives, state, context.out);
     }
     return map.Damaged() ? kExitDamaged : 0;
 }
@@ -178,7 +177,7 @@ int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded) {
         if (sync) out["damage"] = loaded != nullptr ? DamageJson(state, *loaded) : nullptr;
         context.out.PrintJson(out);
     } else {
-        PrintStatisticsText(drives, state);
+        PrintStatisticsText(drives, state, context.out);
         const std::string text = ReportText(report, sync);
         if (!text.empty()) std::cout << "\n" << text;
     }
