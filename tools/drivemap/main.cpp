@@ -17,6 +17,7 @@
 #include <iostream>
 #include <new>
 #include <sstream>
+#include <string_view>
 
 namespace drivemap {
 
@@ -124,8 +125,15 @@ int Run(int argc, char **argv) {
         return kExitUsage;
     }
 
+    // After a command, CLI11 takes "-0" for a negative number, a positional argument, because the
+    // command itself has no such option: spell it out (not after "--").
+    std::vector<char *> arguments(argv, argv + argc);
+    static char nullOption[] = "--null";
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        if (std::string_view(argv[i]) == "-0") arguments[i] = nullOption;
+
     try {
-        app.parse(argc, argv);
+        app.parse(argc, arguments.data());
     } catch (const CLI::CallForHelp &) {
         const auto parsed = app.get_subcommands();
         std::cout << HelpText(app, parsed.empty() ? &app : parsed.front());

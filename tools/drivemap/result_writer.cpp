@@ -31,6 +31,16 @@ void ResultWriter::Result(const std::string &text) {
     std::fputc('\n', stdout);
 }
 
+void ResultWriter::TabbedResult(std::initializer_list<std::string> fields) {
+    std::string line;
+    for (const std::string &field : fields) {
+        if (&field != fields.begin()) line += '\t';
+        line += options_.null ? field : Printable(field);
+    }
+    line += options_.null ? '\0' : '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
 void ResultWriter::Note(const std::string &text) {
     if (options_.null) return;
     const std::string line = Printable(text, LocaleTerminalText(), /*keepNewlines=*/true);

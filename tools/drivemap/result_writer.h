@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace drivemap {
@@ -30,6 +31,8 @@ public:
 
     // Writes one result line: printable (or raw with -0), then a newline (or a NUL with -0).
     void Result(const std::string &text);
+    // One result of several fields separated by tabs, each made printable on its own (raw with -0).
+    void TabbedResult(std::initializer_list<std::string> fields);
     // Result(Shown(windowsPath)).
     void PathResult(const std::string &windowsPath) { Result(Shown(windowsPath)); }
     // Text that is not a result (a heading, a total): to stdout, printable; nothing with -0.
