@@ -31,6 +31,21 @@ void ResultWriter::Result(const std::string &text) {
     std::fputc('\n', stdout);
 }
 
+void ResultWriter::ResultFields(std::initializer_list<std::string_view> fields) {
+    std::string line;
+    for (const std::string_view &field : fields) {
+        if (&field != fields.begin()) line += '\t';
+        line += options_.null ? std::string(field) : Printable(field);
+    }
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc(options_.null ? '\0' : '\n', stdout);
+}
+
+void ResultWriter::NoteFields(std::initializer_list<std::string_view> fields) {
+    if (options_.null) return;
+    ResultFields(fields);
+}
+
 void ResultWriter::Note(const std::string &text) {
     if (options_.null) return;
     const std::string line = Printable(text, LocaleTerminalText(), /*keepNewlines=*/true);
