@@ -1,6 +1,7 @@
 // drivemap's commands on the map as a whole: build and sync it, print its statistics, and show
 // the machine drivemap describes to the library.
 #include "command_context.h"
+#include "map_changes.h"
 #include "map_loading.h"
 #include "map_statistics.h"
 #include "pwdvmp32_errors.h"
@@ -126,9 +127,9 @@ std::string FileSizeLimitText() {
 }
 
 // Runs DriveMap_BuildAll or DriveMap_SyncAll with drivemap's callbacks and the host layer's
-// listings observed, then prints the statistics and what was left out. `loaded` is the map a sync
-// started from.
-int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded) {
+// listings observed, then prints the statistics, what changed (for a sync) and what was left out.
+// `loaded` is the map a sync started from and `before` its records.
+int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded, const MapSnapshot *before) {
     const Options &options = context.options;
     const StatePlace &state = context.state;
     const ScanFunction scan = sync ? context.library.SyncAll : context.library.BuildAll;
@@ -171,13 +172,22 @@ int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded) {
 
     CountUnscannedExecutables(getEntry, report);
     const auto drives = CollectMapStatistics(getEntry);
+    const MapChanges changes = before != nullptr ? before->CompareWith(getEntry) : MapChanges();
     if (options.json) {
         nlohmann::json out = StatisticsJson(drives, state);
+        if (before != nullptr)
+            out["changes"] = {{"directoriesAdded", changes.directoriesAdded},
+                              {"directoriesRemoved", changes.directoriesRemoved},
+                              {"filesAdded", changes.filesAdded},
+                              {"filesRemoved", changes.filesRemoved},
+                              {"filesUpdated", changes.filesUpdated},
+                              {"executablesRescanned", changes.executablesRescanned}};
         out["leftOut"] = ReportJson(report);
         if (sync) out["damage"] = loaded != nullptr ? DamageJson(state, *loaded) : nullptr;
         context.out.PrintJson(out);
     } else {
         PrintStatisticsText(drives, state, context.out);
+        if (before != nullptr) std::cout << "\n" << ChangesText(changes) << "\n";
         const std::string text = ReportText(report, sync);
         if (!text.empty()) std::cout << "\n" << text;
     }
@@ -194,7 +204,8 @@ int RunSync(CommandContext &context) {
                 kExitDamaged);
         PrintMessage("synchronising anyway (--force)");
     }
-    return RunScan(context, /*sync=*/true, &map);
+    const MapSnapshot before = MapSnapshot::Take(context.library.GetEntry);
+    return RunScan(context, /*sync=*/true, &map, &before);
 }
 }  // namespace
 
@@ -203,7 +214,8 @@ void AddMapCommands(CLI::App &app, Options &options, CommandTable &table) {
         "build", "build the map of the machine's local hard disks, save it and print its statistics");
     // For tests: stop the scan at this file callback, as Ctrl-C would.
     build->add_option("--stop-after", scanArguments.stopAfter)->group("")->check(CLI::PositiveNumber);
-    table.push_back({build, CommandAccess::kScans, [](CommandContext &c) { return RunScan(c, false, nullptr); }});
+    table.push_back(
+        {build, CommandAccess::kScans, [](CommandContext &c) { return RunScan(c, false, nullptr, nullptr); }});
 
     CLI::App *sync =
         app.add_subcommand("sync", "bring the saved map up to date with the disks, save it and print its statistics");

@@ -175,7 +175,7 @@ int RunImports(CommandContext &context, const std::string &argument) {
         std::optional<std::string> found = finder.Find(directory, name);
         if (found) found = MapSpelling(context.library, *found);
         if (!out.Json()) {
-            out.TabbedResult({std::string(name), found ? out.Shown(*found) : "not found"});
+            out.ResultFields({std::string(name), found ? out.Shown(*found) : "not found"});
             continue;
         }
         nlohmann::json module = {{"module", Cp1252ToUtf8(name)}};

@@ -31,14 +31,19 @@ void ResultWriter::Result(const std::string &text) {
     std::fputc('\n', stdout);
 }
 
-void ResultWriter::TabbedResult(std::initializer_list<std::string> fields) {
+void ResultWriter::ResultFields(std::initializer_list<std::string_view> fields) {
     std::string line;
-    for (const std::string &field : fields) {
+    for (const std::string_view &field : fields) {
         if (&field != fields.begin()) line += '\t';
-        line += options_.null ? field : Printable(field);
+        line += options_.null ? std::string(field) : Printable(field);
     }
-    line += options_.null ? '\0' : '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc(options_.null ? '\0' : '\n', stdout);
+}
+
+void ResultWriter::NoteFields(std::initializer_list<std::string_view> fields) {
+    if (options_.null) return;
+    ResultFields(fields);
 }
 
 void ResultWriter::Note(const std::string &text) {

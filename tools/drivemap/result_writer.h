@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace drivemap {
 
@@ -31,12 +32,15 @@ public:
 
     // Writes one result line: printable (or raw with -0), then a newline (or a NUL with -0).
     void Result(const std::string &text);
-    // One result of several fields separated by tabs, each made printable on its own (raw with -0).
-    void TabbedResult(std::initializer_list<std::string> fields);
+    // Writes one result line of fields separated by tabs ("size<TAB>path"), each field printable (or
+    // raw with -0).
+    void ResultFields(std::initializer_list<std::string_view> fields);
     // Result(Shown(windowsPath)).
     void PathResult(const std::string &windowsPath) { Result(Shown(windowsPath)); }
     // Text that is not a result (a heading, a total): to stdout, printable; nothing with -0.
     void Note(const std::string &text);
+    // A note of fields separated by tabs, each printable.
+    void NoteFields(std::initializer_list<std::string_view> fields);
 
     // A size as the user asked: "1.5K", "20M" (powers of 1024, as du -h) or the bytes.
     std::string Size(uint64_t bytes) const;

@@ -1,0 +1,50 @@
+// What a sync changed in the map: every record before it, by full path, compared with the map
+// after it.
+#pragma once
+
+#include "map_records.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+namespace drivemap {
+
+struct MapChanges {
+    uint64_t directoriesAdded = 0;
+    uint64_t directoriesRemoved = 0;
+    uint64_t filesAdded = 0;
+    uint64_t filesRemoved = 0;
+    uint64_t filesUpdated = 0;          // size or write stamp differs
+    uint64_t executablesRescanned = 0;  // scanned executables before, whose size or references changed
+
+    bool Any() const;
+};
+
+class MapSnapshot {
+public:
+    // Every record of the loaded map.
+    static MapSnapshot Take(GetEntryFunction getEntry);
+
+    // The loaded map as it is now, compared with the snapshot.
+    MapChanges CompareWith(GetEntryFunction getEntry) const;
+
+private:
+    struct Record {
+        bool directory;
+        WORD wWriteDate, wWriteTime;
+        DWORD dwSize;
+        uint64_t scanHash;  // the scan flags and reference names; 0 for a record never scanned
+    };
+
+    template <typename Visit>
+    static void ForEachRecord(GetEntryFunction getEntry, Visit visit);
+
+    std::unordered_map<std::string, Record> records_;
+    uint64_t cDirectories_ = 0, cFiles_ = 0;
+};
+
+// "Changed: 2 directories added, 1 file updated." or "Nothing changed."
+std::string ChangesText(const MapChanges &changes);
+
+}  // namespace drivemap
