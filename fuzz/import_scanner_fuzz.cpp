@@ -8,15 +8,28 @@
 #include "references/never_scanned_list.h"
 #include "references/settings_lists.h"
 
+#include <initializer_list>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+static char gRoot[] = "/tmp/import-scanner-fuzz-XXXXXX";
+
+// The temporary drive goes when the run ends.
+static void RemoveTempRoot() {
+    char path[512];
+    for (const char *name : {"F.EXE", "PURGWELL.DAT"}) {
+        snprintf(path, sizeof path, "%s/%s", gRoot, name);
+        unlink(path);
+    }
+    rmdir(gRoot);
+}
 
 static const char *TempRoot() {
-    static char root[] = "/tmp/import-scanner-fuzz-XXXXXX";
-    static bool made = mkdtemp(root) != nullptr;
-    return made ? root : nullptr;
+    static bool made = mkdtemp(gRoot) != nullptr && atexit(RemoveTempRoot) == 0;
+    return made ? gRoot : nullptr;
 }
 
 static bool WriteHostFile(const char *root, const char *name, const void *data, size_t size) {

@@ -181,7 +181,7 @@ int RunMissing(CommandContext &context) {
             });
     });
 
-    ModuleFinder finder(library);
+    ModuleFinder finder(library, context.machine);
     nlohmann::json found = nlohmann::json::array();
     uint64_t cFound = 0;
     for (const Executable &executable : executables) {

@@ -169,7 +169,7 @@ int RunImports(CommandContext &context, const std::string &argument) {
     else if (view.references.empty())
         PrintMessage(argument + ": references no modules (the core system modules are not recorded)");
 
-    ModuleFinder finder(context.library);
+    ModuleFinder finder(context.library, context.machine);
     nlohmann::json imports = nlohmann::json::array();
     for (std::string_view name : view.references) {
         std::optional<std::string> found = finder.Find(directory, name);
