@@ -136,6 +136,12 @@ TEST_F(DrivemapAnalysis, UnusedAndMissingModules) {
                              json::array({Canonical(tree_.Path("Broken/Broken.exe")), json::array({"gone"})})},
                             {"C:\\Broken\\Old16.exe", json::array({Canonical(tree_.Path("Broken/Old16.exe")),
                                                                    json::array({"gone16", "private"})})}}));
+    // A PATH directory reached through a symbolic link, which the map holds as a file, holds no
+    // module, although the library's lookup stops at that file and calls every name below it found.
+    ASSERT_TRUE(tree_.AddSymlink("Links", "Apps"));
+    const std::string path = std::string("PATH='") + tree_.Path("Links") + ":" + std::getenv("PATH") + "'";
+    ASSERT_EQ(Drivemap(Windows() + "sync", path).exitCode, 0);
+    EXPECT_EQ(Json(Drivemap(Windows() + "--json missing", path))["count"], 2);
 }
 
 TEST_F(DrivemapAnalysis, SyncSaysWhatChanged) {
