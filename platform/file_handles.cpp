@@ -121,8 +121,9 @@ extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
 }
 
 // Creates or truncates, open for reading and writing. Attribute 1 makes the file read-only (the
-// handle stays writable), 2 hidden. As on Windows, an existing read-only file is refused, and so is
-// an existing file marked hidden in user.DOSATTRIB unless attribute 2 is asked for.
+// handle stays writable), 2 hidden (kept on drives that keep DOS attributes). As on Windows, an
+// existing read-only file is refused, and so is an existing file marked hidden in user.DOSATTRIB
+// unless attribute 2 is asked for.
 extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
     return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
         std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
@@ -130,7 +131,7 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
         DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
         if (error == ERROR_SUCCESS && resolved.bExists) {
             error = host::CheckOpenable(resolved, /*write=*/true);
-            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
+            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 && resolved.bDosAttributes &&
                 host::HasHiddenAttribute(resolved.hostPath))
                 error = ERROR_ACCESS_DENIED;
         }
@@ -144,7 +145,8 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
             struct stat st;
             if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
         }
-        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
+        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0 && resolved.bDosAttributes)
+            host::StoreHiddenAttribute(resolved.hostPath, true);
         return fd;
     });
 }

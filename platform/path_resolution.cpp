@@ -177,6 +177,7 @@ DWORD BeginResolution(const char *path, ResolvedPath *out, DriveInfo *drive, std
     out->windowsPath = full;
     out->chDrive = drive->chLetter;
     out->driveDev = drive->rootDev;
+    out->bDosAttributes = drive->bDosAttributes;
     return ERROR_SUCCESS;
 }
 

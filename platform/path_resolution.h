@@ -30,6 +30,7 @@ struct ResolvedPath {
     std::string name;         // last component as found on disk (as given when it does not exist)
     char chDrive = 0;
     dev_t driveDev = 0;
+    bool bDosAttributes = false;  // the drive keeps DOS attributes (HOST_DRIVE_DOS_ATTRIBUTES)
     bool bIsRoot = false;
     bool bExists = false;  // the last component exists (st then holds its lstat)
     struct stat st {};
