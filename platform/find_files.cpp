@@ -172,10 +172,9 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
     if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, leftOut);
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
-        struct stat parent;
+        const struct stat &parent = dir.parentSt;
         std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
         if (parentPath.empty()) parentPath = "/";
-        if (fstat(dir.ParentFd(), &parent) != 0) parent = dirSt;
         if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt, false));
         if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent, false));
     }
