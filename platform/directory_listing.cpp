@@ -48,6 +48,7 @@ void NameEntries(std::vector<ListedEntry> *entries) {
         generated = GenerateNamesInPlaceOf(invalid, &taken);
     }
     std::unordered_set<std::string> shown;
+    shown.reserve(entries->size());
     size_t nextValid = 0, nextInvalid = 0;
     for (ListedEntry &entry : *entries) {
         if (IsInvalidWindowsName(entry.name)) {

@@ -65,9 +65,11 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
     return data;
 }
 
+// The entry's host path is needed only to read its DOS attributes.
 WIN32_FIND_DATAA FindDataOf(const ResolvedPath &dir, const ListedEntry &entry) {
-    return FindDataOf(JoinHostPath(dir.hostPath, entry.name), entry.name, entry.shownName, entry.shortName, entry.st,
-                      dir.bDosAttributes);
+    static const std::string kUnused;
+    return FindDataOf(dir.bDosAttributes ? JoinHostPath(dir.hostPath, entry.name) : kUnused, entry.name,
+                      entry.shownName, entry.shortName, entry.st, dir.bDosAttributes);
 }
 
 // Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front

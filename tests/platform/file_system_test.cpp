@@ -91,7 +91,10 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
         {"a+b.text", "A_B~1.TEX"},
         {"LONGNA~1.TXT", ""},
         {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
-        {"x.y.z", "XY~1.Z"}};
+        {"x.y.z", "XY~1.Z"},
+        {"12345678.123", ""},  // the longest valid short name
+        {"123456789", "123456~1"},
+        {"a.1234", "A~1.123"}};
     for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
     const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
