@@ -21,8 +21,16 @@ void HostMachine_Reset(void);
 /* The letter becomes a drive of GetDriveTypeA type `type` whose root is the host directory
  * `hostDir` (NULL: a drive without a medium). The drive's file system is the one hostDir lies on;
  * directories on other file systems below it are not listed. Returns 1, or 0 for a bad letter, a
- * bad type or a hostDir that is not a directory. */
+ * bad type or a hostDir that is not a directory. `type` may have HOST_DRIVE_DOS_ATTRIBUTES ORed
+ * in. */
 int HostMachine_MapDrive(char letter, unsigned type, const char *hostDir);
+
+/* The drive keeps DOS attributes the way Samba and Wine do, in the user.DOSATTRIB extended
+ * attribute: its hidden bit is read for files and directories (never for links, FIFOs, sockets or
+ * devices) and SetFileAttributesA and _lcreat store it. Without it a drive's hidden entries are
+ * those whose names begin with a dot, and nothing is read or written in extended attributes (a
+ * host's own disks: reading them for every entry costs a system call each). */
+#define HOST_DRIVE_DOS_ATTRIBUTES 0x100
 
 /* The letter stands for `target`, a full path on another drive (e.g. "C:\\DATA"). GetDriveTypeA
  * says DRIVE_FIXED, the DOS layer reports bit 15 of the device attribute word, and paths on the

@@ -16,8 +16,11 @@
 
 #include <time.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -100,13 +103,48 @@ void SystemTimeOfTicks(int64_t ticks, SYSTEMTIME *pst) {
     pst->wMilliseconds = static_cast<WORD>(rest / kTicksPerMillisecond % 1000);
 }
 
+// The C library's time-zone rules are loaded again (tzset, which also stats /etc/localtime) only
+// when TZ differs from the value last seen, and offsets already asked for are remembered by the
+// exact second, so that a walk converting the times of many files costs neither.
+struct OffsetCache {
+    bool bLoaded = false;  // tzset ran for the TZ below
+    bool bHadTz = false;
+    std::string tz;
+    struct Slot {
+        bool bValid;
+        int64_t t;
+        long offset;
+    };
+    std::array<Slot, 256> slots{};
+};
+
+std::mutex g_offsetMutex;  // guards g_offsets
+OffsetCache g_offsets;
+
+void LoadZoneIfChanged(OffsetCache &cache) {
+    const char *tz = getenv("TZ");
+    if (cache.bLoaded && cache.bHadTz == (tz != nullptr) && (tz == nullptr || cache.tz == tz)) return;
+    tzset();
+    cache.bLoaded = true;
+    cache.bHadTz = tz != nullptr;
+    cache.tz = tz != nullptr ? tz : "";
+    for (OffsetCache::Slot &slot : cache.slots) slot.bValid = false;
+}
+
 // The host's UTC offset, in seconds, in force at the Unix time t.
 bool LocalOffsetAt(int64_t t, long *pOffset) {
     time_t tt = static_cast<time_t>(t);
     if (static_cast<int64_t>(tt) != t) return false;
+    std::lock_guard<std::mutex> guard(g_offsetMutex);
+    LoadZoneIfChanged(g_offsets);
+    OffsetCache::Slot &slot = g_offsets.slots[static_cast<uint64_t>(t) % g_offsets.slots.size()];
+    if (slot.bValid && slot.t == t) {
+        *pOffset = slot.offset;
+        return true;
+    }
     tm local{};
-    tzset();  // follow changes of TZ made after start-up
     if (!localtime_r(&tt, &local)) return false;
+    slot = OffsetCache::Slot{true, t, local.tm_gmtoff};
     *pOffset = local.tm_gmtoff;
     return true;
 }
@@ -148,8 +186,12 @@ bool SetFailed() {
 namespace host {
 
 void ResetTime() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_fFrozen = false;
+    {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        g_fFrozen = false;
+    }
+    std::lock_guard<std::mutex> guard(g_offsetMutex);
+    g_offsets.bLoaded = false;  // the zone files are read afresh
 }
 
 }  // namespace host

@@ -22,6 +22,7 @@ struct DriveSlot {
     bool bHasMedium = false;
     std::string hostRoot;
     dev_t rootDev = 0;
+    bool bDosAttributes = false;
     std::string substTarget;  // non-empty: a substituted drive
     std::string currentDir;   // as the caller spelled it ("X:\\A\\B"); empty means the root
 };
@@ -57,6 +58,7 @@ bool LookupDrive(char letter, DriveInfo *out) {
     out->bHasMedium = slot.bHasMedium;
     out->hostRoot = slot.hostRoot;
     out->rootDev = slot.rootDev;
+    out->bDosAttributes = slot.bDosAttributes;
     out->substTarget = slot.substTarget;
     return true;
 }
@@ -115,10 +117,13 @@ extern "C" int HostMachine_MapDrive(char letter, unsigned type, const char *host
     return host::Guarded<int>(0, [&]() -> int {
         std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
         int index = host::LetterIndex(letter);
+        const bool dosAttributes = (type & HOST_DRIVE_DOS_ATTRIBUTES) != 0;
+        type &= ~static_cast<unsigned>(HOST_DRIVE_DOS_ATTRIBUTES);
         if (index < 0 || type < DRIVE_REMOVABLE || type > DRIVE_RAMDISK) return 0;
         host::DriveSlot slot;
         slot.bMapped = true;
         slot.uType = type;
+        slot.bDosAttributes = dosAttributes;
         if (hostDir != nullptr) {
             // The canonical path, so that resolved host paths never depend on the caller's cwd or on
             // links above the root.

@@ -16,6 +16,7 @@ struct DriveInfo {
     bool bHasMedium;          // false: mapped without a host directory
     std::string hostRoot;     // canonical host directory of the root ("" without medium)
     dev_t rootDev;            // the drive's file system
+    bool bDosAttributes;      // mapped with HOST_DRIVE_DOS_ATTRIBUTES
     std::string substTarget;  // full Windows path the letter stands for ("" when not substituted)
 };
 

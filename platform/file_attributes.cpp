@@ -1,6 +1,6 @@
 // Windows attributes over POSIX: read-only is the owner's write permission, hidden is a leading dot
-// or the hidden bit of the user.DOSATTRIB extended attribute (the place Samba keeps DOS attributes),
-// links are reparse points. Also DeleteFileA and CreateDirectoryA.
+// or, on drives that keep DOS attributes, the hidden bit of the user.DOSATTRIB extended attribute
+// (the place Samba keeps them), links are reparse points. Also DeleteFileA and CreateDirectoryA.
 #include "file_attributes.h"
 
 #include "file_system_lock.h"
@@ -42,15 +42,17 @@ void StoreHiddenAttribute(const std::string &hostPath, bool hidden) {
     }
 }
 
-DWORD AttributesOf(const std::string &hostPath, const std::string &name, const struct stat &st) {
+DWORD AttributesOf(const std::string &hostPath, const std::string &name, const struct stat &st, bool dosAttributes) {
     DWORD attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
     if (S_ISLNK(st.st_mode))
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     else if ((st.st_mode & S_IWUSR) == 0)
         attributes |= FILE_ATTRIBUTE_READONLY;
-    bool dotEntry = name == "." || name == "..";
-    if ((!name.empty() && name[0] == '.' && !dotEntry) || HasHiddenAttribute(hostPath))
+    const bool dotEntry = name == "." || name == "..";
+    if (!name.empty() && name[0] == '.' && !dotEntry)
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    else if (dosAttributes && !dotEntry && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && HasHiddenAttribute(hostPath))
         attributes |= FILE_ATTRIBUTE_HIDDEN;
     return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
@@ -66,12 +68,13 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
             host::Fail(error);
             return INVALID_FILE_ATTRIBUTES;
         }
-        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st);
+        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st, resolved.bDosAttributes);
     });
 }
 
 // Read-only clears every write bit, its absence gives the owner write back (links have no
-// permissions and are left alone). Hidden goes to user.DOSATTRIB where the file system keeps it.
+// permissions and are left alone). Hidden goes to user.DOSATTRIB on a drive that keeps DOS
+// attributes, where the file system can hold it.
 // Other bits are accepted and not kept. TRUE when the entry exists and the permissions changed.
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
@@ -92,7 +95,8 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
                 return FALSE;
             }
         }
-        host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
+        if (resolved.bDosAttributes)
+            host::StoreHiddenAttribute(resolved.hostPath, (dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0);
         return TRUE;
     });
 }

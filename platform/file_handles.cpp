@@ -13,12 +13,19 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <set>
+#include <map>
 
 namespace host {
 namespace {
 
-std::set<int> g_openFiles;
+// What the layer knows of each open file without asking the kernel: the position (-1: unknown,
+// after a failed read or write) and its size when opened, or as far as its writes reached.
+struct OpenFile {
+    int64_t position = 0;
+    int64_t knownSize = 0;
+};
+
+std::map<int, OpenFile> g_openFiles;
 
 template <typename T>
 T Fail(DWORD error, T result) {
@@ -28,19 +35,25 @@ T Fail(DWORD error, T result) {
 
 bool IsOpen(HFILE hFile) { return g_openFiles.count(hFile) != 0; }
 
+OpenFile *Find(HFILE hFile) {
+    auto it = g_openFiles.find(hFile);
+    return it == g_openFiles.end() ? nullptr : &it->second;
+}
+
 // Opens the regular file `name` of the directory open at dirFd without following a link and without
 // blocking; returns the descriptor or -1 with the last-error value set.
 int OpenRegularFile(int dirFd, const std::string &name, int flags) {
-    int fd = openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int openFlags = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = openat(dirFd, name.c_str(), openFlags, 0666);
     if (fd < 0) return Fail(ErrorFromErrno(errno), -1);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return Fail(ERROR_ACCESS_DENIED, -1);
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fcntl(fd, F_SETFL, openFlags & ~O_NONBLOCK);  // the status flags are known: no F_GETFL
     try {
-        g_openFiles.insert(fd);
+        g_openFiles[fd] = OpenFile{0, (flags & O_TRUNC) != 0 ? 0 : static_cast<int64_t>(st.st_size)};
     } catch (...) {
         close(fd);  // out of memory: the caller fails, without a descriptor it cannot close
         throw;
@@ -56,25 +69,34 @@ DWORD CheckOpenable(const ResolvedPath &resolved, bool write) {
     return ERROR_SUCCESS;
 }
 
+// A short read that reaches the file's known size is taken as its end, without a second read to
+// hear so; a file that has grown since is read on.
 long ReadAll(HFILE hFile, void *buffer, size_t count) {
-    if (!IsOpen(hFile)) return Fail(ERROR_INVALID_HANDLE, -1L);
+    OpenFile *file = Find(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, -1L);
     if (buffer == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, -1L);
     size_t done = 0;
     while (done < count) {
         ssize_t got = read(hFile, static_cast<char *>(buffer) + done, count - done);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT, -1L);
+        if (got < 0) {
+            file->position = -1;
+            return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT, -1L);
+        }
         if (got == 0) break;
         done += static_cast<size_t>(got);
+        if (file->position >= 0) file->position += got;
+        if (done < count && file->position >= file->knownSize) break;
     }
     return static_cast<long>(done);
 }
 
 // A write of zero bytes truncates the file at the current position, as on Windows.
 long WriteAll(HFILE hFile, const void *buffer, size_t count) {
-    if (!IsOpen(hFile)) return Fail(ERROR_INVALID_HANDLE, -1L);
+    OpenFile *file = Find(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, -1L);
     if (count == 0) {
-        off_t position = lseek(hFile, 0, SEEK_CUR);
+        off_t position = file->position >= 0 ? static_cast<off_t>(file->position) : lseek(hFile, 0, SEEK_CUR);
         if (position < 0 || ftruncate(hFile, position) != 0)
             return Fail(errno == EINVAL || errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno), -1L);
         return 0;
@@ -85,6 +107,7 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
         ssize_t put = write(hFile, static_cast<const char *>(buffer) + done, count - done);
         if (put < 0 && errno == EINTR) continue;
         // EFBIG: past the file size limit, with SIGXFSZ ignored (else the signal ends the process).
+        if (put < 0) file->position = -1;
         if (put < 0)
             return Fail(errno == EBADF                       ? ERROR_ACCESS_DENIED
                         : errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull
@@ -92,6 +115,8 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
                                                              : ERROR_WRITE_FAULT,
                         -1L);
         done += static_cast<size_t>(put);
+        if (file->position >= 0) file->position += put;
+        if (file->position > file->knownSize) file->knownSize = file->position;
     }
     return static_cast<long>(done);
 }
@@ -99,7 +124,7 @@ long WriteAll(HFILE hFile, const void *buffer, size_t count) {
 }  // namespace
 
 void CloseAllFiles() {
-    for (int fd : g_openFiles) close(fd);
+    for (const auto &open : g_openFiles) close(open.first);
     g_openFiles.clear();
 }
 
@@ -121,8 +146,9 @@ extern "C" HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
 }
 
 // Creates or truncates, open for reading and writing. Attribute 1 makes the file read-only (the
-// handle stays writable), 2 hidden. As on Windows, an existing read-only file is refused, and so is
-// an existing file marked hidden in user.DOSATTRIB unless attribute 2 is asked for.
+// handle stays writable), 2 hidden (kept on drives that keep DOS attributes). As on Windows, an
+// existing read-only file is refused, and so is an existing file marked hidden in user.DOSATTRIB
+// unless attribute 2 is asked for.
 extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
     return host::Guarded<HFILE>(HFILE_ERROR, [&]() -> HFILE {
         std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
@@ -130,7 +156,7 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
         DWORD error = host::ResolveWindowsPath(lpPathName, &resolved);
         if (error == ERROR_SUCCESS && resolved.bExists) {
             error = host::CheckOpenable(resolved, /*write=*/true);
-            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 &&
+            if (error == ERROR_SUCCESS && (iAttribute & FILE_ATTRIBUTE_HIDDEN) == 0 && resolved.bDosAttributes &&
                 host::HasHiddenAttribute(resolved.hostPath))
                 error = ERROR_ACCESS_DENIED;
         }
@@ -144,7 +170,8 @@ extern "C" HFILE WINAPI _lcreat(LPCSTR lpPathName, int iAttribute) {
             struct stat st;
             if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~(S_IWUSR | S_IWGRP | S_IWOTH));
         }
-        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0) host::StoreHiddenAttribute(resolved.hostPath, true);
+        if ((iAttribute & FILE_ATTRIBUTE_HIDDEN) != 0 && resolved.bDosAttributes)
+            host::StoreHiddenAttribute(resolved.hostPath, true);
         return fd;
     });
 }
@@ -173,15 +200,17 @@ extern "C" long WINAPI _hwrite(HFILE hFile, LPCCH lpBuffer, long lBytes) {
     return host::WriteAll(hFile, lpBuffer, static_cast<size_t>(lBytes));
 }
 
-// Positions that do not fit a LONG, or lie before the start, fail and leave the position alone.
+// Positions that do not fit a LONG, or lie before the start, fail and leave the position alone. A
+// move to where the file already stands costs no system call.
 extern "C" LONG WINAPI _llseek(HFILE hFile, LONG lOffset, int iOrigin) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    if (!host::IsOpen(hFile)) return host::Fail(ERROR_INVALID_HANDLE, LONG{HFILE_ERROR});
+    host::OpenFile *file = host::Find(hFile);
+    if (file == nullptr) return host::Fail(ERROR_INVALID_HANDLE, LONG{HFILE_ERROR});
     int64_t base;
     if (iOrigin == FILE_BEGIN) {
         base = 0;
     } else if (iOrigin == FILE_CURRENT) {
-        base = lseek(hFile, 0, SEEK_CUR);
+        base = file->position >= 0 ? file->position : lseek(hFile, 0, SEEK_CUR);
     } else if (iOrigin == FILE_END) {
         struct stat st;
         base = fstat(hFile, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
@@ -192,8 +221,11 @@ extern "C" LONG WINAPI _llseek(HFILE hFile, LONG lOffset, int iOrigin) {
     int64_t target = base + lOffset;
     if (target < 0) return host::Fail(host::kErrorNegativeSeek, LONG{HFILE_ERROR});
     if (target > INT32_MAX) return host::Fail(ERROR_INVALID_PARAMETER, LONG{HFILE_ERROR});
-    if (lseek(hFile, static_cast<off_t>(target), SEEK_SET) < 0)
-        return host::Fail(host::ErrorFromErrno(errno), LONG{HFILE_ERROR});
+    if (target != file->position) {
+        if (lseek(hFile, static_cast<off_t>(target), SEEK_SET) < 0)
+            return host::Fail(host::ErrorFromErrno(errno), LONG{HFILE_ERROR});
+        file->position = target;
+    }
     return static_cast<LONG>(target);
 }
 

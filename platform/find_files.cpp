@@ -47,10 +47,10 @@ FILETIME FileTimeOf(const struct timespec &ts) {
 
 // The record of an entry named `name` (shown as `shownName`) at hostPath.
 WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shownName,
-                            const std::string &shortName, const struct stat &st) {
+                            const std::string &shortName, const struct stat &st, bool dosAttributes) {
     WIN32_FIND_DATAA data;
     memset(&data, 0, sizeof data);
-    data.dwFileAttributes = AttributesOf(hostPath, name, st);
+    data.dwFileAttributes = AttributesOf(hostPath, name, st, dosAttributes);
     data.ftCreationTime = FileTimeOf(st.st_ctim);
     data.ftLastAccessTime = FileTimeOf(st.st_atim);
     data.ftLastWriteTime = FileTimeOf(st.st_mtim);
@@ -65,8 +65,11 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
     return data;
 }
 
-WIN32_FIND_DATAA FindDataOf(const std::string &dirHostPath, const ListedEntry &entry) {
-    return FindDataOf(JoinHostPath(dirHostPath, entry.name), entry.name, entry.shownName, entry.shortName, entry.st);
+// The entry's host path is needed only to read its DOS attributes.
+WIN32_FIND_DATAA FindDataOf(const ResolvedPath &dir, const ListedEntry &entry) {
+    static const std::string kUnused;
+    return FindDataOf(dir.bDosAttributes ? JoinHostPath(dir.hostPath, entry.name) : kUnused, entry.name,
+                      entry.shownName, entry.shortName, entry.st, dir.bDosAttributes);
 }
 
 // Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front
@@ -171,12 +174,11 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
     if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, leftOut);
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
-        struct stat parent;
+        const struct stat &parent = dir.parentSt;
         std::string parentPath = dir.hostPath.substr(0, dir.hostPath.rfind('/'));
         if (parentPath.empty()) parentPath = "/";
-        if (fstat(dir.ParentFd(), &parent) != 0) parent = dirSt;
-        if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt));
-        if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent));
+        if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt, false));
+        if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent, false));
     }
     // A Windows directory holds one entry per name ignoring case. Of host names that differ only in
     // case the listing shows the first in byte order (upper case first); an exact path still
@@ -184,7 +186,7 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
     for (const ListedEntry &entry : entries)
         if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
                                  (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName))))
-            found->push_back(FindDataOf(dir.hostPath, entry));
+            found->push_back(FindDataOf(dir, entry));
 }
 
 HANDLE StartSearch(std::vector<WIN32_FIND_DATAA> found, LPWIN32_FIND_DATAA data) {
@@ -245,7 +247,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
                 pattern.pop_back();
             host::ListedEntry entry;
             if (host::FindComponent(dirFd->Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-                found.push_back(host::FindDataOf(dir.hostPath, entry));
+                found.push_back(host::FindDataOf(dir, entry));
         } else {
             host::ListMatching(dir, dirFd->Get(), dirText, pattern, &found);
         }

@@ -100,6 +100,7 @@ struct OpenDirectory {
     SharedFd fd;
     dev_t dev;
     ino_t ino;
+    struct stat st;  // as the last walk through it found it
 };
 
 struct DirectoryChain {
@@ -131,14 +132,16 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
         UniqueFd root = OpenDriveRoot(drive.hostRoot, st);
         if (!root.Valid()) return false;
         dirs.push_back(
-            OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev, st->st_ino});
+            OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev, st->st_ino, *st});
     }
+    dirs[0].st = *st;
     *host = drive.hostRoot;
     for (size_t i = 0; i < count; ++i) {
         const std::string &part = parts[i];
         const int parentFd = dirs[i].fd->Get();
         if (i + 1 < dirs.size() && dirs[i + 1].name == part &&
             fstatat(parentFd, part.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 && SameDirectory(*st, dirs[i + 1])) {
+            dirs[i + 1].st = *st;
             *host = JoinHostPath(*host, part);
             continue;
         }
@@ -155,7 +158,7 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
             if (!next.Valid()) return false;
             name = entry.name;
         }
-        dirs.push_back(OpenDirectory{name, std::make_shared<UniqueFd>(std::move(next)), st->st_dev, st->st_ino});
+        dirs.push_back(OpenDirectory{name, std::make_shared<UniqueFd>(std::move(next)), st->st_dev, st->st_ino, *st});
         *host = JoinHostPath(*host, name);
     }
     return true;
@@ -177,6 +180,7 @@ DWORD BeginResolution(const char *path, ResolvedPath *out, DriveInfo *drive, std
     out->windowsPath = full;
     out->chDrive = drive->chLetter;
     out->driveDev = drive->rootDev;
+    out->bDosAttributes = drive->bDosAttributes;
     return ERROR_SUCCESS;
 }
 
@@ -227,6 +231,7 @@ DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd) {
     out->bIsRoot = parts.empty();
     out->name = parts.empty() ? std::string() : dirs[parts.size()].name;
     out->parent = dirs[parts.empty() ? 0 : parts.size() - 1].fd;
+    out->parentSt = dirs[parts.empty() ? 0 : parts.size() - 1].st;
     *dirFd = dirs[parts.size()].fd;
     return ERROR_SUCCESS;
 }

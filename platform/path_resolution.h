@@ -30,10 +30,12 @@ struct ResolvedPath {
     std::string name;         // last component as found on disk (as given when it does not exist)
     char chDrive = 0;
     dev_t driveDev = 0;
+    bool bDosAttributes = false;  // the drive keeps DOS attributes (HOST_DRIVE_DOS_ATTRIBUTES)
     bool bIsRoot = false;
     bool bExists = false;  // the last component exists (st then holds its lstat)
     struct stat st {};
-    SharedFd parent;  // the directory holding the last component (for a root, the root itself)
+    SharedFd parent;          // the directory holding the last component (for a root, the root itself)
+    struct stat parentSt {};  // its stat, taken on the way (ResolveDirectory only)
 
     int ParentFd() const { return parent ? parent->Get() : -1; }
     // The entry for the *at() calls: its name in the parent, or a root's own host path.
@@ -54,7 +56,8 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out);
 DWORD ResolveExistingPath(const char *path, ResolvedPath *out);
 
 // Resolves `path` as a directory: every component, the last one too, opened as above. *dirFd is
-// the directory, out->st its fstat. ERROR_PATH_NOT_FOUND when it is no existing directory.
+// the directory, out->st its fstat, out->parentSt its parent's. ERROR_PATH_NOT_FOUND when it is no
+// existing directory.
 DWORD ResolveDirectory(const char *path, ResolvedPath *out, SharedFd *dirFd);
 
 // Closes the directories kept for resolutions (HostMachine_Reset).

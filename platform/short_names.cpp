@@ -15,17 +15,31 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <map>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace host {
 namespace {
 
+// A table per byte of which characters belong to a set, for the tests run on every listed name.
+struct ByteSet {
+    bool has[256] = {};
+    constexpr ByteSet(const char *chars, bool controls) {
+        for (; *chars != '\0'; ++chars) has[static_cast<unsigned char>(*chars)] = true;
+        for (int c = 0; controls && c < 0x20; ++c) has[c] = true;
+    }
+};
+
 // Characters a short name may hold besides letters and digits; bytes >= 0x80 are allowed too.
+constexpr ByteSet kShortNamePunctuation("$%'-_@~`!(){}^#&", false);
+// Characters no Windows name can hold.
+constexpr ByteSet kInvalidNameChars("\\/:*?\"<>|", true);
+
 bool IsShortNameChar(unsigned char c) {
     if (c >= 0x80) return true;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-    return c != 0 && strchr("$%'-_@~`!(){}^#&", c) != nullptr;
+    return kShortNamePunctuation.has[c];
 }
 
 // Upper case, invalid characters made '_', spaces and dots dropped.
@@ -49,7 +63,7 @@ unsigned NameHash(const std::string &name) {
 
 bool HasInvalidNameCharacters(const std::string &name) {
     for (unsigned char c : name)
-        if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return true;
+        if (kInvalidNameChars.has[c]) return true;
     return false;
 }
 
@@ -103,26 +117,31 @@ bool EqualNoCase(const std::string &a, const std::string &b) {
 // One to eight characters, optionally a dot and one to three more, all of them short-name
 // characters. Case does not matter: "readme.txt" needs no separate short name.
 bool IsValidShortName(const std::string &name) {
-    size_t dot = name.find('.');
-    std::string base = name.substr(0, dot);
-    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
-    if (dot != std::string::npos && ext.empty()) return false;
-    for (unsigned char c : base + ext)
-        if (!IsShortNameChar(c)) return false;
+    const size_t dot = name.find('.');
+    const size_t baseSize = dot == std::string::npos ? name.size() : dot;
+    const size_t extSize = dot == std::string::npos ? 0 : name.size() - dot - 1;
+    if (baseSize == 0 || baseSize > 8 || extSize > 3) return false;
+    if (dot != std::string::npos && extSize == 0) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (i != dot && !IsShortNameChar(static_cast<unsigned char>(name[i]))) return false;
     return true;
 }
 
 std::vector<std::string> GenerateShortNames(const std::vector<std::string> &names) {
     std::vector<std::string> result(names.size());
-    std::set<std::string> taken;  // upper-case names already standing for an entry
-    for (const std::string &name : names)
-        if (IsValidShortName(name)) taken.insert(UpperAnsi(name));
+    std::vector<bool> valid(names.size());
+    bool anyLong = false;
+    for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
+    if (!anyLong) return result;            // nothing to generate, nothing to look up
+    std::unordered_set<std::string> taken;  // upper-case names already standing for an entry
+    taken.reserve(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        if (valid[i]) taken.insert(UpperAnsi(names[i]));
 
-    std::map<std::string, unsigned> nextNumber;  // per basis
+    std::unordered_map<std::string, unsigned> nextNumber;  // per basis
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string &name = names[i];
-        if (IsValidShortName(name)) continue;
+        if (valid[i]) continue;
         // Leading dots do not start an extension: ".profile" becomes PROFIL~1.
         size_t first = name.find_first_not_of('.');
         std::string stripped = first == std::string::npos ? std::string() : name.substr(first);

@@ -24,7 +24,7 @@ protected:
         StoreTest::SetUp();
         ASSERT_TRUE(tree.AddDir("PROG"));
         ASSERT_TRUE(tree.AddDir("WINDOWS"));
-        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
+        ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED | HOST_DRIVE_DOS_ATTRIBUTES, tree.Root().c_str()));
         HostMachine_SetModuleFileName("C:\\PROG\\APP.EXE");
         ResetDriveClassState();
     }

@@ -112,4 +112,31 @@ TEST_F(FileSaving, AWritePastTheFileSizeLimitFailsCleanly) {
     EXPECT_TRUE(WEXITSTATUS(status) == 0) << status;
 }
 
+// The layer keeps each file's position itself: seeks, reads and writes in any order land where the
+// kernel's position would, and a file grown by another writer after the open is read to its end.
+TEST_F(FileSaving, PositionsFollowReadsWritesAndSeeks) {
+    ASSERT_TRUE(tree_.AddFile("f.dat", "0123456789"));
+    HFILE file = _lopen("C:\\f.dat", OF_READWRITE);
+    ASSERT_NE(file, HFILE_ERROR);
+    char buffer[32] = {};
+    EXPECT_EQ(_lread(file, buffer, 4), 4u);
+    EXPECT_EQ(_llseek(file, 0, FILE_CURRENT), 4);
+    EXPECT_EQ(_llseek(file, 0, FILE_BEGIN), 0);
+    EXPECT_EQ(_lread(file, buffer, 3), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "012");
+    EXPECT_EQ(_lwrite(file, "ab", 2), 2u);
+    EXPECT_EQ(_llseek(file, 0, FILE_CURRENT), 5);
+    EXPECT_EQ(_lwrite(file, "", 0), 0u);  // truncates at the position
+    EXPECT_EQ(tree_.ReadFile("f.dat"), "012ab");
+    EXPECT_EQ(_llseek(file, 2, FILE_BEGIN), 2);
+    FILE *other = fopen(tree_.Path("f.dat").c_str(), "a");
+    ASSERT_NE(other, nullptr);
+    fputs("XYZ", other), fclose(other);
+    EXPECT_EQ(_lread(file, buffer, sizeof buffer), 6u);
+    EXPECT_EQ(std::string(buffer, 6), "2abXYZ");
+    EXPECT_EQ(_llseek(file, 0, FILE_END), 8);
+    EXPECT_EQ(_lread(file, buffer, sizeof buffer), 0u);
+    EXPECT_EQ(_lclose(file), 0);
+}
+
 }  // namespace

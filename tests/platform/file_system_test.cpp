@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,7 +91,10 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
         {"a+b.text", "A_B~1.TEX"},
         {"LONGNA~1.TXT", ""},
         {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
-        {"x.y.z", "XY~1.Z"}};
+        {"x.y.z", "XY~1.Z"},
+        {"12345678.123", ""},  // the longest valid short name
+        {"123456789", "123456~1"},
+        {"a.1234", "A~1.123"}};
     for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
     const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
@@ -299,6 +303,45 @@ TEST_F(FileSystem, LinksAndSpecialFilesAreListedButNeverFollowedOrOpened) {
     EXPECT_EQ(tree_.ReadFile("d/target.txt"), "data");
     ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
     EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
+}
+
+// The hidden bit of user.DOSATTRIB counts, and is written, only on a drive that keeps DOS
+// attributes; never for "." and "..", links or FIFOs. C: and D: are the same tree.
+TEST_F(FileSystem, DosAttributesOnlyOnDrivesThatKeepThem) {
+    ASSERT_TRUE(tree_.AddFile("h.txt", "data"));
+    ASSERT_TRUE(tree_.AddDir("d"));
+    ASSERT_TRUE(tree_.AddFile("plain.txt"));
+    for (const char *name : {"h.txt", "d"})
+        if (setxattr(tree_.Path(name).c_str(), "user.DOSATTRIB", "0x2", 3, 0) != 0)
+            GTEST_SKIP() << "no user extended attributes here";
+    EXPECT_EQ(HostMachine_MapDrive('E', HOST_DRIVE_DOS_ATTRIBUTES, tree_.Root().c_str()), 0) << "no type";
+    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED | HOST_DRIVE_DOS_ATTRIBUTES, tree_.Root().c_str()));
+    EXPECT_EQ(GetDriveTypeA("D:\\"), (UINT)DRIVE_FIXED);
+    auto attributes = [&](const std::string &pattern) {
+        std::map<std::string, DWORD> found;
+        for (const WIN32_FIND_DATAA &data : Find(pattern)) found[data.cFileName] = data.dwFileAttributes;
+        return found;
+    };
+    const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, hidden = FILE_ATTRIBUTE_HIDDEN;
+    EXPECT_EQ(attributes("C:\\*"),
+              (std::map<std::string, DWORD>{
+                  {"d", dir}, {"h.txt", FILE_ATTRIBUTE_NORMAL}, {"plain.txt", FILE_ATTRIBUTE_NORMAL}}));
+    EXPECT_EQ(attributes("D:\\*"), (std::map<std::string, DWORD>{
+                                       {"d", dir | hidden}, {"h.txt", hidden}, {"plain.txt", FILE_ATTRIBUTE_NORMAL}}));
+    EXPECT_EQ(attributes("D:\\d\\*"), (std::map<std::string, DWORD>{{".", dir}, {"..", dir}}));
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(GetFileAttributesA("D:\\h.txt"), hidden);
+    // A hidden file is not recreated without the hidden attribute, where the bit counts.
+    EXPECT_EQ(_lcreat("D:\\h.txt", 0), HFILE_ERROR);
+    const HFILE file = _lcreat("C:\\h.txt", 0);
+    EXPECT_NE(file, HFILE_ERROR);
+    _lclose(file);
+    // Written only where it is read.
+    EXPECT_TRUE(SetFileAttributesA("C:\\plain.txt", hidden));
+    EXPECT_EQ(GetFileAttributesA("D:\\plain.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(SetFileAttributesA("D:\\plain.txt", hidden));
+    EXPECT_EQ(GetFileAttributesA("D:\\plain.txt"), hidden);
+    EXPECT_EQ(GetFileAttributesA("C:\\plain.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
 }
 
 // Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,

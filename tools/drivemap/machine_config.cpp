@@ -222,8 +222,9 @@ std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std:
         const fs::path target = fs::canonical(it->path(), linkError);  // relative targets resolve from dosdevices
         if (linkError || !fs::is_directory(target, linkError)) continue;
         const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-        const unsigned type = IsWithin(target, root) ? DRIVE_FIXED : DRIVE_REMOTE;
-        config.drives.push_back({letter, type, target.string()});
+        const bool inside = IsWithin(target, root);
+        config.drives.push_back(
+            {letter, inside ? unsigned{DRIVE_FIXED} : unsigned{DRIVE_REMOTE}, target.string(), inside});
     }
     if (config.drives.empty()) {
         error = "prefix '" + prefix + "' has no drives in its dosdevices directory";
@@ -263,7 +264,8 @@ std::optional<std::string> PlaceProgramDirectory(MachineConfig &config, const st
 bool ApplyMachineConfig(const MachineConfig &config, std::string &error) {
     HostMachine_Reset();
     for (const auto &drive : config.drives) {
-        if (!HostMachine_MapDrive(drive.letter, drive.type, drive.hostDir.c_str())) {
+        const unsigned type = drive.type | (drive.dosAttributes ? HOST_DRIVE_DOS_ATTRIBUTES : 0u);
+        if (!HostMachine_MapDrive(drive.letter, type, drive.hostDir.c_str())) {
             error = "cannot map drive " + std::string(1, drive.letter) + ": to " + drive.hostDir;
             return false;
         }

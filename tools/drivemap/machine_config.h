@@ -11,9 +11,10 @@
 namespace drivemap {
 
 struct DriveMapping {
-    char letter;          // upper case
-    unsigned type;        // GetDriveTypeA type: DRIVE_FIXED, DRIVE_REMOVABLE, ...
-    std::string hostDir;  // the drive's root on the host
+    char letter;                 // upper case
+    unsigned type;               // GetDriveTypeA type: DRIVE_FIXED, DRIVE_REMOVABLE, ...
+    std::string hostDir;         // the drive's root on the host
+    bool dosAttributes = false;  // hidden bits kept in user.DOSATTRIB (HOST_DRIVE_DOS_ATTRIBUTES)
 };
 
 struct MachineConfig {
@@ -52,8 +53,9 @@ std::optional<std::string> WindowsPathOf(const std::string &hostPath, const std:
 
 // A Wine-style prefix as a machine, platform NT: each link DIR/dosdevices/<x>: is drive X (raw
 // device links such as "c::" are skipped). A drive whose target lies inside the prefix is a fixed
-// disk; one whose target lies outside it (Wine's z: -> /) is the host's own file system, mapped as
-// a network drive so that paths on it resolve but it is never scanned. The Windows and System
+// disk that keeps DOS attributes as Wine does; one whose target lies outside it (Wine's z: -> /) is
+// the host's own file system, mapped as a network drive so that paths on it resolve but it is never
+// scanned. The Windows and System
 // directories are C:\windows and C:\windows\system32, spelt as found on disk. Returns nothing and
 // sets `error` when DIR has no dosdevices directory or no drive in it.
 std::optional<MachineConfig> PrefixMachineConfig(const std::string &prefix, std::string &error);
