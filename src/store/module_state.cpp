@@ -40,6 +40,7 @@ FileCallback gClientFileCallback = nullptr;
 DirCallback gClientDirCallback = nullptr;
 DWORD gScanOverLimit = 0;
 MatchCursor gMatchCursor = {};
+DirectoryTrail gDirectoryTrail = {};
 
 LPSTR gScanNameBuffer = nullptr;
 BYTE *gScanHeaderBuffer = nullptr;
