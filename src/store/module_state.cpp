@@ -45,6 +45,7 @@ DirectoryTrail gDirectoryTrail = {};
 LPSTR gScanNameBuffer = nullptr;
 BYTE *gScanHeaderBuffer = nullptr;
 LookupList gNeverScanned = {nullptr, nullptr, 0};
+ExtensionMemo gExtensionMemo = {};
 LookupList gSystemFiles = {nullptr, nullptr, 0};
 
 ReferenceQueryState gReferenceQuery = {};

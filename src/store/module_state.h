@@ -146,7 +146,22 @@ struct LookupList {
     LONG cEntries;
 };
 extern LookupList gNeverScanned;  // loaded when the library is loaded, freed when it is unloaded
-extern LookupList gSystemFiles;   // loaded on first need, freed when the library is unloaded
+// IsNeverScannedFile's answers by extension (as searched: lower case, at most 15 characters), so
+// that the files of one extension cost one search of the list (references: never_scanned_list).
+// Emptied when the list is loaded or freed, and when it is not the list the answers came from.
+#define EXTENSION_MEMO_SLOTS 64
+#define EXTENSION_MEMO_CHARS 15
+struct ExtensionMemoSlot {
+    CHAR szExtension[EXTENSION_MEMO_CHARS + 1];  // empty: the slot is free
+    BOOL fNeverScanned;
+};
+struct ExtensionMemo {
+    const DWORD *pEntries;  // the list the answers came from
+    LONG cEntries;
+    ExtensionMemoSlot slots[EXTENSION_MEMO_SLOTS];
+};
+extern ExtensionMemo gExtensionMemo;
+extern LookupList gSystemFiles;  // loaded on first need, freed when the library is unloaded
 
 // ---- The queries (references: entry_references; maintenance: files_with_extension); valid during
 // one query, zeroed by the map release ------------------------------------------------------------
