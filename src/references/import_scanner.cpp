@@ -20,6 +20,7 @@ constexpr WORD kDosMagic = 0x5A4D;              // "MZ"
 constexpr uint64_t kDosRelocationTable = 0x18;  // e_lfarlc: at least 0x40 in a new-format file
 constexpr WORD kMinRelocationTable = 0x40;
 constexpr uint64_t kDosNewHeader = 0x3C;  // e_lfanew
+constexpr DWORD kDosHeaderSize = 0x40;
 
 // A new header beyond this offset is read again from its start; at or below it, its signature is
 // tested in the first block.
@@ -32,8 +33,11 @@ constexpr DWORD kPeSignature = 0x4550;  // "PE\0\0"
 // fill the name buffer. 1 with *pdwKind set when the file was scanned.
 BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
     LPSTR end = gScanNameBuffer + SCAN_NAME_BUFFER_SIZE;
-    DWORD cbRead = ReadScanFileAt(file, 0, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
-    if (cbRead == 0) return 0;
+    // The file was just opened: its start is read without a seek, the MS-DOS header alone first,
+    // as most files are no executable. A file that has one holds all of it, so the header tests
+    // are those of a whole first block.
+    DWORD cbRead = 0;
+    if (!ReadScanFileOn(file, gScanHeaderBuffer, kDosHeaderSize, &cbRead) || cbRead == 0) return 0;
     ByteSpan dos = {gScanHeaderBuffer, cbRead};
     WORD magic = 0, relocationTable = 0;
     DWORD newHeader = 0;
@@ -41,26 +45,38 @@ BOOL ReadExecutable(HFILE file, DWORD *pdwKind) {
         relocationTable < kMinRelocationTable || !ReadLe(&dos, kDosNewHeader, &newHeader))
         return 0;
 
+    // Later reads take what the buffer already holds from it.
+    ScanWindow window = {};
     ByteSpan header = {};
     if (newHeader > kLastNewHeaderInFirstBlock) {
-        cbRead = ReadScanFileAt(file, newHeader, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
+        window.bytes = gScanHeaderBuffer;
+        cbRead = ReadScanFileVia(&window, file, newHeader, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE);
         if (cbRead == 0) return 0;
         header = {gScanHeaderBuffer, cbRead};
-    } else if (!SliceSpan(&dos, newHeader, &header)) {
-        return 0;
+    } else {
+        // The rest of the first block, read on from the header.
+        DWORD cbRest = 0;
+        if (!ReadScanFileOn(file, gScanHeaderBuffer + kDosHeaderSize, SCAN_HEADER_BUFFER_SIZE - kDosHeaderSize,
+                            &cbRest))
+            return 0;
+        cbRead += cbRest;
+        window = {gScanHeaderBuffer, 0, cbRead, cbRead < SCAN_HEADER_BUFFER_SIZE};
+        dos = {gScanHeaderBuffer, cbRead};
+        if (!SliceSpan(&dos, newHeader, &header)) return 0;
     }
 
     WORD signature16 = 0;
     DWORD signature32 = 0;
     if (ReadLe(&header, 0, &signature16) && signature16 == kNeSignature) {
         if (!ReadNeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, &header,
-                               newHeader))
+                               newHeader, &window))
             return 0;
         *pdwKind = EXE_KIND_NE;
         return 1;
     }
     if (ReadLe(&header, 0, &signature32) && signature32 == kPeSignature) {
-        if (!ReadPeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader))
+        if (!ReadPeModuleNames(gScanNameBuffer, end, file, gScanHeaderBuffer, SCAN_HEADER_BUFFER_SIZE, newHeader,
+                               &window))
             return 0;
         *pdwKind = EXE_KIND_PE;
         return 1;

@@ -27,7 +27,7 @@ constexpr DWORD kNameRead = 300;
 }  // namespace
 
 BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *ne,
-                       uint64_t neOffset) {
+                       uint64_t neOffset, ScanWindow *window) {
     *pos = '\0';
     BYTE flagsHigh = 0;
     WORD cModules = 0, moduleTable = 0, importedNames = 0;
@@ -39,8 +39,8 @@ BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbH
     if (appType == kAppTypeFullScreen || appType == kAppTypeWindowCompatible) return 0;
 
     // The table read overwrites the header, whose fields are all taken by now.
-    DWORD cbTable = ReadScanFileAt(file, static_cast<int64_t>(neOffset + moduleTable), header,
-                                   cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
+    DWORD cbTable = ReadScanFileVia(window, file, static_cast<int64_t>(neOffset + moduleTable), header,
+                                    cbHeader < kModuleTableRead ? cbHeader : kModuleTableRead);
     if (cbTable == 0) return 0;
     ByteSpan table = {header, cbTable};
 
@@ -49,7 +49,7 @@ BOOL ReadNeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbH
         if (!ReadLe(&table, static_cast<uint64_t>(i) * 2, &nameOffset)) break;
         BYTE raw[kNameRead];
         DWORD cbRaw =
-            ReadScanFileAt(file, static_cast<int64_t>(neOffset + importedNames + nameOffset), raw, sizeof raw);
+            ReadScanFileVia(window, file, static_cast<int64_t>(neOffset + importedNames + nameOffset), raw, sizeof raw);
         // A failed read ends the list; the names read so far count.
         if (cbRaw == 0) break;
         ByteSpan name = {raw, cbRaw};

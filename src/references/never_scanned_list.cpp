@@ -6,8 +6,30 @@
 #include "support/limits.h"
 #include "support/path_utils.h"
 
+#include <cstring>
+
+namespace {
+
+void ForgetExtensionAnswers() { std::memset(&gExtensionMemo, 0, sizeof gExtensionMemo); }
+
+// The slot an extension's answer is kept in (FNV-1a of its bytes).
+ExtensionMemoSlot *MemoSlotOf(LPCSTR extension, size_t cch) {
+    DWORD hash = 2166136261u;
+    for (size_t i = 0; i < cch; ++i) hash = (hash ^ static_cast<BYTE>(extension[i])) * 16777619u;
+    return &gExtensionMemo.slots[hash % EXTENSION_MEMO_SLOTS];
+}
+
+BOOL SearchNeverScannedList(LPCSTR extension) {
+    // Executables and libraries are always read, whatever the list says.
+    if (CompareText(extension, "exe") == 0 || CompareText(extension, "dll") == 0) return 0;
+    return SearchSortedStrings(gNeverScanned.pEntries, gNeverScanned.cEntries, extension);
+}
+
+}  // namespace
+
 void LoadNeverScannedList() {
     if (gNeverScanned.pList != nullptr) return;
+    ForgetExtensionAnswers();
     LPSTR list = nullptr;
     if (!ReadSettingsSection("NonNEPEFiles", &list)) return;
 
@@ -20,7 +42,10 @@ void LoadNeverScannedList() {
     IndexLookupList(&gNeverScanned, list, NextListString(list), static_cast<LONG>(cStrings) - 1);
 }
 
-void FreeNeverScannedList() { FreeLookupList(&gNeverScanned); }
+void FreeNeverScannedList() {
+    FreeLookupList(&gNeverScanned);
+    ForgetExtensionAnswers();
+}
 
 BOOL IsNeverScannedFile(LPCSTR path) {
     if (gNeverScanned.pList == nullptr) return 0;
@@ -28,7 +53,17 @@ BOOL IsNeverScannedFile(LPCSTR path) {
     GetFileExtension(extension, path);
     if (extension[0] == '\0') return 1;
     CharLowerA(extension);
-    // Executables and libraries are always read, whatever the list says.
-    if (CompareText(extension, "exe") == 0 || CompareText(extension, "dll") == 0) return 0;
-    return SearchSortedStrings(gNeverScanned.pEntries, gNeverScanned.cEntries, extension);
+    const size_t cch = std::strlen(extension);
+    if (cch > EXTENSION_MEMO_CHARS) return SearchNeverScannedList(extension);
+    if (gExtensionMemo.pEntries != gNeverScanned.pEntries || gExtensionMemo.cEntries != gNeverScanned.cEntries) {
+        ForgetExtensionAnswers();
+        gExtensionMemo.pEntries = gNeverScanned.pEntries;
+        gExtensionMemo.cEntries = gNeverScanned.cEntries;
+    }
+    ExtensionMemoSlot *slot = MemoSlotOf(extension, cch);
+    if (std::memcmp(slot->szExtension, extension, cch + 1) != 0) {
+        std::memcpy(slot->szExtension, extension, cch + 1);
+        slot->fNeverScanned = SearchNeverScannedList(extension);
+    }
+    return slot->fNeverScanned;
 }

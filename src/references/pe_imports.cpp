@@ -63,7 +63,8 @@ const BYTE *FindPeSection(LPCSTR name, const ByteSpan *pe) {
     return nullptr;
 }
 
-LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *pe) {
+LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, const ByteSpan *pe,
+                        ScanWindow *window) {
     *pos = '\0';
     DWORD importRva = 0;
     if (!ReadLe(pe, kPeImportDirectory, &importRva) || importRva == 0) return pos;
@@ -84,7 +85,7 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
     int64_t delta = static_cast<int64_t>(virtualAddress) - static_cast<int64_t>(rawPointer);
 
     // The descriptors overwrite the PE header; everything needed from it is taken by now.
-    DWORD cbTable = ReadScanFileAt(file, static_cast<int64_t>(importRva) - delta, header, cbHeader);
+    DWORD cbTable = ReadScanFileVia(window, file, static_cast<int64_t>(importRva) - delta, header, cbHeader);
     ByteSpan table = {header, cbTable};
     for (uint64_t offset = 0;; offset += kDescriptorSize) {
         DWORD timeDateStamp = 0, nameRva = 0;
@@ -95,7 +96,7 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
             break;
         if (timeDateStamp == 0 && nameRva == 0) break;
         CHAR name[kNameRead];
-        DWORD cbName = ReadScanFileAt(file, static_cast<int64_t>(nameRva) - delta, name, sizeof name);
+        DWORD cbName = ReadScanFileVia(window, file, static_cast<int64_t>(nameRva) - delta, name, sizeof name);
         if (cbName == 0) break;
         // A name without a NUL in the bytes read is cut at 99 characters.
         size_t len = strnlen(name, cbName);
@@ -114,15 +115,16 @@ LPSTR ReadPeImportNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cb
     return pos;
 }
 
-BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, uint64_t peOffset) {
+BOOL ReadPeModuleNames(LPSTR pos, LPSTR end, HFILE file, BYTE *header, DWORD cbHeader, uint64_t peOffset,
+                       ScanWindow *window) {
     *pos = '\0';
     // Read again from the signature, so that the whole PE header and section table start the
     // buffer.
-    DWORD cbPe = ReadScanFileAt(file, static_cast<int64_t>(peOffset), header, cbHeader);
+    DWORD cbPe = ReadScanFileVia(window, file, static_cast<int64_t>(peOffset), header, cbHeader);
     ByteSpan pe = {header, cbPe};
     WORD subsystem = 0;
     if (!ReadLe(&pe, kPeSubsystem, &subsystem)) return 0;
     if (subsystem == kSubsystemWindowsCui || subsystem == kSubsystemOs2Cui || subsystem == kSubsystemPosixCui) return 0;
-    ReadPeImportNames(pos, end, file, header, cbHeader, &pe);
+    ReadPeImportNames(pos, end, file, header, cbHeader, &pe, window);
     return 1;
 }

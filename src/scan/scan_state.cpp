@@ -1,6 +1,7 @@
 #include "scan/scan_state.h"
 
 #include "scan/directory_walker.h"
+#include "store/directory_blocks.h"
 #include "store/map_release.h"
 #include "support/message_pump.h"
 
@@ -20,6 +21,7 @@ void BeginScan(FileCallback fileCallback, DirCallback dirCallback) {
     gScanBlock = nullptr;
     gScanBlockSize = 0;
     gScanOverLimit = 0;
+    ForgetDirectoryTrail();
     SetStopFlag(0);
 }
 

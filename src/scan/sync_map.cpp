@@ -58,13 +58,15 @@ BOOL SelectDrive(LPCSTR directory) {
     return TRUE;
 }
 
-// The block the map already has for `directory`, or none.
+// The block the map already has for `directory`, or none; a block found goes on the trail.
 DirectoryBlock *FindDirectoryBlock(LPCSTR directory) {
     EntryPosition position;
-    if (!WalkPath(directory, &position, /*directoriesOnly=*/TRUE)) return nullptr;
+    if (!WalkScanDirectory(directory, &position)) return nullptr;
     EntryRecord *record = LoadPtr32<EntryRecord>(&position.pEntry);
     if (record == nullptr) return GetDriveRoot(gCurrentDrive);
-    return GetChildBlock(record);
+    DirectoryBlock *block = GetChildBlock(record);
+    ExtendDirectoryTrail(directory, block);
+    return block;
 }
 
 // Brings a matched file record up to date with the disk: size, last-write stamp, and one more use

@@ -10,7 +10,8 @@
 // n directories does not cost n walks of the chain: how many blocks carry each id (outside
 // MODE_BUILD every new block searches for a free id), counted on first need and kept by
 // AppendToChain and UnlinkBlock; and the block before the tail, which the builder grows and cuts
-// back all the time (a moved block's predecessor must point at its new address).
+// back all the time (a moved block's predecessor must point at its new address). The scans'
+// directory trail (path_lookup.h) holds block addresses too: kept right here as blocks move and go.
 
 DirectoryBlock *GetChainHead() {
     if (gDriveTable.dwCount == 0) return nullptr;
@@ -20,6 +21,22 @@ DirectoryBlock *GetChainHead() {
 void ForgetChainCaches() {
     gBlockIdUseCounted = FALSE;
     gBeforeLastKnown = FALSE;
+    ForgetDirectoryTrail();
+}
+
+void ForgetDirectoryTrail() {
+    gDirectoryTrail.pDrive = nullptr;
+    gDirectoryTrail.cLevels = 0;
+}
+
+// A freed block's address may come back for another block: the trail ends before it.
+static void CutTrailAt(const DirectoryBlock *block) {
+    for (DWORD level = 1; level <= gDirectoryTrail.cLevels; ++level) {
+        if (gDirectoryTrail.blocks[level] == block) {
+            gDirectoryTrail.cLevels = level - 1;
+            return;
+        }
+    }
 }
 
 static BOOL IsBlockIdFree(WORD id) {
@@ -147,6 +164,9 @@ void RelinkMovedBlock(DirectoryBlock *newAddress, DirectoryBlock *oldAddress) {
     }
 
     if (gLastBlock == oldAddress) gLastBlock = newAddress;
+    for (DWORD level = 1; level <= gDirectoryTrail.cLevels; ++level) {
+        if (gDirectoryTrail.blocks[level] == oldAddress) gDirectoryTrail.blocks[level] = newAddress;
+    }
 }
 
 void FreeBlockTree(DirectoryBlock *block, BOOL unlink) {
@@ -155,6 +175,7 @@ void FreeBlockTree(DirectoryBlock *block, BOOL unlink) {
         if (!IsFile(entry)) FreeBlockTree(GetChildBlock(entry), unlink);
     });
     if (unlink) UnlinkBlock(block);
+    CutTrailAt(block);
     if (gCurrentDrive != nullptr)
         SetDriveBlockCount(gCurrentDrive, static_cast<WORD>(GetDriveBlockCount(gCurrentDrive) - 1));
     FreeLockedBuffer(block);

@@ -29,6 +29,9 @@ void AppendToChain(DirectoryBlock *block);
 // map is freed or replaced.
 void ForgetChainCaches();
 
+// Empties the scans' directory trail (gDirectoryTrail); ForgetChainCaches does it too.
+void ForgetDirectoryTrail();
+
 // A new empty block (18 bytes) with a fresh id, child of `parent` (none for a drive's root),
 // appended to the chain and counted on the current drive; the current drive's first block becomes
 // its root. Returns none, changing nothing, when the memory cannot be had or no current drive is

@@ -40,10 +40,12 @@ FileCallback gClientFileCallback = nullptr;
 DirCallback gClientDirCallback = nullptr;
 DWORD gScanOverLimit = 0;
 MatchCursor gMatchCursor = {};
+DirectoryTrail gDirectoryTrail = {};
 
 LPSTR gScanNameBuffer = nullptr;
 BYTE *gScanHeaderBuffer = nullptr;
 LookupList gNeverScanned = {nullptr, nullptr, 0};
+ExtensionMemo gExtensionMemo = {};
 LookupList gSystemFiles = {nullptr, nullptr, 0};
 
 ReferenceQueryState gReferenceQuery = {};

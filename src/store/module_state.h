@@ -117,6 +117,20 @@ struct MatchCursor {
     DWORD dwIndex;
 };
 extern MatchCursor gMatchCursor;
+// The directories a scan entered, from the drive's root down to the one entered last, with their
+// blocks (store: path_lookup), so that a directory entered next finds its parent's block without a
+// walk from the root. Level i (1 to cLevels) is the path szPath up to ends[i], whose block is
+// blocks[i]; level 0 is the root ("X:", ends[0] = 2). Cut back when a block on it is freed, its
+// blocks followed when they move (directory_blocks); emptied by each scan and by the release.
+#define DIRECTORY_TRAIL_LEVELS (PATH_BUFFER_SIZE / 2)  // a 299-character path has fewer components
+struct DirectoryTrail {
+    DriveRecord *pDrive;  // the drive the levels lie on
+    DWORD cLevels;
+    WORD ends[DIRECTORY_TRAIL_LEVELS + 1];
+    DirectoryBlock *blocks[DIRECTORY_TRAIL_LEVELS + 1];
+    CHAR szPath[PATH_BUFFER_SIZE];
+};
+extern DirectoryTrail gDirectoryTrail;
 
 // ---- Executable references (references) -----------------------------------------------------------
 // The two buffers every import scan reuses (import_scanner): absent until the first scan, freed by
@@ -132,7 +146,22 @@ struct LookupList {
     LONG cEntries;
 };
 extern LookupList gNeverScanned;  // loaded when the library is loaded, freed when it is unloaded
-extern LookupList gSystemFiles;   // loaded on first need, freed when the library is unloaded
+// IsNeverScannedFile's answers by extension (as searched: lower case, at most 15 characters), so
+// that the files of one extension cost one search of the list (references: never_scanned_list).
+// Emptied when the list is loaded or freed, and when it is not the list the answers came from.
+#define EXTENSION_MEMO_SLOTS 64
+#define EXTENSION_MEMO_CHARS 15
+struct ExtensionMemoSlot {
+    CHAR szExtension[EXTENSION_MEMO_CHARS + 1];  // empty: the slot is free
+    BOOL fNeverScanned;
+};
+struct ExtensionMemo {
+    const DWORD *pEntries;  // the list the answers came from
+    LONG cEntries;
+    ExtensionMemoSlot slots[EXTENSION_MEMO_SLOTS];
+};
+extern ExtensionMemo gExtensionMemo;
+extern LookupList gSystemFiles;  // loaded on first need, freed when the library is unloaded
 
 // ---- The queries (references: entry_references; maintenance: files_with_extension); valid during
 // one query, zeroed by the map release ------------------------------------------------------------

@@ -48,7 +48,66 @@ void AppendReversed(ReversedPath *path, LPCSTR text, size_t cchText) {
     for (size_t i = cchText; i-- > 0;) path->sz[path->cch++] = text[i];
 }
 
+// The trail level that `path`, whose last backslash is at `cchParent`, is a child of: the root
+// (0) for "X:\name", else a level whose path is the path's first cchParent characters. The trail
+// holds only paths that WalkPath reads as root and names alone (no empty component), so walking
+// such a level's bytes from the root leads to its block. DIRECTORY_TRAIL_LEVELS + 1: none.
+DWORD FindTrailParent(LPCSTR path, size_t cchParent) {
+    if (path[0] == '\\' || path[1] != ':' || path[2] != '\\') return DIRECTORY_TRAIL_LEVELS + 1;
+    if (cchParent == 2) return 0;
+    const DirectoryTrail &trail = gDirectoryTrail;
+    if (trail.pDrive != gCurrentDrive) return DIRECTORY_TRAIL_LEVELS + 1;
+    for (DWORD level = trail.cLevels; level > 0; --level) {
+        if (trail.ends[level] == cchParent)
+            return std::memcmp(path, trail.szPath, cchParent) == 0 ? level : DIRECTORY_TRAIL_LEVELS + 1;
+        if (trail.ends[level] < cchParent) break;
+    }
+    return DIRECTORY_TRAIL_LEVELS + 1;
+}
+
+// Where the last component of `path` starts, when it is one WalkPath would read as a name: a
+// path shorter than the path buffer whose last backslash is not its last character.
+size_t LastComponentStart(LPCSTR path) {
+    const size_t cch = strnlen(path, PATH_BUFFER_SIZE);
+    if (cch >= PATH_BUFFER_SIZE) return 0;
+    LPCSTR last = strrchr(path, '\\');
+    if (last == nullptr || last[1] == '\0') return 0;
+    return static_cast<size_t>(last - path) + 1;
+}
+
 }  // namespace
+
+BOOL WalkScanDirectory(LPCSTR path, EntryPosition *position) {
+    DirectoryTrail &trail = gDirectoryTrail;
+    const size_t nameStart = path != nullptr ? LastComponentStart(path) : 0;
+    const DWORD parent = nameStart != 0 ? FindTrailParent(path, nameStart - 1) : DIRECTORY_TRAIL_LEVELS + 1;
+    DirectoryBlock *parentBlock = nullptr;
+    if (parent == 0 && gCurrentDrive != nullptr) parentBlock = GetDriveRoot(gCurrentDrive);
+    if (parent != 0 && parent <= DIRECTORY_TRAIL_LEVELS) parentBlock = trail.blocks[parent];
+    if (parentBlock == nullptr) {
+        trail.cLevels = 0;
+        return WalkPath(path, position, /*directoriesOnly=*/1);
+    }
+    // What WalkPath does at the last component, having reached the parent's block.
+    if (trail.pDrive != gCurrentDrive) trail.pDrive = gCurrentDrive;
+    trail.cLevels = parent;
+    EntryRecord *entry = FindEntryByName(parentBlock, path + nameStart, /*directoriesOnly=*/1);
+    SetPosition(position, parentBlock, entry);
+    return entry != nullptr;
+}
+
+void ExtendDirectoryTrail(LPCSTR path, DirectoryBlock *block) {
+    DirectoryTrail &trail = gDirectoryTrail;
+    const size_t nameStart = block != nullptr && path != nullptr ? LastComponentStart(path) : 0;
+    if (nameStart == 0 || trail.pDrive != gCurrentDrive || trail.cLevels >= DIRECTORY_TRAIL_LEVELS) return;
+    if (FindTrailParent(path, nameStart - 1) != trail.cLevels) return;
+    const size_t cch = std::strlen(path);
+    std::memcpy(trail.szPath + nameStart - 1, path + nameStart - 1, cch - (nameStart - 1) + 1);
+    if (trail.cLevels == 0) std::memcpy(trail.szPath, path, 3);
+    ++trail.cLevels;
+    trail.ends[trail.cLevels] = static_cast<WORD>(cch);
+    trail.blocks[trail.cLevels] = block;
+}
 
 BOOL WalkPath(LPCSTR path, EntryPosition *position, BOOL directoriesOnly) {
     SetPosition(position, nullptr, nullptr);
@@ -112,7 +171,7 @@ DWORD LookUpFullPath(LPSTR workPath, EntryPosition *position) {
 
 void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {
     EntryPosition position;
-    if (block == nullptr || !WalkPath(path, &position, /*directoriesOnly=*/1)) return;
+    if (block == nullptr || !WalkScanDirectory(path, &position)) return;
     DirectoryBlock *parent = LoadPtr32<DirectoryBlock>(&position.pBlock);
     EntryRecord *entry = LoadPtr32<EntryRecord>(&position.pEntry);
     if (entry == nullptr) {
@@ -124,6 +183,7 @@ void LinkBlockToPath(DirectoryBlock *block, LPCSTR path) {
     SetChildId(entry, GetBlockId(block));
     SetBlockParent(block, parent);
     SetBlockParentId(block, GetBlockId(parent));
+    ExtendDirectoryTrail(path, block);
 }
 
 BOOL BuildFullPath(LPSTR buffer, const DirectoryBlock *block, const EntryRecord *entry) {

@@ -32,10 +32,21 @@ BOOL ResolvePath(LPCSTR path, EntryPosition *position);
 // LOOKUP_NOT_IN_MAP `workPath` holds the path as it lies on its fixed drive.
 DWORD LookUpFullPath(LPSTR workPath, EntryPosition *position);
 
+// WalkPath(path, position, /*directoriesOnly=*/1) for the scans, which enter directories depth
+// first, with the same result: when the path's parent directory is the drive's root or on the
+// directory trail (gDirectoryTrail), only the parent's block is searched. The trail is cut back to
+// that parent (emptied when the path is walked from the root).
+BOOL WalkScanDirectory(LPCSTR path, EntryPosition *position);
+
+// Puts directory `path`, whose record now names `block`, at the end of the trail when its parent
+// is the trail's last level (or the root); otherwise leaves the trail as it is.
+void ExtendDirectoryTrail(LPCSTR path, DirectoryBlock *block);
+
 // Links the builder's new `block` to the record of its directory `path` on the current drive: the
 // record's pChildBlock/wChildId name the block, the block's pParent/wParentId name the record's
 // block. For the drive's root the block gets no parent. Does nothing when the directory's record
-// is not in the map.
+// is not in the map. The path is looked up with WalkScanDirectory, and the linked directory put on
+// the trail.
 void LinkBlockToPath(DirectoryBlock *block, LPCSTR path);
 
 // Writes the full path of the record at (block, entry) to `buffer` (300 bytes): "X:\", the

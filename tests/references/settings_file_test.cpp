@@ -117,6 +117,27 @@ TEST_F(SettingsFile, NeverScannedList) {
     EXPECT_FALSE(IsNeverScannedFile("C:\\A\\NOEXT"));
 }
 
+// Answers kept per extension are the list's own, the misses of a binary search over an unsorted
+// list included, and a list loaded afresh is asked again.
+TEST_F(SettingsFile, NeverScannedAnswersKeptPerExtensionAreTheSearchsOwn) {
+    const std::string longExtension(20, 'q');
+    for (const char *list :
+         {"[NonNEPEFiles]\nzip\nbak\ntxt\ndoc\nqqqqqqqqqqqqqqqqqqqq\n", "[NonNEPEFiles]\nbmp\ntxt\n"}) {
+        ASSERT_TRUE(machine_.WriteSettings(list));
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        for (int round = 0; round < 2; ++round) {
+            for (std::string extension :
+                 {"zip", "ZIP", "bak", "txt", "Txt", "doc", "bmp", "exe", "dll", "z", longExtension.c_str()}) {
+                const BOOL expected =
+                    extension != "exe" && extension != "dll" &&
+                    SearchSortedStrings(gNeverScanned.pEntries, gNeverScanned.cEntries, CharLowerA(extension.data()));
+                EXPECT_EQ(expected, IsNeverScannedFile(("C:\\A\\X." + extension).c_str())) << list << extension;
+            }
+        }
+        DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
+    }
+}
+
 TEST_F(SettingsFile, SystemFilesList) {
     ASSERT_TRUE(machine_.WriteSettings("[Other]\nx\n"));
     EXPECT_FALSE(LoadSystemFilesList());

@@ -149,4 +149,52 @@ TEST_F(PathLookupTest, FullPathsAsStoredAndNeverPastThreeHundredBytes) {
     EXPECT_EQ('\0' + std::string(sizeof buffer - 1, 'Z'), std::string(buffer, sizeof buffer));
 }
 
+// The scans' lookup must give WalkPath's answer whatever the trail holds: the trail extended along
+// the way as the scans do, blocks moved under it, a directory on it freed, paths that leave it.
+TEST_F(PathLookupTest, ScanLookUpsGiveWalkPathsAnswerAlongAnyTrail) {
+    ASSERT_TRUE(BuildDirectory(&root, "windows"));  // same name in other case: the first one counts
+    DirectoryBlock *fonts = nullptr;
+    ASSERT_TRUE((fonts = BuildDirectory(&windows, "Fonts")));
+    ASSERT_TRUE(BuildDirectory(&fonts, "Sub"));
+    gCurrentDrive = &gDriveTable.records[0];
+    ForgetDirectoryTrail();
+    auto expectSame = [](const char *path) {
+        EntryPosition walked, scanned;
+        const BOOL expected = WalkPath(path, &walked, /*directoriesOnly=*/1);
+        EXPECT_EQ(expected, WalkScanDirectory(path, &scanned)) << path;
+        EXPECT_EQ(At(walked), At(scanned)) << path;
+        if (EntryOf(scanned) != nullptr) ExtendDirectoryTrail(path, GetChildBlock(EntryOf(scanned)));
+    };
+    for (const char *path :
+         {"C:\\", "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM\\Drivers", "C:\\WINDOWS\\SYSTEM\\Nope",
+          "C:\\WINDOWS\\Fonts", "C:\\WINDOWS\\Fonts\\Sub", "C:\\windows\\Fonts\\Sub", "C:\\WINDOWS\\Fonts\\Sub\\",
+          "C:\\WINDOWS\\\\Fonts", "C:\\Data", "C:\\README.TXT", "C:\\Data\\x", "C:\\WINDOWS\\SYSTEM\\Drivers"})
+        expectSame(path);
+
+    auto enterDrivers = [&] {
+        for (const char *path : {"C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM\\Drivers"})
+            expectSame(path);
+        EXPECT_EQ(3u, gDirectoryTrail.cLevels);
+    };
+    enterDrivers();
+    HostMachine_MoveEveryReallocation(1);
+    DirectoryBlock *movedFrom = system;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(BuildFile(&system, ("grow" + std::to_string(i)).c_str()));
+    ASSERT_NE(movedFrom, system);
+    expectSame("C:\\WINDOWS\\SYSTEM\\Drivers");
+    expectSame("C:\\WINDOWS\\SYSTEM\\Drivers\\Deep File.SYS");  // a file is no directory
+
+    // SYSTEM and Drivers freed and a new SYSTEM made, perhaps at a freed address.
+    enterDrivers();
+    EntryPosition position;
+    StorePtr32(&position.pBlock, windows), StorePtr32(&position.pEntry, FindTestEntry(windows, "SYSTEM"));
+    ASSERT_TRUE(RemoveEntry(&position));
+    ASSERT_TRUE(BuildDirectory(&windows, "SYSTEM"));
+    expectSame("C:\\WINDOWS\\SYSTEM\\Drivers");
+    expectSame("C:\\WINDOWS\\SYSTEM");
+    expectSame("C:\\WINDOWS\\SYSTEM\\Drivers");
+    ForgetDirectoryTrail();
+    expectSame("C:\\WINDOWS\\Fonts\\Sub");  // not under the trail: walked from the root
+}
+
 }  // namespace
