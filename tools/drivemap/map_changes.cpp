@@ -8,12 +8,14 @@ namespace drivemap {
 namespace {
 
 constexpr WORD kScanFlags = ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_PE | ENTRY_HAS_REFS;
+constexpr uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr uint64_t kFnvPrime = 1099511628211ull;
 
 // FNV-1a of the scan flags and the reference names; never 0, which stands for "not scanned".
 uint64_t ScanHash(const RecordView &view) {
     if (!(view.wFlags & ENTRY_SCANNED)) return 0;
-    uint64_t hash = 14695981039346656037ull;
-    const auto add = [&](unsigned char byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    uint64_t hash = kFnvOffset;
+    const auto add = [&](unsigned char byte) { hash = (hash ^ byte) * kFnvPrime; };
     const WORD flags = view.wFlags & kScanFlags;
     add(static_cast<unsigned char>(flags));
     add(static_cast<unsigned char>(flags >> 8));
@@ -35,53 +37,60 @@ bool MapChanges::Any() const {
     return directoriesAdded + directoriesRemoved + filesAdded + filesRemoved + filesUpdated + executablesRescanned > 0;
 }
 
-template <typename Visit>
-void MapSnapshot::ForEachRecord(GetEntryFunction getEntry, Visit visit) {
+std::vector<MapSnapshot::Entry> MapSnapshot::Records(GetEntryFunction getEntry) {
+    std::vector<Entry> records;
     RecordView view;
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
         WalkBlocks(
             rootBlock, std::string{letter, ':', '\\'}, /*withPaths=*/true, [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, const std::string &directory) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                const Record snapshot{!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)};
-                std::string path = directory;
-                path += view.name;
-                visit(std::move(path), snapshot);
+                uint64_t hash = kFnvOffset;
+                for (const char c : directory) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+                for (const char c : view.name) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+                records.push_back(
+                    {hash, {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
             });
     });
+    std::stable_sort(records.begin(), records.end(),
+                     [](const Entry &a, const Entry &b) { return a.pathHash < b.pathHash; });
+    records.erase(std::unique(records.begin(), records.end(),
+                              [](const Entry &a, const Entry &b) { return a.pathHash == b.pathHash; }),
+                  records.end());
+    return records;
 }
 
 MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry) {
     MapSnapshot snapshot;
-    ForEachRecord(getEntry, [&](std::string &&path, const Record &record) {
-        if (snapshot.records_.emplace(std::move(path), record).second)
-            ++(record.directory ? snapshot.cDirectories_ : snapshot.cFiles_);
-    });
+    snapshot.records_ = Records(getEntry);
+    for (const Entry &entry : snapshot.records_) ++(entry.record.directory ? snapshot.cDirectories_ : snapshot.cFiles_);
     return snapshot;
 }
 
 MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     MapChanges changes;
     uint64_t cDirectoriesKept = 0, cFilesKept = 0;
-    ForEachRecord(getEntry, [&](std::string &&path, const Record &now) {
-        const auto found = records_.find(path);
-        if (found == records_.end() || found->second.directory != now.directory) {
+    for (const Entry &entry : Records(getEntry)) {
+        const Record &now = entry.record;
+        const auto found = std::lower_bound(records_.begin(), records_.end(), entry.pathHash,
+                                            [](const Entry &e, uint64_t hash) { return e.pathHash < hash; });
+        if (found == records_.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {
             ++(now.directory ? changes.directoriesAdded : changes.filesAdded);
-            return;
+            continue;
         }
         if (now.directory) {
             ++cDirectoriesKept;
-            return;
+            continue;
         }
         ++cFilesKept;
-        const Record &before = found->second;
+        const Record &before = found->record;
         const bool updated =
             before.dwSize != now.dwSize || before.wWriteDate != now.wWriteDate || before.wWriteTime != now.wWriteTime;
         if (updated) ++changes.filesUpdated;
         // A sync reads an executable's references afresh when its size changed.
         if (before.scanHash != 0 && (before.dwSize != now.dwSize || now.scanHash != before.scanHash))
             ++changes.executablesRescanned;
-    });
+    }
     changes.directoriesRemoved = cDirectories_ - std::min(cDirectories_, cDirectoriesKept);
     changes.filesRemoved = cFiles_ - std::min(cFiles_, cFilesKept);
     return changes;
