@@ -51,6 +51,16 @@ TEST_F(DrivemapOnTree, BuildStatsAndErrors) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << arguments << ": " << run.err;
         EXPECT_NE(run.err.find("--help"), npos) << arguments << ": " << run.err;
     }
+    // A letter given twice is refused; overlapping drives are mapped with a warning; PATH lists
+    // each directory once.
+    run = Drivemap(Machine() + "--drive 'C=" + tree_.Path("Docs") + "' machine");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("C: is given twice"), npos) << run.err;
+    run = Drivemap(Machine() + "--drive 'D=" + tree_.Path("Docs") + "' --json machine",
+                   "PATH='" + tree_.Path("Bin") + ":" + tree_.Path("Bin") + "/:/no/such/dir'");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("overlap"), npos) << run.err;
+    EXPECT_EQ(json::parse(run.out)["path"], "C:\\Bin");
 }
 
 // A prefix's dosdevices links are its drives: inside the prefix a fixed disk, outside it (z: -> /)
