@@ -5,6 +5,7 @@
 // the map file and the settings data file, is a removable drive on a memory file system, outside
 // the mapped one.
 #include "common/temp_tree.h"
+#include "map_queries.h"
 #include "exports/dll_main.h"
 #include "host_machine.h"
 #include "pwdvmp32.h"
@@ -81,17 +82,7 @@ void BM_GetEntryReferencesMapWide(benchmark::State &state) {
     RootMap &map = Map();
     if (!map.error.empty()) return state.SkipWithError(map.error.c_str());
     WORD count = 0;
-    for (auto _ : state) {
-        EntryPosition position;
-        ReferenceResultBlock *block = nullptr;
-        if (!DriveMap_GetEntryReferences(0, kSystemDll, &position, &block, 0)) state.SkipWithError("query failed");
-        if (block != nullptr) {
-            count = block->wCount;
-            HGLOBAL handle = GlobalHandle(block);
-            GlobalUnlock(handle);
-            GlobalFree(handle);
-        }
-    }
+    for (auto _ : state) count = QueryMapWideReferences(state, kSystemDll);
     state.counters["references"] = count;
     state.counters["mapEntries"] = static_cast<double>(map.files);
     state.counters["mapDirectories"] = static_cast<double>(map.directories);

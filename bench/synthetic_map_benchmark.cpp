@@ -8,6 +8,7 @@
 // "helper", every eleventh a DLL.
 #include "common/map_file_builder.h"
 #include "common/temp_tree.h"
+#include "map_queries.h"
 #include "exports/dll_main.h"
 #include "host_machine.h"
 #include "pwdvmp32.h"
@@ -95,12 +96,6 @@ SyntheticMapFile &Map() {
     return map;
 }
 
-void ReleaseGlobal(void *pointer) {
-    HGLOBAL handle = GlobalHandle(pointer);
-    GlobalUnlock(handle);
-    GlobalFree(handle);
-}
-
 void BM_Load1M(benchmark::State &state) {
     SyntheticMapFile &map = Map();
     if (!map.error.empty()) return state.SkipWithError(map.error.c_str());
@@ -122,15 +117,7 @@ void BM_GetEntry1M(benchmark::State &state) {
 void BM_GetEntryReferencesMapWide1M(benchmark::State &state) {
     if (!Map().error.empty()) return state.SkipWithError(Map().error.c_str());
     WORD count = 0;
-    for (auto _ : state) {
-        EntryPosition position;
-        ReferenceResultBlock *block = nullptr;
-        if (!DriveMap_GetEntryReferences(0, kSystemDll, &position, &block, 0)) state.SkipWithError("query failed");
-        if (block != nullptr) {
-            count = block->wCount;
-            ReleaseGlobal(block);
-        }
-    }
+    for (auto _ : state) count = QueryMapWideReferences(state, kSystemDll);
     state.counters["references"] = count;  // the block holds at most 8,191
 }
 

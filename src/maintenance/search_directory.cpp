@@ -7,6 +7,7 @@
 // (its blocks are walked in place).
 #include "pwdvmp32.h"
 
+#include "scan/directory_walker.h"
 #include "store/block_layout.h"
 #include "store/drive_table.h"
 #include "store/module_state.h"
@@ -17,17 +18,6 @@
 #include <cstring>
 
 namespace {
-
-const CHAR kEmptyText[] = "";
-
-// A callback's 0 asks to stop.
-BOOL CallDirCallback(DWORD event) {
-    if (gWalk.dirCallback == nullptr) return TRUE;
-    if (gWalk.dirCallback(gWalk.context, event, gWalk.currentPath, const_cast<LPSTR>(kEmptyText), gWalk.userValue))
-        return TRUE;
-    SetStopFlag(1);
-    return FALSE;
-}
 
 // A record whose full path would not fit the 299-character buffers is passed over, as the walker
 // passes over such entries on the disk: a cut path would name another record.
@@ -88,7 +78,7 @@ extern "C" void WINAPI DriveMap_SearchDirectory(void *context, LPCSTR path, LPCS
     gWalk.fileCallback = fileCallback;
     gWalk.dirCallback = dirCallback;
     const BOOL fits = path != nullptr && std::strlen(path) < PATH_BUFFER_SIZE;
-    std::strcpy(gWalk.currentPath, fits ? path : kEmptyText);
+    std::strcpy(gWalk.currentPath, fits ? path : "");
     SetStopFlag(0);
 
     EntryPosition position;

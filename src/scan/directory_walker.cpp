@@ -11,17 +11,7 @@
 namespace {
 
 const CHAR kAllFiles[] = "*.*";
-const CHAR kEmptyText[] = "";
 const DWORD kPatternRoom = 4;  // "\*.*" appended to a directory's path to list it
-
-// A callback's 0 asks to stop.
-BOOL CallDirCallback(DWORD event) {
-    if (gWalk.dirCallback == nullptr) return TRUE;
-    if (gWalk.dirCallback(gWalk.context, event, gWalk.currentPath, const_cast<LPSTR>(kEmptyText), gWalk.userValue))
-        return TRUE;
-    SetStopFlag(1);
-    return FALSE;
-}
 
 BOOL IsSubdirectory(const FIND_DATA &find) { return (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
@@ -173,3 +163,10 @@ DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD f
 }
 
 DWORD GetWalkNameBufferSize() { return gWalk.cbNameBuffer; }
+
+BOOL CallDirCallback(DWORD event) {
+    if (gWalk.dirCallback == nullptr) return TRUE;
+    if (gWalk.dirCallback(gWalk.context, event, gWalk.currentPath, const_cast<LPSTR>(""), gWalk.userValue)) return TRUE;
+    SetStopFlag(1);
+    return FALSE;
+}

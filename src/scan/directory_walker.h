@@ -29,5 +29,9 @@
 DWORD WalkDirectoryTree(void *context, LPCSTR startPath, LPCSTR pattern, DWORD flags, FileCallback fileCallback,
                         DirCallback dirCallback, LONG userValue);
 
+// Tells the current walk's directory callback of `event` on gWalk.currentPath (any text: none). A
+// callback's 0 asks to stop: the stop flag is set and the result is 0.
+BOOL CallDirCallback(DWORD event);
+
 // For tests: the size of the name buffer the last walk obtained (0: it ran without one).
 DWORD GetWalkNameBufferSize();
