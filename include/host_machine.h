@@ -116,6 +116,15 @@ void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void *context);
 typedef void (*HOST_LISTING_HOOK)(void *context, const char *hostDirectory);
 void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context);
 
+/* Lets a second thread read the subdirectories of each wildcard listing before a walk asks for
+ * them, for a client that walks trees while nothing it waits for changes the disks (drivemap's
+ * build and sync). A listing read ahead is the one the walk would get, taken a moment earlier; a
+ * directory whose entries changed meanwhile is listed again, and what was read ahead is dropped at
+ * every change of the current directory (a walk's start and end), at a listing out of the walk's
+ * order and with a listing hook. Off by default and after HostMachine_Reset;
+ * PWDVMP32_READ_AHEAD=0 in the environment keeps it off. */
+void HostMachine_ReadAheadListings(int on);
+
 #ifdef __cplusplus
 }
 #endif

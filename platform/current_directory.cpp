@@ -3,6 +3,7 @@
 #include "drives.h"
 #include "file_system_lock.h"
 #include "host_errors.h"
+#include "listing_read_ahead.h"
 #include "path_resolution.h"
 
 namespace {
@@ -31,9 +32,12 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer
 // "X:" alone makes drive X current at its remembered directory (its root when that directory is
 // gone). Any other path must name an existing directory; it is remembered as spelled (normalised,
 // drive letter upper case) and its drive becomes current.
+// A walk makes its start directory current and restores the current directory at its end: what
+// was read ahead for one walk is never handed to another.
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
     return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
         std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        host::ForgetListingsReadAhead();
         if (lpPathName == nullptr) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -154,13 +155,19 @@ UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev,
 bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std::vector<LeftOutEntry> *leftOut) {
     out->clear();
     if (leftOut != nullptr) leftOut->clear();
-    // A descriptor of its own: reading moves the position of the open directory. The records are
-    // read with getdents64 itself, which spares the checks a directory stream makes on opening.
-    UniqueFd own(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!own.Valid()) return false;
-    alignas(8) static char buffer[32768];  // under the file-system lock
+    // The records are read with getdents64 itself, which spares the checks a directory stream makes
+    // on opening, from the start of the open directory; a descriptor opened only to name the
+    // directory (O_PATH) cannot be read, and one of its own is opened then.
+    UniqueFd own;
+    int readFd = dirFd;
+    if (lseek(dirFd, 0, SEEK_SET) != 0) {
+        own = UniqueFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!own.Valid()) return false;
+        readFd = own.Get();
+    }
+    alignas(8) static thread_local char buffer[32768];  // the caller's and the read-ahead thread's
     for (;;) {
-        const ssize_t got = getdents64(own.Get(), buffer, sizeof buffer);
+        const ssize_t got = getdents64(readFd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;  // the end, or an error: what was read is the listing
         for (ssize_t at = 0; at < got;) {
@@ -170,7 +177,7 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
             ListedEntry entry;
             // An entry removed since it was read is simply not listed.
-            if (fstatat(own.Get(), name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (fstatat(readFd, name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             entry.name = name;
             if (unsigned reason = LeftOutReason(entry.name, entry.st, driveDev)) {
                 if (leftOut != nullptr) leftOut->push_back(LeftOutEntry{entry.name, reason});

@@ -9,6 +9,7 @@
 #include "host_errors.h"
 #include "host_machine.h"
 #include "listing_observer.h"
+#include "listing_read_ahead.h"
 #include "path_resolution.h"
 #include "short_names.h"
 
@@ -166,12 +167,19 @@ void ReportDirectory(const std::string &dirText, bool readable, const std::vecto
 // lookup opened: a link swapped in for it after the lookup is never followed.
 void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText, const std::string &pattern,
                   std::vector<WIN32_FIND_DATAA> *found) {
-    RunListingHook(dir.hostPath);
     const struct stat &dirSt = dir.st;
-    std::vector<ListedEntry> entries;
-    std::vector<LeftOutEntry> leftOut;
-    const bool readable = ListDirectory(dirFd, dir.driveDev, &entries, &leftOut);
-    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, leftOut);
+    DirectoryListing listing;
+    if (RunListingHook(dir.hostPath)) {
+        ForgetListingsReadAhead();  // the hook may have changed anything
+        listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
+    } else {
+        if (!TakeListingReadAhead(dir.hostPath, dirSt, &listing))
+            listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
+        if (listing.bReadable) ReadAheadBelow(dirFd, dir.hostPath, dir.driveDev, listing.entries);
+    }
+    const bool readable = listing.bReadable;
+    const std::vector<ListedEntry> &entries = listing.entries;
+    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, listing.leftOut);
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
         const struct stat &parent = dir.parentSt;

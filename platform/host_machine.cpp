@@ -10,6 +10,7 @@
 #include "global_memory.h"
 #include "host_errors.h"
 #include "listing_observer.h"
+#include "listing_read_ahead.h"
 #include "messages.h"
 #include "path_resolution.h"
 #include "system_info.h"
@@ -24,6 +25,7 @@ extern "C" void HostMachine_Reset(void) {
             host::CloseAllSearches();
             host::CloseAllFiles();
             host::ResetListingObserver();
+            host::ReadAheadListings(false);
         }
         host::ResetMemory();
         host::ResetEnvironment();

@@ -5,6 +5,7 @@
 
 #include "file_system_lock.h"
 #include "host_machine.h"
+#include "listing_read_ahead.h"
 
 #include <set>
 #include <utility>
@@ -37,8 +38,10 @@ void ReportListing(unsigned reason, const std::string &directory, const std::str
         g_observer(g_observerContext, reason, directory.c_str(), hostName.c_str(), shownAs.c_str());
 }
 
-void RunListingHook(const std::string &hostDirectory) {
-    if (g_hook != nullptr) g_hook(g_hookContext, hostDirectory.c_str());
+bool RunListingHook(const std::string &hostDirectory) {
+    if (g_hook == nullptr) return false;
+    g_hook(g_hookContext, hostDirectory.c_str());
+    return true;
 }
 
 }  // namespace host
@@ -48,6 +51,11 @@ extern "C" void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void
     g_observer = observer;
     g_observerContext = context;
     g_reported.clear();
+}
+
+extern "C" void HostMachine_ReadAheadListings(int on) {
+    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+    host::ReadAheadListings(on != 0);
 }
 
 extern "C" void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context) {

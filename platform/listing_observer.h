@@ -18,6 +18,6 @@ void ReportListing(unsigned reason, const std::string &directory, const std::str
                    const std::string &shownAs);
 
 // Runs the test hook of HostMachine_SetListingHook, if any, for the directory about to be listed.
-void RunListingHook(const std::string &hostDirectory);
+bool RunListingHook(const std::string &hostDirectory);  // false: no hook is set
 
 }  // namespace host

@@ -10,7 +10,10 @@
 #include "short_names.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -115,6 +118,36 @@ bool SameDirectory(const struct stat &st, const OpenDirectory &dir) {
     return S_ISDIR(st.st_mode) && st.st_dev == dir.dev && st.st_ino == dir.ino;
 }
 
+// From this depth on, a kept chain is checked with one resolution from the root rather than with a
+// stat of each of its directories.
+constexpr size_t kCheckChainAtOnceFrom = 4;
+
+// Whether the names of dirs[1, count] still lead from the root, without links and without leaving
+// the root's mount, to the directories kept for them; *st is then the last one's fresh stat. The
+// kernel resolves the whole chain in one call; where it cannot (no openat2, a bind mount on the
+// way) the answer is no and the caller checks one directory at a time.
+bool ChainStillLeads(const std::vector<OpenDirectory> &dirs, size_t count, struct stat *st) {
+#ifdef SYS_openat2
+    std::string relative = dirs[1].name;
+    for (size_t i = 2; i <= count; ++i) relative += '/' + dirs[i].name;
+    struct open_how how = {};
+    how.flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+    const UniqueFd last(static_cast<int>(syscall(SYS_openat2, dirs[0].fd->Get(), relative.c_str(), &how, sizeof how)));
+    return last.Valid() && fstat(last.Get(), st) == 0 && SameDirectory(*st, dirs[count]);
+#else
+    (void)dirs, (void)count, (void)st;
+    return false;
+#endif
+}
+
+// How many of parts[0, count) the kept chain holds under the same names.
+size_t KeptByName(const std::vector<OpenDirectory> &dirs, const std::vector<std::string> &parts, size_t count) {
+    size_t kept = 0;
+    while (kept < count && kept + 1 < dirs.size() && dirs[kept + 1].name == parts[kept]) ++kept;
+    return kept;
+}
+
 // Opens the drive's root and the directories parts[0, count) below it, each relative to the one
 // before (see ResolveWindowsPath). On success the chain's first count + 1 entries are they, *host
 // the last one's host path and *st its fstat.
@@ -136,7 +169,17 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
     }
     dirs[0].st = *st;
     *host = drive.hostRoot;
-    for (size_t i = 0; i < count; ++i) {
+    size_t checked = 0;  // leading parts whose kept directories are known to be still theirs
+    const size_t kept = KeptByName(dirs, parts, count);
+    if (kept >= kCheckChainAtOnceFrom && ChainStillLeads(dirs, kept, st)) {
+        // A resolution that ends in the kept chain reports the parent's stat: take it afresh, as
+        // the check one directory at a time does.
+        if (kept < count || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0) {
+            dirs[kept].st = *st;
+            for (; checked < kept; ++checked) *host = JoinHostPath(*host, parts[checked]);
+        }
+    }
+    for (size_t i = checked; i < count; ++i) {
         const std::string &part = parts[i];
         const int parentFd = dirs[i].fd->Get();
         if (i + 1 < dirs.size() && dirs[i + 1].name == part &&

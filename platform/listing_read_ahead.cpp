@@ -1,0 +1,160 @@
+#include "listing_read_ahead.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace host {
+namespace {
+
+constexpr size_t kListingsAhead = 64;  // listings read but not yet asked for, at the most
+
+struct Job {
+    enum State { kQueued, kReading, kRead, kFailed };
+    std::string hostPath;
+    std::shared_ptr<const UniqueFd> parent;  // the parent directory, a descriptor of its own
+    std::string name;                        // in the parent
+    dev_t driveDev = 0;
+    State state = kQueued;
+    struct stat st {};  // the directory's fstat, as the worker opened it
+    DirectoryListing listing;
+};
+
+// The walk's next requests in the order it will make them. Made once and never destroyed, so the
+// worker can outlive the statics at exit.
+struct ReadAhead {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::shared_ptr<Job>> order;
+    bool bWorkerStarted = false;
+};
+
+ReadAhead &State() {
+    static ReadAhead *state = new ReadAhead;
+    return *state;
+}
+
+std::atomic<bool> g_on{false};
+
+bool Enabled() {
+    static const bool allowed = [] {
+        const char *value = getenv("PWDVMP32_READ_AHEAD");
+        return value == nullptr || strcmp(value, "0") != 0;
+    }();
+    return allowed && g_on.load(std::memory_order_relaxed);
+}
+
+// The first job still to read among the first kListingsAhead, or none.
+std::shared_ptr<Job> NextToRead(const ReadAhead &state) {
+    const size_t end = state.order.size() < kListingsAhead ? state.order.size() : kListingsAhead;
+    for (size_t i = 0; i < end; ++i)
+        if (state.order[i]->state == Job::kQueued) return state.order[i];
+    return nullptr;
+}
+
+void Work() {
+    ReadAhead &state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    for (;;) {
+        std::shared_ptr<Job> job;
+        state.changed.wait(lock, [&] { return (job = NextToRead(state)) != nullptr; });
+        job->state = Job::kReading;
+        lock.unlock();
+        struct stat st;
+        DirectoryListing listing;
+        const UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
+        if (dir.Valid())
+            listing.bReadable = ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut);
+        lock.lock();
+        job->state = dir.Valid() ? Job::kRead : Job::kFailed;
+        job->st = st;
+        job->listing = std::move(listing);
+        job->parent.reset();
+        state.changed.notify_all();
+    }
+}
+
+bool SameDirectoryState(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode && a.st_nlink == b.st_nlink &&
+           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, DirectoryListing *out) {
+    if (!Enabled()) return false;
+    ReadAhead &state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    size_t at = 0;
+    while (at < state.order.size() && at < kListingsAhead && state.order[at]->hostPath != hostPath) ++at;
+    if (at == state.order.size() || at == kListingsAhead) {
+        state.order.clear();
+        return false;
+    }
+    // What comes before it the walk passed over.
+    state.order.erase(state.order.begin(), state.order.begin() + static_cast<std::ptrdiff_t>(at));
+    std::shared_ptr<Job> job = state.order.front();
+    state.order.pop_front();
+    state.changed.notify_all();
+    if (job->state == Job::kQueued) return false;
+    state.changed.wait(lock, [&] { return job->state != Job::kReading; });
+    if (job->state != Job::kRead || !SameDirectoryState(job->st, st)) return false;
+    *out = std::move(job->listing);
+    return true;
+}
+
+void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries) {
+    if (!Enabled()) return;
+    std::vector<std::shared_ptr<Job>> below;
+    std::shared_ptr<const UniqueFd> parent;
+    for (const ListedEntry &entry : entries) {
+        if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) continue;
+        if (!parent) {
+            UniqueFd own(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+            if (!own.Valid()) return;
+            parent = std::make_shared<const UniqueFd>(std::move(own));
+        }
+        auto job = std::make_shared<Job>();
+        job->hostPath = JoinHostPath(hostPath, entry.name);
+        job->parent = parent;
+        job->name = entry.name;
+        job->driveDev = driveDev;
+        below.push_back(std::move(job));
+    }
+    if (below.empty()) return;
+    ReadAhead &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.order.insert(state.order.begin(), below.begin(), below.end());
+    if (!state.bWorkerStarted) {
+        try {
+            std::thread(Work).detach();
+            state.bWorkerStarted = true;
+        } catch (...) {
+            state.order.clear();  // no second thread: every listing on the caller's
+            return;
+        }
+    }
+    state.changed.notify_all();
+}
+
+void ForgetListingsReadAhead() {
+    ReadAhead &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.order.clear();
+}
+
+void ReadAheadListings(bool on) {
+    g_on = on;
+    ForgetListingsReadAhead();
+}
+
+}  // namespace host

@@ -1,0 +1,45 @@
+// Directory listings read ahead on a second thread (listing_read_ahead.cpp).
+//
+// A walk lists a directory, then each of its subdirectories in listing order, a subdirectory's own
+// subdirectories before its next sibling. Once a directory has been listed, a worker thread lists
+// its subdirectories in that order, at most kListingsAhead of them ahead of the walk, while the
+// caller works on what it already has. A listing read ahead is handed out only to the request that
+// comes in that order, and only while the directory's stat (identity, times, size, links) is still
+// the one the worker saw; a request out of order drops everything read ahead, so nothing read
+// before one walk ended is ever handed to another. Every listing handed out is the one
+// ListDirectory gives, taken a moment earlier, and the caller does everything else as without it.
+//
+// Off unless HostMachine_ReadAheadListings turned it on; PWDVMP32_READ_AHEAD=0 in the environment
+// keeps it off.
+#pragma once
+
+#include "directory_listing.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct DirectoryListing {
+    bool bReadable = false;  // false: the directory could not be read, and the lists are empty
+    std::vector<ListedEntry> entries;
+    std::vector<LeftOutEntry> leftOut;
+};
+
+// The listing of the directory at hostPath, whose fstat the caller took as `st`, when it was read
+// ahead: true with *out filled. False when the caller must list it itself.
+bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, DirectoryListing *out);
+
+// The directory at hostPath, open at dirFd, has just been listed with `entries`: its
+// subdirectories are what a walk asks for next.
+void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries);
+
+// Drops everything read ahead (a change of the current directory, a listing hook).
+void ForgetListingsReadAhead();
+
+// HostMachine_ReadAheadListings; HostMachine_Reset turns it off.
+void ReadAheadListings(bool on);
+
+}  // namespace host

@@ -1,0 +1,89 @@
+// Walks with listings read ahead on a second thread: every callback as without it, and a change
+// made between two walks seen by the second.
+#include "common/drive_c_test.h"
+#include "scan/directory_walker.h"
+#include "support/message_pump.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Every callback of a walk with the fields a map keeps of each entry.
+struct Recorder {
+    std::vector<std::string> lines;
+    std::string stopAtDirectory;  // the walk stops once this directory has been listed
+
+    static int WINAPI OnFile(void *context, char *path, FIND_DATA *find, LONG) {
+        static_cast<Recorder *>(context)->lines.push_back(
+            std::string(path) + " [" + find->cFileName + "|" + find->cAlternateFileName + "] attr " +
+            std::to_string(find->dwFileAttributes) + " size " + std::to_string(find->nFileSizeLow) + " written " +
+            std::to_string(find->wLastWriteDate) + "/" + std::to_string(find->wLastWriteTime));
+        return 1;
+    }
+    static int WINAPI OnDir(void *context, unsigned event, char *directory, char *, LONG) {
+        auto *r = static_cast<Recorder *>(context);
+        r->lines.push_back(std::to_string(event) + " " + directory);
+        return event != DIR_EVENT_BEFORE_SUBDIRS || r->stopAtDirectory != directory;
+    }
+    void Walk(const char *start) {
+        lines.clear();
+        ASSERT_EQ(1u, WalkDirectoryTree(this, start, "*.*", 0x17, OnFile, OnDir, 0));
+    }
+};
+
+class ReadAheadWalk : public DriveCTest {
+protected:
+    void TearDown() override {
+        HostMachine_LimitAllocations(0);
+        DriveCTest::TearDown();
+    }
+};
+
+TEST_F(ReadAheadWalk, ReportsEveryCallbackAsAWalkWithoutIt) {
+    for (const char *file : {"a.txt", "Program Files/Long File Name.text", "Program Files/Sub/deep/x.exe",
+                             "Docs/one.doc", "Docs/two.doc", "Docs/Inner/three.doc", ".hidden/skipped.txt",
+                             "Twins/CASE", "Twins/case", "Twins/Case/inside.txt", "Empty/.keep"})
+        ASSERT_TRUE(tree_.AddFile(file, "some bytes"));
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(tree_.AddDir("Wide/level-" + std::to_string(i) + "/below"));
+    Recorder without, with;
+    without.Walk("C:\\");
+    HostMachine_ReadAheadListings(1);
+    with.Walk("C:\\");
+    EXPECT_EQ(without.lines, with.lines);
+
+    // Without a name buffer every level lists its directory again, out of the walk's order.
+    HostMachine_LimitAllocations(1024);
+    with.Walk("C:\\");
+    EXPECT_EQ(without.lines, with.lines);
+}
+
+// The first walk stops once the worker may have read every directory ahead; the files then change
+// in place, which leaves their directories' stats as they were, and entries are added to another.
+TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
+    ASSERT_TRUE(tree_.AddFile("A/f.txt", "1"));
+    ASSERT_TRUE(tree_.AddFile("A/Deeper/g.txt", "1"));
+    ASSERT_TRUE(tree_.AddFile("B/h.txt", "1"));
+    HostMachine_ReadAheadListings(1);
+    Recorder first;
+    first.stopAtDirectory = "C:\\";
+    first.Walk("C:\\");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(tree_.AddFile("A/f.txt", "12345"));
+    ASSERT_TRUE(tree_.AddFile("A/Deeper/g.txt", "12345"));
+    ASSERT_TRUE(tree_.AddFile("B/new.txt"));
+
+    Recorder second, fresh;
+    second.Walk("C:\\A");
+    const std::vector<std::string> fromA = second.lines;
+    second.Walk("C:\\");
+    HostMachine_ReadAheadListings(0);
+    fresh.Walk("C:\\A");
+    EXPECT_EQ(fresh.lines, fromA);
+    fresh.Walk("C:\\");
+    EXPECT_EQ(fresh.lines, second.lines);
+}
+
+}  // namespace
