@@ -35,9 +35,13 @@ unsigned LeftOutReason(const std::string &name, const struct stat &st, dev_t dri
 // listing sorted by host name.
 void NameEntries(std::vector<ListedEntry> *entries) {
     std::vector<std::string> names, invalid;
+    std::vector<bool> isInvalid(entries->size());
     names.reserve(entries->size());
-    for (const ListedEntry &entry : *entries)
-        (IsInvalidWindowsName(entry.name) ? invalid : names).push_back(entry.name);
+    for (size_t i = 0; i < entries->size(); ++i) {
+        const std::string &name = (*entries)[i].name;
+        isInvalid[i] = IsInvalidWindowsName(name);
+        (isInvalid[i] ? invalid : names).push_back(name);
+    }
     std::vector<std::string> shortNames = GenerateShortNames(names);
     std::vector<std::string> generated;
     if (!invalid.empty()) {
@@ -51,8 +55,9 @@ void NameEntries(std::vector<ListedEntry> *entries) {
     std::unordered_set<std::string> shown;
     shown.reserve(entries->size());
     size_t nextValid = 0, nextInvalid = 0;
-    for (ListedEntry &entry : *entries) {
-        if (IsInvalidWindowsName(entry.name)) {
+    for (size_t i = 0; i < entries->size(); ++i) {
+        ListedEntry &entry = (*entries)[i];
+        if (isInvalid[i]) {
             entry.shownName = std::move(generated[nextInvalid++]);
             entry.shortName.clear();
         } else {

@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -42,10 +43,12 @@ bool IsShortNameChar(unsigned char c) {
     return kShortNamePunctuation.has[c];
 }
 
-// Upper case, invalid characters made '_', spaces and dots dropped.
-std::string ShortNamePart(const std::string &text) {
+// Upper case, invalid characters made '_', spaces and dots dropped; the first `limit` characters
+// of that.
+std::string ShortNamePart(std::string_view text, size_t limit) {
     std::string out;
     for (unsigned char c : text) {
+        if (out.size() == limit) break;
         if (c == ' ' || c == '.') continue;
         out += IsShortNameChar(c) ? static_cast<char>(ToUpperAnsi(c)) : '_';
     }
@@ -79,14 +82,13 @@ std::vector<std::string> GenerateNamesInPlaceOf(const std::vector<std::string> &
         // A leading dot stays, so that a name beginning with one keeps meaning hidden.
         size_t first = name.find_first_not_of('.');
         std::string prefix = first != 0 ? "." : "";
-        std::string stripped = first == std::string::npos ? std::string() : name.substr(first);
-        while (!stripped.empty() && (stripped.back() == '.' || stripped.back() == ' ')) stripped.pop_back();
+        std::string_view stripped =
+            first == std::string::npos ? std::string_view() : std::string_view(name).substr(first);
+        while (!stripped.empty() && (stripped.back() == '.' || stripped.back() == ' ')) stripped.remove_suffix(1);
         size_t dot = stripped.rfind('.');
-        std::string base = ShortNamePart(stripped.substr(0, dot));
-        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1));
+        std::string base = ShortNamePart(stripped.substr(0, dot), 3);
+        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1), 3);
         if (base.empty()) base = "_";
-        if (base.size() > 3) base.resize(3);
-        if (ext.size() > 3) ext.resize(3);
         const unsigned hash = NameHash(name);
         std::string generated;
         for (unsigned step = 0; step <= 0xFFFF && generated.empty(); ++step) {
@@ -144,13 +146,12 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string> &name
         if (valid[i]) continue;
         // Leading dots do not start an extension: ".profile" becomes PROFIL~1.
         size_t first = name.find_first_not_of('.');
-        std::string stripped = first == std::string::npos ? std::string() : name.substr(first);
+        std::string_view stripped =
+            first == std::string::npos ? std::string_view() : std::string_view(name).substr(first);
         size_t dot = stripped.rfind('.');
-        std::string base = ShortNamePart(stripped.substr(0, dot));
-        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1));
+        std::string base = ShortNamePart(stripped.substr(0, dot), 6);
+        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1), 3);
         if (base.empty()) base = "_";
-        if (base.size() > 6) base.resize(6);
-        if (ext.size() > 3) ext.resize(3);
 
         unsigned &number = nextNumber[base + "." + ext];
         std::string candidate;

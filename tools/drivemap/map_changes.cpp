@@ -40,13 +40,21 @@ bool MapChanges::Any() const {
 std::vector<MapSnapshot::Entry> MapSnapshot::Records(GetEntryFunction getEntry) {
     std::vector<Entry> records;
     RecordView view;
+    std::string hashedDirectory;  // the directory whose path hashes to directoryHash
+    uint64_t directoryHash = kFnvOffset;
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
         WalkBlocks(
             rootBlock, std::string{letter, ':', '\\'}, /*withPaths=*/true, [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, const std::string &directory) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                uint64_t hash = kFnvOffset;
-                for (const char c : directory) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+                // A block's records come one after another: its path is hashed once.
+                if (directory != hashedDirectory) {
+                    directoryHash = kFnvOffset;
+                    for (const char c : directory)
+                        directoryHash = (directoryHash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+                    hashedDirectory = directory;
+                }
+                uint64_t hash = directoryHash;
                 for (const char c : view.name) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
                 records.push_back(
                     {hash, {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
