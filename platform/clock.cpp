@@ -14,7 +14,9 @@
 
 #include "host_machine.h"
 
+#include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -110,6 +112,12 @@ struct OffsetCache {
     bool bLoaded = false;  // tzset ran for the TZ below
     bool bHadTz = false;
     std::string tz;
+    // Where TZ was found in the environment: the array, the entry's index and pointer (without TZ:
+    // the number of entries and the last one), so that an unchanged environment is known without
+    // searching it.
+    char **environment = nullptr;
+    size_t index = 0;
+    const char *entry = nullptr;
     struct Slot {
         bool bValid;
         int64_t t;
@@ -121,9 +129,32 @@ struct OffsetCache {
 std::mutex g_offsetMutex;  // guards g_offsets
 OffsetCache g_offsets;
 
+// Whether TZ, as last seen, is still where it was with the same value. setenv, unsetenv and
+// putenv replace, move or add entry pointers, or the array; a value changed in place is compared.
+bool TzUnchanged(const OffsetCache &cache) {
+    if (!cache.bLoaded || environ != cache.environment || environ == nullptr) return false;
+    if (!cache.bHadTz)
+        return environ[cache.index] == nullptr && (cache.index == 0 || environ[cache.index - 1] == cache.entry);
+    return environ[cache.index] == cache.entry && cache.tz == cache.entry + 3;
+}
+
+void NoteWhereTzIs(OffsetCache &cache) {
+    cache.environment = environ;
+    cache.entry = nullptr;
+    size_t i = 0;
+    for (; environ != nullptr && environ[i] != nullptr; ++i) {
+        cache.entry = environ[i];
+        if (strncmp(environ[i], "TZ=", 3) == 0) break;
+    }
+    cache.index = i;
+}
+
 void LoadZoneIfChanged(OffsetCache &cache) {
+    if (TzUnchanged(cache)) return;
     const char *tz = getenv("TZ");
-    if (cache.bLoaded && cache.bHadTz == (tz != nullptr) && (tz == nullptr || cache.tz == tz)) return;
+    const bool same = cache.bLoaded && cache.bHadTz == (tz != nullptr) && (tz == nullptr || cache.tz == tz);
+    NoteWhereTzIs(cache);
+    if (same) return;
     tzset();
     cache.bLoaded = true;
     cache.bHadTz = tz != nullptr;

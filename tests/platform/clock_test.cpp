@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -89,6 +90,13 @@ TEST_F(Clock, AChangeOfTzIsFollowed) {
     unsetenv("TZ");
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     EXPECT_EQ(localHour(), 14);
+    // A value put in the environment and then changed where it stands.
+    static char tz[64] = "TZ=EST5EDT,M3.2.0,M11.1.0";
+    putenv(tz);
+    EXPECT_EQ(localHour(), 8);
+    strcpy(tz + 3, "CET-1CEST,M3.5.0,M10.5.0/3");
+    EXPECT_EQ(localHour(), 14);
+    unsetenv("TZ");
 }
 
 }  // namespace
