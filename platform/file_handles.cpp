@@ -51,7 +51,8 @@ int OpenRegularFile(int dirFd, const std::string &name, int flags) {
         close(fd);
         return Fail(ERROR_ACCESS_DENIED, -1);
     }
-    fcntl(fd, F_SETFL, openFlags & ~O_NONBLOCK);  // the status flags are known: no F_GETFL
+    // O_NONBLOCK, which kept the open from waiting on a FIFO, changes nothing for a regular file's
+    // reads and writes: it stays.
     try {
         g_openFiles[fd] = OpenFile{0, (flags & O_TRUNC) != 0 ? 0 : static_cast<int64_t>(st.st_size)};
     } catch (...) {

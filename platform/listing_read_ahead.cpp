@@ -1,6 +1,7 @@
 #include "listing_read_ahead.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -61,6 +62,7 @@ std::shared_ptr<Job> NextToRead(const ReadAhead &state) {
 }
 
 void Work() {
+    pthread_setname_np(pthread_self(), "read-ahead");
     ReadAhead &state = State();
     std::unique_lock<std::mutex> lock(state.mutex);
     for (;;) {
