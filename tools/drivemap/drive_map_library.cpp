@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <filesystem>
-
 namespace drivemap {
 
 DriveMapLibrary::~DriveMapLibrary() {
@@ -14,23 +12,17 @@ DriveMapLibrary::~DriveMapLibrary() {
 }
 
 bool DriveMapLibrary::Load(std::string &error) {
-    std::error_code ec;
-    const auto besideExecutable = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "libpwdvmp32.so";
-    for (const std::string &path : {std::string(PWDVMP32_SHARED_LIBRARY), besideExecutable.string()}) {
-        if (!std::filesystem::exists(path, ec)) continue;
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
-            error = std::string("cannot load the library: ") + dlerror();
-            return false;
-        }
-        auto registerClient = Export<void(WINAPI *)(void)>("DriveMap_RegisterAsClient", error);
-        if (registerClient == nullptr) return false;
-        registerClient();
-        return true;
+    // By its SONAME, so the dynamic linker searches drivemap's run path: the library directory
+    // relative to the executable, in the build tree and once installed alike.
+    handle_ = dlopen(PWDVMP32_LIBRARY_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        error = std::string("cannot load the library: ") + dlerror();
+        return false;
     }
-    error = "cannot find libpwdvmp32.so (looked in " + std::string(PWDVMP32_SHARED_LIBRARY) + " and " +
-            besideExecutable.string() + ")";
-    return false;
+    auto registerClient = Export<void(WINAPI *)(void)>("DriveMap_RegisterAsClient", error);
+    if (registerClient == nullptr) return false;
+    registerClient();
+    return true;
 }
 
 void *DriveMapLibrary::Symbol(const char *name, std::string &error) const {
