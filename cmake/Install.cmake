@@ -35,22 +35,26 @@ install(FILES tools/drivemap/completion/drivemap.bash DESTINATION ${CMAKE_INSTAL
 install(FILES tools/drivemap/completion/_drivemap DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 
 # Manual page and changelog compressed, as Debian keeps them; gzip -n leaves out the time stamp.
-set(PWDVMP32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/drivemap.1)
+# The manual page is drivemap's help, so it needs a drivemap that runs here: not in cross builds.
 set(PWDVMP32_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
-add_custom_command(OUTPUT ${PWDVMP32_MAN_PAGE}
-  COMMAND ${CMAKE_COMMAND} -DDRIVEMAP=$<TARGET_FILE:drivemap> -DOUTPUT=${PWDVMP32_MAN_PAGE}
-          -P ${PROJECT_SOURCE_DIR}/tools/drivemap/man_page.cmake
-  DEPENDS drivemap ${PROJECT_SOURCE_DIR}/tools/drivemap/man_page.cmake
-  COMMENT "Writing drivemap.1 from drivemap's help"
-  VERBATIM)
-add_custom_command(OUTPUT ${PWDVMP32_MAN_PAGE}.gz
-  COMMAND gzip -n -9 -f -k ${PWDVMP32_MAN_PAGE}
-  DEPENDS ${PWDVMP32_MAN_PAGE}
-  VERBATIM)
 add_custom_command(OUTPUT ${PWDVMP32_CHANGELOG_GZ}
   COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/CHANGELOG.md > ${PWDVMP32_CHANGELOG_GZ}
   DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
-add_custom_target(drivemap_docs ALL DEPENDS ${PWDVMP32_MAN_PAGE}.gz ${PWDVMP32_CHANGELOG_GZ})
-install(FILES ${PWDVMP32_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+add_custom_target(pwdvmp32_changelog ALL DEPENDS ${PWDVMP32_CHANGELOG_GZ})
+if(NOT CMAKE_CROSSCOMPILING)
+  set(PWDVMP32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/drivemap.1)
+  add_custom_command(OUTPUT ${PWDVMP32_MAN_PAGE}
+    COMMAND ${CMAKE_COMMAND} -DDRIVEMAP=$<TARGET_FILE:drivemap> -DOUTPUT=${PWDVMP32_MAN_PAGE}
+            -P ${PROJECT_SOURCE_DIR}/tools/drivemap/man_page.cmake
+    DEPENDS drivemap ${PROJECT_SOURCE_DIR}/tools/drivemap/man_page.cmake
+    COMMENT "Writing drivemap.1 from drivemap's help"
+    VERBATIM)
+  add_custom_command(OUTPUT ${PWDVMP32_MAN_PAGE}.gz
+    COMMAND gzip -n -9 -f -k ${PWDVMP32_MAN_PAGE}
+    DEPENDS ${PWDVMP32_MAN_PAGE}
+    VERBATIM)
+  add_custom_target(drivemap_man_page ALL DEPENDS ${PWDVMP32_MAN_PAGE}.gz)
+  install(FILES ${PWDVMP32_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${PWDVMP32_CHANGELOG_GZ} README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pwdvmp32)
 install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pwdvmp32 RENAME copyright)
