@@ -8,7 +8,7 @@ say() { echo "drivemap.sh: $*" >&2; }
 
 say "checking the Debian packages drivemap needs (scripts/packages/cli.txt)"
 scripts/install-dependencies.sh cli >&2
-say "configuring and building drivemap (a minute or two the first time)"
+say "configuring and building drivemap (several minutes the first time; ninja shows its progress)"
 cmake --preset drivemap >/dev/null
 cmake --build --preset drivemap >&2
 say "running: drivemap $*"
