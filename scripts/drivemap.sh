@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Sets up this machine, builds drivemap (x86_64) and runs it with the given arguments:
+# Sets up this machine for drivemap alone (scripts/packages/cli.txt), builds it (the `drivemap`
+# preset: no tests, no Windows DLL) and runs it with the given arguments:
 # `scripts/drivemap.sh build` builds the map of this machine and prints its statistics.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-dependencies.sh >&2
-cmake --preset linux-x64 -DPWDVMP32_EXPORT_CHECK=OFF >/dev/null
-cmake --build --preset linux-x64 --target drivemap pwdvmp32 >/dev/null
-exec build/linux-x64/tools/drivemap/drivemap "$@"
+say() { echo "drivemap.sh: $*" >&2; }
+
+say "checking the Debian packages drivemap needs (scripts/packages/cli.txt)"
+scripts/install-dependencies.sh cli >&2
+say "configuring and building drivemap (several minutes the first time; ninja shows its progress)"
+cmake --preset drivemap >/dev/null
+cmake --build --preset drivemap >&2
+say "running: drivemap $*"
+exec build/drivemap/tools/drivemap/drivemap "$@"

@@ -1,23 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages every build and test needs. Runs apt-get only when something is
-# missing, unless FORCE_APT=1 (CI sets it).
+# Installs the Debian packages of the given purposes, each listed in scripts/packages/PURPOSE.txt:
+# cli (build drivemap and the libraries), tests, cross (the Windows DLL, i386), fuzz. Without
+# arguments, all of them. Runs apt-get only when something is missing, unless FORCE_APT=1 (CI).
+# Usage: scripts/install-dependencies.sh [PURPOSE...]
 set -euo pipefail
+lists=$(dirname "$0")/packages
+[ $# -gt 0 ] || set -- cli tests cross fuzz
 
-packages=(
-  cmake ninja-build g++                 # the native build
-  g++-multilib                          # the i386 build (-m32)
-  qemu-user                             # runs the i386 tests (qemu-i386)
-  g++-mingw-w64-i686-posix              # cross-compiles PWDVMP32.DLL
-  binutils-mingw-w64-i686               # i686-w64-mingw32-objdump reads the DLL's export table
-  googletest libgtest-dev               # unit tests (the i386 build compiles /usr/src/googletest)
-  libbenchmark-dev                      # benchmarks
-  clang libclang-rt-14-dev              # libFuzzer targets (fuzz/)
-  clang-format                          # the one source layout (.clang-format), checked in CI
-  python3                               # scripts/include-graph.py, the layering check
-  libboost-dev                          # Boost.Interprocess allocator of the host layer's global memory
-  libcli11-dev                          # drivemap's command line
-  nlohmann-json3-dev                    # drivemap's --json output
-)
+packages=()
+for purpose in "$@"; do
+  [ -f "$lists/$purpose.txt" ] || { echo "$0: no package list $lists/$purpose.txt" >&2; exit 2; }
+  mapfile -t -O "${#packages[@]}" packages < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' -e 's/[[:space:]]//g' \
+                                                   "$lists/$purpose.txt")
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,6 +21,7 @@ done
 if [ "${#missing[@]}" -gt 0 ] || [ "${FORCE_APT:-0}" = 1 ]; then
   SUDO=""
   [ "$(id -u)" = 0 ] || SUDO="sudo"
+  echo "Installing Debian packages ($*): ${missing[*]:-${packages[*]}}"
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${packages[@]}"
 fi

@@ -2,7 +2,8 @@
 # Sets up this machine, checks the sources' layout and layering, then builds and tests every build:
 # the Windows DLL once (its export table is checked by the Linux x86_64 build), Linux x86_64, Linux
 # i386 under qemu-i386, and x86_64 again under AddressSanitizer and UndefinedBehaviorSanitizer;
-# then the libFuzzer targets for a bounded time. Compiler warnings are errors here.
+# then the packages (scripts/check-packaging.sh) and the libFuzzer targets for a bounded time.
+# Compiler warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
@@ -29,6 +30,9 @@ for preset in linux-x64 linux-i386 linux-x64-asan; do
   phase "$preset: test"
   ctest --preset "$preset" -j "$jobs" || status=1
 done
+
+phase "packaging: the .deb and the SDK zip, installed and used without the build tree"
+scripts/check-packaging.sh || status=1
 
 phase "fuzz: every parser of outside bytes, bounded time each"
 scripts/fuzz-all.sh || status=1

@@ -16,8 +16,8 @@ public:
     DriveMapLibrary &operator=(const DriveMapLibrary &) = delete;
     ~DriveMapLibrary();  // unregisters (which frees the map) and unloads
 
-    // Loads libpwdvmp32.so, from where the build put it or else from beside the executable, and
-    // registers as a client. False with `error` set when it cannot be loaded.
+    // Loads libpwdvmp32.so from where the dynamic linker would find drivemap's own libraries
+    // (LD_LIBRARY_PATH, then the run path relative to the executable) and registers as a client. False with `error` set when it cannot be loaded.
     bool Load(std::string &error);
 
     // The export `name`, or null with `error` set.
