@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++                 # the native build
   g++-multilib                          # the i386 build (-m32)
   qemu-user                             # runs the i386 tests (qemu-i386)
-  g++-mingw-w64-i686-posix              # cross-compiles PWDVMP32.DLL
+  g++-mingw-w64-i686-win32              # cross-compiles PWDVMP32.DLL (win32 threads: no winpthreads)
   binutils-mingw-w64-i686               # i686-w64-mingw32-objdump reads the DLL's export table
   googletest libgtest-dev               # unit tests (the i386 build compiles /usr/src/googletest)
   libbenchmark-dev                      # benchmarks
