@@ -20,13 +20,12 @@ namespace {
 // What the walker's callbacks saw. Both are stdcall: a caller that popped their arguments itself
 // would unbalance the DLL's stack at the first call.
 struct WalkLog {
-    int files = 0, enters = 0;
+    int files = 0, enters = 0, stopAtFile = 0;
     std::set<std::string> paths;
     static int WINAPI OnFile(void *context, char *path, FIND_DATA *, LONG) {
         auto *log = static_cast<WalkLog *>(context);
-        ++log->files;
         log->paths.insert(path);
-        return 1;
+        return ++log->files != log->stopAtFile;
     }
     static int WINAPI OnDir(void *context, unsigned event, char *, char *, LONG) {
         static_cast<WalkLog *>(context)->enters += event == DIR_EVENT_ENTER;
@@ -117,6 +116,25 @@ TEST_P(LoadedLibraryTest, SyncFollowsTheDisk) {
     lib_->DriveMap_FreeAll();
     ASSERT_TRUE(lib_->DriveMap_BuildAll(nullptr, nullptr, nullptr));
     EXPECT_EQ(synced, MapFile());
+}
+
+TEST_P(LoadedLibraryTest, StoppedScansAndDamagedMapFilesLeaveNoMap) {
+    WalkLog stopFirst;
+    stopFirst.stopAtFile = 1;
+    EXPECT_FALSE(lib_->DriveMap_BuildAll(&stopFirst, WalkLog::OnFile, WalkLog::OnDir));
+    EXPECT_EQ(DRIVEMAP_STOPPED, lib_->DriveMap_GetError());
+    EXPECT_EQ("", MapPath("C:\\Bin"));
+    EXPECT_TRUE(MapFile().empty()) << "a stopped build saves nothing";
+
+    ASSERT_TRUE(lib_->DriveMap_BuildAll(nullptr, nullptr, nullptr));
+    std::string damaged = MapFile();
+    ASSERT_GT(damaged.size(), 16u);
+    damaged.resize(damaged.size() - 5);  // the file ends inside a block
+    ASSERT_TRUE(program_.AddFile("PWDRVMAP.DAT", damaged));
+    lib_->DriveMap_FreeAll();
+    EXPECT_FALSE(lib_->DriveMap_ReadAll(0));
+    EXPECT_EQ(DRIVEMAP_FILE_DAMAGED, lib_->DriveMap_GetError());
+    EXPECT_EQ("", MapPath("C:\\Bin"));
 }
 
 TEST_P(LoadedLibraryTest, ReferenceQueryFindsTheProgramsThatImportAModule) {

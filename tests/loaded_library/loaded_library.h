@@ -7,6 +7,7 @@
 #include "pwdvmp32.h"
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct LibraryKind {
     // Loads a fresh copy (DLL_PROCESS_ATTACH runs); nullptr with the reason in `error`.
     std::unique_ptr<LoadedLibrary> (*load)(std::string *error);
 };
+
+// Test parameters print as their name.
+inline void PrintTo(const LibraryKind &kind, std::ostream *os) { *os << kind.name; }
 
 // The ways this build can load the library: the shared object always, the DLL on i386 when the
 // build knows where it is.
