@@ -1,14 +1,20 @@
-# The export-table check needs PWDVMP32.DLL and MinGW-w64's objdump. The DLL is either one built
-# already (PWDVMP32_DLL, e.g. by the mingw-i686 preset, so that CI builds it once) or cross-built
-# here, beside this build, from the same sources. Asked for and impossible: the configure fails.
-option(PWDVMP32_EXPORT_CHECK "Check the export table of PWDVMP32.DLL" ON)
+# The export-table check needs PWDVMP32.DLL and MinGW-w64's objdump; the i386 build's second run of
+# the end-to-end tests needs the DLL. The DLL is either one built already (PWDVMP32_DLL, e.g. by the
+# mingw-i686 preset, so that CI builds it once) or cross-built here, beside this build, from the
+# same sources. Asked for and impossible: the configure fails.
+option(PWDVMP32_EXPORT_CHECK "Check the export and import tables of PWDVMP32.DLL" ON)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+  option(PWDVMP32_DLL_TESTS "Run the end-to-end tests against PWDVMP32.DLL too, through the PE loader" ON)
+else()
+  set(PWDVMP32_DLL_TESTS OFF)
+endif()
 set(PWDVMP32_DLL "" CACHE FILEPATH "An existing PWDVMP32.DLL to check instead of cross-building one")
-find_program(MINGW_CXX i686-w64-mingw32-g++-posix)
+find_program(MINGW_CXX i686-w64-mingw32-g++-win32)
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump)
 
 set(PWDVMP32_DLL_PATH "")
-if(PWDVMP32_EXPORT_CHECK)
-  if(NOT MINGW_OBJDUMP)
+if(PWDVMP32_EXPORT_CHECK OR PWDVMP32_DLL_TESTS)
+  if(PWDVMP32_EXPORT_CHECK AND NOT MINGW_OBJDUMP)
     message(FATAL_ERROR "The export check needs i686-w64-mingw32-objdump (binutils-mingw-w64-i686); "
                         "install it or configure with -DPWDVMP32_EXPORT_CHECK=OFF")
   endif()
@@ -30,7 +36,8 @@ if(PWDVMP32_EXPORT_CHECK)
       USES_TERMINAL_BUILD ON)
     set(PWDVMP32_DLL_PATH ${PWDVMP32_DLL_DIR}/PWDVMP32.DLL)
   else()
-    message(FATAL_ERROR "The export check needs PWDVMP32.DLL: install g++-mingw-w64-i686-posix, pass "
-                        "-DPWDVMP32_DLL=<path>, or configure with -DPWDVMP32_EXPORT_CHECK=OFF")
+    message(FATAL_ERROR "The export check and the DLL tests need PWDVMP32.DLL: install g++-mingw-w64-i686-win32, "
+                        "pass -DPWDVMP32_DLL=<path>, or configure with -DPWDVMP32_EXPORT_CHECK=OFF "
+                        "-DPWDVMP32_DLL_TESTS=OFF")
   endif()
 endif()

@@ -1,4 +1,5 @@
-# 32-bit x86 Linux on an x86_64 host: g++ -m32, tests run under qemu-i386 user emulation.
+# 32-bit x86 Linux on an x86_64 host: g++ -m32. Programs run under qemu-i386 user emulation unless
+# the kernel runs them itself (cmake/I386Runner.cmake decides).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)

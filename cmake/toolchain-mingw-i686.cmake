@@ -1,8 +1,10 @@
-# The Windows DLL: MinGW-w64, 32-bit, POSIX threading model.
+# The Windows DLL: MinGW-w64, 32-bit, win32 threading model. The library starts no threads, and the
+# POSIX model would link the winpthreads runtime (thread suspension, contexts, vectored exception
+# handlers, semaphores) into the DLL's import table for nothing.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
