@@ -9,6 +9,8 @@ packages=(
   qemu-user                             # runs the i386 tests (qemu-i386)
   g++-mingw-w64-i686-posix              # cross-compiles PWDVMP32.DLL
   binutils-mingw-w64-i686               # i686-w64-mingw32-objdump reads the DLL's export table
+  gcc-mingw-w64-x86-64-posix            # 64-bit (PE32+) programs for the import scanner's corpus test and the sample prefix
+  binutils-mingw-w64-x86-64             # x86_64-w64-mingw32-objdump, -nm, -dlltool for that corpus test
   googletest libgtest-dev               # unit tests (the i386 build compiles /usr/src/googletest)
   libbenchmark-dev                      # benchmarks
   clang libclang-rt-14-dev              # libFuzzer targets (fuzz/)
