@@ -89,8 +89,7 @@ void ReadSectionTable(const ByteSpan *pe, uint64_t table, PeImportLayout *layout
     }
 }
 
-// The file's own optional header under the rules: data directory `index` (0 when absent) and the
-// section table's offset. 0 when the header is not one the rules read by its own layout.
+// What the file's own optional header says, for a file the rules read by its own layout.
 struct OwnHeader {
     uint64_t directories;  // offset of DataDirectory[0] from the signature
     DWORD cDirectories;    // directories within both NumberOfRvaAndSizes and SizeOfOptionalHeader
@@ -98,6 +97,8 @@ struct OwnHeader {
     uint64_t imageBase;
 };
 
+// 0 when the rules leave the file to the classic fixed offsets: a PE32+ file without Pe32Plus, a
+// PE32 file when neither rule that looks past ".idata"'s imports is on, any other magic.
 BOOL ReadOwnHeader(const ByteSpan *pe, OwnHeader *own) {
     WORD magic = 0, cbOptional = 0;
     if (!ReadLe(pe, kPeOptionalHeader, &magic) || !ReadLe(pe, kPeOptionalHeaderSize, &cbOptional)) return 0;
@@ -122,6 +123,7 @@ BOOL ReadOwnHeader(const ByteSpan *pe, OwnHeader *own) {
     return 1;
 }
 
+// The address of data directory `index`; 0 when the header has no such directory.
 DWORD ReadDirectoryRva(const ByteSpan *pe, const OwnHeader *own, DWORD index) {
     DWORD rva = 0;
     if (index >= own->cDirectories || !ReadLe(pe, own->directories + index * kDirectorySize, &rva)) return 0;
