@@ -1,12 +1,16 @@
 // Arbitrary bytes as an executable file: the import scanner must stay inside its buffers and the
 // caller's list, and on success hand back a list closed by two NULs, whatever the file holds.
 //
-// The file is C:\F.EXE on a temporary drive; a settings data file beside the running program lists
-// a few system modules, so that every kept name also goes through the system-files lookup.
+// Byte 0 chooses the scanning rules (bit 0 PE32+, 1 imports in any section, 2 delay-load imports,
+// 3 character-mode subsystems); the rest is the file, C:\F.EXE on a temporary drive. A settings
+// data file beside the running program lists a few system modules, so that every kept name also
+// goes through the system-files lookup.
 #include "host_machine.h"
 #include "references/import_scanner.h"
 #include "references/never_scanned_list.h"
+#include "references/scanning_rules.h"
 #include "references/settings_lists.h"
+#include "store/module_state.h"
 
 #include <initializer_list>
 #include <stdint.h>
@@ -44,6 +48,9 @@ static bool WriteHostFile(const char *root, const char *name, const void *data, 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const char settings[] = "[SystemFiles]\r\nkernel32\r\nuser\r\ngdi.exe\r\n\r\n";
+    if (size == 0) return 0;
+    const uint8_t rules = data[0];
+    data++, size--;
     const char *root = TempRoot();
     if (root == nullptr || !WriteHostFile(root, "F.EXE", data, size) ||
         !WriteHostFile(root, "PURGWELL.DAT", settings, sizeof settings - 1))
@@ -52,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     HostMachine_Reset();
     HostMachine_MapDrive('C', DRIVE_FIXED, root);
     HostMachine_SetModuleFileName("C:\\HOST.EXE");
+    gScanRules = {
+        (rules & 1) != 0, (rules & 2) != 0, (rules & 4) != 0,
+        (rules & 8) != 0 ? (1u << SUBSYSTEM_WINDOWS_CUI | 1u << SUBSYSTEM_OS2_CUI | 1u << SUBSYSTEM_POSIX_CUI) : 0};
 
     // An exact-size heap block, so that the sanitizer sees any write past the list.
     const DWORD cbList = SCAN_NAME_BUFFER_SIZE;
@@ -68,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     free(list);
     FreeScanBuffers();
     FreeSystemFilesList();
+    ResetScanningRules();
     HostMachine_Reset();
     return 0;
 }

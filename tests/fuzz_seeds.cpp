@@ -50,13 +50,28 @@ int main(int argc, char **argv) {
         Write(root / "map_file_head_fuzz", name, std::string(4, '\0') + BuildMapFile(description));
     }
 
+    // Byte 0 picks the scanning rules (bit 0 PE32+, 1 imports in any section, 2 delay-load imports,
+    // 3 character-mode subsystems), the rest is the file.
     const fs::path exe = root / "import_scanner_fuzz";
-    Write(exe, "pe-idata", BuildPeFile({.imports = {"KERNEL32.DLL", "HELPER.DLL", "VBRUN300.DLL"}}));
-    Write(exe, "pe-rdata", BuildPeFile({.sections = {".text", ".rdata"}, .imports = {"HELPER.DLL"}}));
-    Write(exe, "pe-console", BuildPeFile({.subsystem = 3, .imports = {"HELPER.DLL"}}));
-    Write(exe, "pe-far-header", BuildPeFile({.newHeader = 0x5000, .imports = {"A.DLL", "B.DLL"}}));
-    Write(exe, "ne-windows", BuildNeFile({.modules = {"KERNEL", "USER", "HELPER16"}}));
-    Write(exe, "ne-fullscreen", BuildNeFile({.appType = 1, .modules = {"HELPER16"}}));
+    const std::string classic(1, '\x00'), modern(1, '\x0F');
+    Write(exe, "pe-idata", classic + BuildPeFile({.imports = {"KERNEL32.DLL", "HELPER.DLL", "VBRUN300.DLL"}}));
+    Write(exe, "pe-rdata", classic + BuildPeFile({.sections = {".text", ".rdata"}, .imports = {"HELPER.DLL"}}));
+    Write(exe, "pe-console", classic + BuildPeFile({.subsystem = 3, .imports = {"HELPER.DLL"}}));
+    Write(exe, "pe-far-header", classic + BuildPeFile({.newHeader = 0x5000, .imports = {"A.DLL", "B.DLL"}}));
+    Write(exe, "ne-windows", classic + BuildNeFile({.modules = {"KERNEL", "USER", "HELPER16"}}));
+    Write(exe, "ne-fullscreen", classic + BuildNeFile({.appType = 1, .modules = {"HELPER16"}}));
+    Write(exe, "pe32plus-rdata-delay",
+          modern + BuildPeFile({.subsystem = 3,
+                                .pe32Plus = true,
+                                .sections = {".text", ".rdata", ".didat"},
+                                .delayImportSection = 2,
+                                .delayImports = {"LATE.DLL", "LATER.DLL"},
+                                .imports = {"KERNEL32.DLL", "HELPER.DLL"}}));
+    Write(exe, "pe32-idata-delay",
+          modern + BuildPeFile({.sections = {".text", ".idata", ".rdata"},
+                                .delayImportSection = 2,
+                                .delayImports = {"LATE.DLL"},
+                                .imports = {"HELPER.DLL"}}));
 
     // Byte 0 picks the section (0 "A", 1 NonNEPEFiles, 2 SystemFiles), byte 1 the memory limit.
     const fs::path settings = root / "settings_file_fuzz";

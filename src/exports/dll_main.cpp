@@ -1,6 +1,7 @@
 #include "exports/dll_main.h"
 
 #include "references/never_scanned_list.h"
+#include "references/scanning_rules.h"
 #include "references/settings_lists.h"
 #include "store/module_state.h"
 
@@ -21,10 +22,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         KeepDirectory(GetWindowsDirectoryA, gWindowsDirectory);
         KeepDirectory(GetSystemDirectoryA, gSystemDirectory);
         LoadNeverScannedList();
+        LoadScanningRules();
         break;
     case DLL_PROCESS_DETACH:
         FreeNeverScannedList();
         FreeSystemFilesList();
+        ResetScanningRules();
         break;
     default: break;
     }

@@ -1,6 +1,8 @@
 // Reading the names of the modules that an executable file imports: the module-reference table of
 // a New Executable (16-bit) file and the import descriptors in the ".idata" section of a Portable
-// Executable (32-bit) file. Modules loaded by name at run time are not found.
+// Executable (32-bit) file; the rules of the settings' "Scanning" section (scanning_rules.h) add
+// PE32+ files, import directories in any section, delay-load imports and character-mode programs.
+// Modules loaded by name at run time are not found.
 //
 // Two module-wide buffers of locked global memory serve every scan: the reference name buffer
 // (SCAN_NAME_BUFFER_SIZE) receives a file's raw names, the header read buffer

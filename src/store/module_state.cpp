@@ -47,6 +47,7 @@ BYTE *gScanHeaderBuffer = nullptr;
 LookupList gNeverScanned = {nullptr, nullptr, 0};
 ExtensionMemo gExtensionMemo = {};
 LookupList gSystemFiles = {nullptr, nullptr, 0};
+ScanRules gScanRules = {};
 
 ReferenceQueryState gReferenceQuery = {};
 ExtensionSearchState gExtensionSearch = {};

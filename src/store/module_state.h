@@ -163,6 +163,17 @@ struct ExtensionMemo {
 extern ExtensionMemo gExtensionMemo;
 extern LookupList gSystemFiles;  // loaded on first need, freed when the library is unloaded
 
+// The import scanner's rules beyond the classic ones, from section "Scanning" of the settings data
+// file (references: scanning_rules): all off, the classic rules, until the section is read with the
+// never-scanned list when the library is loaded; back to off when it is unloaded.
+struct ScanRules {
+    BOOL fPe32Plus;           // PE32+ (64-bit) files are read by their own optional header
+    BOOL fImportsAnySection;  // the import directory is followed into whatever section holds it
+    BOOL fDelayLoadImports;   // the delay-load import descriptors are read as well
+    DWORD dwSubsystems;       // bit n set: subsystem n is scanned although the classic rules refuse it
+};
+extern ScanRules gScanRules;
+
 // ---- The queries (references: entry_references; maintenance: files_with_extension); valid during
 // one query, zeroed by the map release ------------------------------------------------------------
 // The reference query of DriveMap_GetEntryReferences.

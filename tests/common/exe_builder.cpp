@@ -17,13 +17,16 @@ std::string DosHeader(uint16_t relocationTable, uint32_t newHeader) {
     return bytes;
 }
 
-// Import descriptors (one per name, then a zero one) followed by the names, for a section at
-// `rva`.
-std::string ImportData(const std::vector<std::string> &imports, uint32_t rva) {
-    std::string data((imports.size() + 1) * 20, '\0');
-    for (size_t i = 0; i < imports.size(); i++) {
-        PutLe32(data, i * 20 + 12, rva + (uint32_t)data.size());
-        data += imports[i];
+// Descriptors of cbRecord bytes (one per name, then a zero one) whose name address lies at
+// nameField, followed by the names, for a section at `rva`. `flags` goes into the first 32-bit
+// field of each when it is not the name's.
+std::string DescriptorData(const std::vector<std::string> &names, uint32_t rva, size_t cbRecord, size_t nameField,
+                           uint32_t flags) {
+    std::string data((names.size() + 1) * cbRecord, '\0');
+    for (size_t i = 0; i < names.size(); i++) {
+        if (flags != 0) PutLe32(data, i * cbRecord, flags);
+        PutLe32(data, i * cbRecord + nameField, rva + (uint32_t)data.size());
+        data += names[i];
         data += '\0';
     }
     return data;
@@ -41,27 +44,38 @@ void PutLe32(std::string &bytes, size_t offset, uint32_t value) {
     PutLe16(bytes, offset + 2, (uint16_t)(value >> 16));
 }
 
+size_t PeDataDirectoryField(bool pe32Plus, size_t index) { return 0x18 + (pe32Plus ? 112 : 96) + 8 * index; }
+
+size_t PeSectionTableField(bool pe32Plus) { return 0x18 + (pe32Plus ? 240 : 224); }
+
 std::string BuildPeFile(const PeFileSpec &spec) {
     std::string bytes = DosHeader(spec.relocationTable, spec.newHeader);
-    const size_t pe = spec.newHeader;
-    bytes.resize(pe + 0xF8 + 40 * spec.sections.size(), '\0');
+    const size_t pe = spec.newHeader, table = pe + PeSectionTableField(spec.pe32Plus);
+    bytes.resize(table + 40 * spec.sections.size(), '\0');
     bytes.replace(pe, 4, std::string("PE\0\0", 4));
-    PutLe16(bytes, pe + 0x04, 0x14C);  // i386
+    PutLe16(bytes, pe + 0x04, spec.pe32Plus ? 0x8664 : 0x14C);  // AMD64 or i386
     PutLe16(bytes, pe + kPeSectionCountField, (uint16_t)spec.sections.size());
-    PutLe16(bytes, pe + 0x14, 224);    // SizeOfOptionalHeader
-    PutLe16(bytes, pe + 0x18, 0x10B);  // PE32 magic
+    PutLe16(bytes, pe + 0x14, spec.pe32Plus ? 240 : 224);  // SizeOfOptionalHeader
+    PutLe16(bytes, pe + 0x18, spec.pe32Plus ? 0x20B : 0x10B);
     PutLe16(bytes, pe + 0x5C, spec.subsystem);
-    PutLe32(bytes, pe + 0x74, 16);  // NumberOfRvaAndSizes
+    PutLe32(bytes, pe + PeDataDirectoryField(spec.pe32Plus, 0) - 4, 16);  // NumberOfRvaAndSizes
     size_t raw = AlignUp(bytes.size(), 0x200);
     for (size_t i = 0; i < spec.sections.size(); i++) {
         const uint32_t rva = 0x1000 * (uint32_t)(i + 1);
         std::string data;
         if (i == spec.importSection) {
-            data = ImportData(spec.imports, rva);
-            PutLe32(bytes, pe + kPeImportDirectoryField, rva);
-            PutLe32(bytes, pe + kPeImportDirectoryField + 4, (uint32_t)(spec.imports.size() + 1) * 20);
+            data = DescriptorData(spec.imports, rva, 20, 12, 0);
+            PutLe32(bytes, pe + PeDataDirectoryField(spec.pe32Plus, 1), rva);
+            PutLe32(bytes, pe + PeDataDirectoryField(spec.pe32Plus, 1) + 4, (uint32_t)(spec.imports.size() + 1) * 20);
         }
-        const size_t header = pe + 0xF8 + 40 * i;
+        if (i == spec.delayImportSection && !spec.delayImports.empty()) {
+            const uint32_t at = rva + (uint32_t)data.size();
+            data += DescriptorData(spec.delayImports, at, 32, 4, /*flags=*/1);
+            PutLe32(bytes, pe + PeDataDirectoryField(spec.pe32Plus, 13), at);
+            PutLe32(bytes, pe + PeDataDirectoryField(spec.pe32Plus, 13) + 4,
+                    (uint32_t)(spec.delayImports.size() + 1) * 32);
+        }
+        const size_t header = table + 40 * i;
         bytes.replace(header, spec.sections[i].size() < 8 ? spec.sections[i].size() : 8, spec.sections[i]);
         PutLe32(bytes, header + 8, (uint32_t)data.size());                       // VirtualSize
         PutLe32(bytes, header + 12, rva);                                        // VirtualAddress

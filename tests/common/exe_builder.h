@@ -21,11 +21,19 @@ struct PeFileSpec {
     uint32_t newHeader = 0x80;        // e_lfanew
     uint16_t relocationTable = 0x40;  // e_lfarlc
     uint16_t subsystem = 2;           // Windows GUI
+    bool pe32Plus = false;            // a 240-byte PE32+ optional header (magic 0x20B) instead of PE32
     // Section i lies at RVA 0x1000 * (i + 1); its raw data follows the headers, 0x200-aligned.
     std::vector<std::string> sections = {".text", ".idata"};
     size_t importSection = 1;  // the section holding the import descriptors and the names
-    std::vector<std::string> imports;
+    // Delay-load descriptors (relative addresses) and their names, in data directory 13.
+    size_t delayImportSection = 0;
+    std::vector<std::string> delayImports = {};
+    std::vector<std::string> imports = {};
 };
+
+// Where BuildPeFile put a header field, relative to the new header.
+size_t PeDataDirectoryField(bool pe32Plus, size_t index);  // DataDirectory[index].VirtualAddress
+size_t PeSectionTableField(bool pe32Plus);
 
 std::string BuildPeFile(const PeFileSpec &spec);
 

@@ -32,6 +32,7 @@ struct Options {
     std::string windowsDir;
     std::string systemDir;
     std::string stateDir;
+    bool classic = false;  // the map of the library's classic rules, in the state directory's "classic"
     bool json = false;
     bool quiet = false;
     bool verbose = false;
@@ -43,6 +44,7 @@ struct Options {
 struct StatePlace {
     std::string hostDir;
     std::string MapFile() const { return hostDir + "/PWDRVMAP.DAT"; }
+    std::string SettingsFile() const { return hostDir + "/PURGWELL.DAT"; }
 };
 
 struct LoadedMap;

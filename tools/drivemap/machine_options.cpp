@@ -103,6 +103,7 @@ std::string CommandLineFor(const Options &options, const std::string &command) {
     if (!options.windowsDir.empty()) line += " --windows-dir " + ShellWord(options.windowsDir);
     if (!options.systemDir.empty()) line += " --system-dir " + ShellWord(options.systemDir);
     if (!options.stateDir.empty()) line += " --state " + ShellWord(options.stateDir);
+    if (options.classic) line += " --classic";
     return line + " " + command;
 }
 

@@ -100,6 +100,9 @@ int Run(int argc, char **argv) {
     app.add_option("--state", options.stateDir,
                    "the program directory, which holds PWDRVMAP.DAT and PURGWELL.DAT "
                    "(default $XDG_DATA_HOME/drivemap or ~/.local/share/drivemap)");
+    app.add_flag("--classic", options.classic,
+                 "work on a second map, kept in the state directory's \"classic\", built by the library's "
+                 "default rules (no [Scanning] section: PE32 files, imports in .idata, no console programs)");
     app.add_flag("--json", options.output.json, "print the result as one JSON document");
     app.add_flag("-0,--null", options.output.null, "end each result with a NUL instead of a newline (for xargs -0)");
     app.add_flag("--host", options.output.host, "print paths as the host paths they stand for");
@@ -167,9 +170,10 @@ int Run(int argc, char **argv) {
 
     // Commands that only read never create the state directory or write into it.
     std::string error;
-    const std::string stateArgument = options.stateDir.empty() ? DefaultStateDirectory() : options.stateDir;
+    const std::string stateArgument =
+        (options.stateDir.empty() ? DefaultStateDirectory() : options.stateDir) + (options.classic ? "/classic" : "");
     std::optional<std::string> stateDir =
-        writes ? PrepareStateDirectory(stateArgument, error) : ExistingStateDirectory(stateArgument);
+        writes ? PrepareStateDirectory(stateArgument, options.classic, error) : ExistingStateDirectory(stateArgument);
     if (!stateDir && writes) return Fail(error, kExitUsage);
     const std::string buildCommand = CommandLineFor(options, "build");
     if (!stateDir && command.access == CommandAccess::kReadsMap)

@@ -7,6 +7,8 @@
 #include "pwdvmp32_errors.h"
 #include "scan_progress.h"
 #include "scan_report.h"
+#include "scanning_mode.h"
+#include "settings_text.h"
 #include "text_output.h"
 
 #include <cstdio>
@@ -74,6 +76,12 @@ uint64_t MapFileBytes(const StatePlace &state) {
     return stat(state.MapFile().c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// The rules of the settings file beside the map: those the library read when it built or synced
+// it, unless the file was changed since.
+ScanningMode ScanningModeBeside(const StatePlace &state) {
+    return ScanningModeOfSettings(ReadSettingsText(state.SettingsFile()));
+}
+
 nlohmann::json StatisticsJson(const std::vector<DriveCounts> &drives, const StatePlace &state) {
     nlohmann::json perDrive = nlohmann::json::array();
     for (const auto &d : drives) {
@@ -82,13 +90,14 @@ nlohmann::json StatisticsJson(const std::vector<DriveCounts> &drives, const Stat
         perDrive.push_back(entry);
     }
     return {{"mapFile", {{"path", state.MapFile()}, {"bytes", MapFileBytes(state)}}},
+            {"scanning", ScanningModeBeside(state).Json()},
             {"drives", perDrive},
             {"total", CountsJson(TotalCounts(drives))}};
 }
 
 void PrintStatisticsText(const std::vector<DriveCounts> &drives, const StatePlace &state, const ResultWriter &out) {
-    std::printf("Map file: %s (%s bytes)\n\n", Printable(state.MapFile()).c_str(),
-                out.Size(MapFileBytes(state)).c_str());
+    std::printf("Map file: %s (%s bytes)\n", Printable(state.MapFile()).c_str(), out.Size(MapFileBytes(state)).c_str());
+    std::printf("Scanning: %s\n\n", ScanningModeBeside(state).Text().c_str());
     std::printf("%-6s %12s %12s %8s %8s %10s %12s %16s\n", "Drive", "Directories", "Files", "NE", "PE", "With refs",
                 "Map bytes", "File bytes");
     auto row = [&](const char *name, const MapCounts &c) {

@@ -2,25 +2,11 @@
 
 #include "map_usage.h"
 
+#include "settings_text.h"
+
 #include <algorithm>
-#include <fstream>
-#include <strings.h>
 
 namespace drivemap {
-
-namespace {
-
-constexpr size_t kSettingsReadLimit = 1 << 20;  // far more than any settings file
-
-bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
-
-// The group name of a header line: after its first '[' up to the next ']' or the line's end.
-std::string_view GroupName(std::string_view header) {
-    header.remove_prefix(1);
-    return header.substr(0, header.find(']'));
-}
-
-}  // namespace
 
 std::vector<std::string> ParseExtensionList(std::string_view list) {
     std::vector<std::string> extensions;
@@ -45,36 +31,11 @@ std::string ModuleBaseName(std::string_view fileName) { return LowerAnsi(fileNam
 
 NameSet SystemFilesOfSettings(std::string_view text) {
     NameSet names;
-    if (!text.empty()) text.remove_suffix(1);
-    bool inGroup = false;
-    while (!text.empty()) {
-        const auto end = std::find_if(text.begin(), text.end(), IsLineEnd);
-        std::string_view line = text.substr(0, static_cast<size_t>(end - text.begin()));
-        text.remove_prefix(std::min(text.size(), line.size() + 1));
-        if (!line.empty() && line.front() == '[') {
-            if (inGroup) break;  // only the first group of the name counts
-            const std::string_view name = GroupName(line);
-            inGroup = name.size() == 11 && strncasecmp(name.data(), "SystemFiles", 11) == 0;
-            continue;
-        }
-        if (!inGroup) continue;
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        if (line.empty() || line.front() == ';') continue;
-        std::string entry(line);
-        OemToCharBuffA(entry.data(), entry.data(), static_cast<DWORD>(entry.size()));
-        names.insert(LowerAnsi(entry));
-    }
+    for (const std::string &entry : SettingsSectionEntries(text, "SystemFiles")) names.insert(LowerAnsi(entry));
     return names;
 }
 
-NameSet ReadSystemFiles(const std::string &hostPath) {
-    std::ifstream file(hostPath, std::ios::binary);
-    if (!file) return {};
-    std::string text(kSettingsReadLimit, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(file.gcount()));
-    return SystemFilesOfSettings(text);
-}
+NameSet ReadSystemFiles(const std::string &hostPath) { return SystemFilesOfSettings(ReadSettingsText(hostPath)); }
 
 ModuleSurvey SurveyModules(GetEntryFunction getEntry, const std::vector<std::string> &extensions) {
     ModuleSurvey survey;

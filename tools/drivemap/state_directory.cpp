@@ -1,5 +1,7 @@
 #include "state_directory.h"
 
+#include "settings_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,21 +21,22 @@ namespace {
 // Writes the default settings file to a temporary file of its own beside `settings` and links it
 // into place, so that neither an interrupted run nor two first runs at once leave a partial file,
 // and a file someone put there meanwhile is kept. A file system without hard links gets a rename.
-bool WriteDefaultSettings(const std::filesystem::path &dir, const std::filesystem::path &settings) {
+bool WriteDefaultSettings(const std::filesystem::path &dir, const std::filesystem::path &settings, bool classic) {
+    const std::string_view defaults(reinterpret_cast<const char *>(kDefaultSettings), kDefaultSettingsSize);
+    const std::string content = classic ? WithoutSettingsSection(defaults, "Scanning") : std::string(defaults);
     std::string temporary = (dir / "PURGWELL.DAT.XXXXXX").string();
     const int fd = mkstemp(temporary.data());
     if (fd < 0) return false;
-    const char *data = reinterpret_cast<const char *>(kDefaultSettings);
     size_t written = 0;
-    while (written < kDefaultSettingsSize) {
-        const ssize_t n = write(fd, data + written, kDefaultSettingsSize - written);
+    while (written < content.size()) {
+        const ssize_t n = write(fd, content.data() + written, content.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         written += static_cast<size_t>(n);
     }
     const mode_t mask = umask(0);  // mkstemp makes the file 0600; it gets the usual 0666 less umask
     umask(mask);
-    const bool complete = written == kDefaultSettingsSize && fchmod(fd, 0666 & ~mask) == 0;
+    const bool complete = written == content.size() && fchmod(fd, 0666 & ~mask) == 0;
     bool placed = close(fd) == 0 && complete;
     if (placed && link(temporary.c_str(), settings.c_str()) != 0 && errno != EEXIST)
         placed = rename(temporary.c_str(), settings.c_str()) == 0;
@@ -54,7 +57,7 @@ std::string DefaultStateDirectory() {
     return std::string(home) + "/.local/share/drivemap";
 }
 
-std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::string &error) {
+std::optional<std::string> PrepareStateDirectory(const std::string &dir, bool classic, std::string &error) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -64,7 +67,7 @@ std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::st
         return std::nullopt;
     }
     const fs::path settings = path / "PURGWELL.DAT";
-    if (!fs::exists(settings, ec) && !WriteDefaultSettings(path, settings)) {
+    if (!fs::exists(settings, ec) && !WriteDefaultSettings(path, settings, classic)) {
         error = "cannot write " + settings.string();
         return std::nullopt;
     }

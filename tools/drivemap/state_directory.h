@@ -10,9 +10,10 @@ namespace drivemap {
 // $XDG_DATA_HOME/drivemap, or ~/.local/share/drivemap when XDG_DATA_HOME is unset or empty.
 std::string DefaultStateDirectory();
 
-// Creates `dir` with its parents and, when it has no PURGWELL.DAT, writes the default one there.
+// Creates `dir` with its parents and, when it has no PURGWELL.DAT, writes the default one there;
+// `classic`: without its [Scanning] section, so that the library keeps its classic rules.
 // Returns the directory's absolute, normalised path, or nothing with `error` set.
-std::optional<std::string> PrepareStateDirectory(const std::string &dir, std::string &error);
+std::optional<std::string> PrepareStateDirectory(const std::string &dir, bool classic, std::string &error);
 
 // The absolute, normalised path of `dir` when it is an existing directory; nothing (and nothing
 // created) otherwise. For commands that only read.
