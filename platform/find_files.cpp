@@ -173,9 +173,11 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
         ForgetListingsReadAhead();  // the hook may have changed anything
         listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
     } else {
-        if (!TakeListingReadAhead(dir.hostPath, dirSt, &listing))
+        // A listing read ahead had what lies below it queued by the worker.
+        if (!TakeListingReadAhead(dir.hostPath, dirSt, &listing)) {
             listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
-        if (listing.bReadable) ReadAheadBelow(dirFd, dir.hostPath, dir.driveDev, listing.entries);
+            if (listing.bReadable) ReadAheadBelow(dirFd, dir.hostPath, dir.driveDev, listing.entries);
+        }
     }
     const bool readable = listing.bReadable;
     const std::vector<ListedEntry> &entries = listing.entries;

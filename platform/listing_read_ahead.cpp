@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -25,7 +26,8 @@ struct Job {
     std::string name;                        // in the parent
     dev_t driveDev = 0;
     State state = kQueued;
-    struct stat st {};  // the directory's fstat, as the worker opened it
+    bool bTaken = false;  // a request is waiting for it (it has left the order)
+    struct stat st {};    // the directory's fstat, as the worker opened it
     DirectoryListing listing;
 };
 
@@ -61,6 +63,24 @@ std::shared_ptr<Job> NextToRead(const ReadAhead &state) {
     return nullptr;
 }
 
+// The jobs of the subdirectories among `entries`, in the order a walk enters them.
+std::vector<std::shared_ptr<Job>> JobsBelow(const std::shared_ptr<const UniqueFd> &parent, const std::string &hostPath,
+                                            dev_t driveDev, const std::vector<ListedEntry> &entries) {
+    std::vector<std::shared_ptr<Job>> below;
+    for (const ListedEntry &entry : entries) {
+        if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) continue;
+        auto job = std::make_shared<Job>();
+        job->hostPath = JoinHostPath(hostPath, entry.name);
+        job->parent = parent;
+        job->name = entry.name;
+        job->driveDev = driveDev;
+        below.push_back(std::move(job));
+    }
+    return below;
+}
+
+// Lists the jobs in order and, so that it keeps ahead of the walk, puts the subdirectories of
+// each directory it read right after it: where the walk will ask for them.
 void Work() {
     pthread_setname_np(pthread_self(), "read-ahead");
     ReadAhead &state = State();
@@ -72,14 +92,23 @@ void Work() {
         lock.unlock();
         struct stat st;
         DirectoryListing listing;
-        const UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
+        UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
         if (dir.Valid())
             listing.bReadable = ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut);
+        std::vector<std::shared_ptr<Job>> below;
+        if (listing.bReadable)
+            below = JobsBelow(std::make_shared<const UniqueFd>(std::move(dir)), job->hostPath, job->driveDev,
+                              listing.entries);
         lock.lock();
-        job->state = dir.Valid() ? Job::kRead : Job::kFailed;
+        job->state = listing.bReadable ? Job::kRead : Job::kFailed;
         job->st = st;
         job->listing = std::move(listing);
         job->parent.reset();
+        auto at = std::find(state.order.begin(), state.order.end(), job);
+        if (at != state.order.end())
+            state.order.insert(at + 1, below.begin(), below.end());
+        else if (job->bTaken)
+            state.order.insert(state.order.begin(), below.begin(), below.end());
         state.changed.notify_all();
     }
 }
@@ -108,31 +137,27 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
     state.order.pop_front();
     state.changed.notify_all();
     if (job->state == Job::kQueued) return false;
+    job->bTaken = true;
     state.changed.wait(lock, [&] { return job->state != Job::kReading; });
-    if (job->state != Job::kRead || !SameDirectoryState(job->st, st)) return false;
+    if (job->state != Job::kRead || !SameDirectoryState(job->st, st)) {
+        // The caller lists it and says what lies below: what the worker put there goes.
+        state.order.clear();
+        return false;
+    }
     *out = std::move(job->listing);
     return true;
 }
 
 void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries) {
     if (!Enabled()) return;
-    std::vector<std::shared_ptr<Job>> below;
-    std::shared_ptr<const UniqueFd> parent;
-    for (const ListedEntry &entry : entries) {
-        if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) continue;
-        if (!parent) {
-            UniqueFd own(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
-            if (!own.Valid()) return;
-            parent = std::make_shared<const UniqueFd>(std::move(own));
-        }
-        auto job = std::make_shared<Job>();
-        job->hostPath = JoinHostPath(hostPath, entry.name);
-        job->parent = parent;
-        job->name = entry.name;
-        job->driveDev = driveDev;
-        below.push_back(std::move(job));
-    }
-    if (below.empty()) return;
+    const bool anyDirectory = std::any_of(entries.begin(), entries.end(), [](const ListedEntry &entry) {
+        return S_ISDIR(entry.st.st_mode) && !entry.bCaseTwin;
+    });
+    if (!anyDirectory) return;
+    UniqueFd own(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!own.Valid()) return;
+    std::vector<std::shared_ptr<Job>> below =
+        JobsBelow(std::make_shared<const UniqueFd>(std::move(own)), hostPath, driveDev, entries);
     ReadAhead &state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.order.insert(state.order.begin(), below.begin(), below.end());
