@@ -2,7 +2,6 @@
 // Windows program does, and runs one command: build, sync or count the map, ask it questions, or
 // tell it of changes.
 #include "command_context.h"
-#include "host_machine.h"
 #include "drive_map_library.h"
 #include "machine_options.h"
 #include "map_loading.h"
@@ -208,10 +207,7 @@ int Run(int argc, char **argv) {
 
     DriveMapLibrary library;
     if (!library.Load(error) || !exports.Resolve(library, error)) return Fail(error);
-    if (command.access == CommandAccess::kScans) {
-        HostMachine_ReadAheadListings(1);  // a scan only reads the disks
-        return command.run(context);
-    }
+    if (command.access == CommandAccess::kScans) return command.run(context);
 
     LoadedMap map;
     if (!LoadMap(exports, state, buildCommand, map, exitCode)) return exitCode;

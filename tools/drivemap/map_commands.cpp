@@ -1,6 +1,7 @@
 // drivemap's commands on the map as a whole: build and sync it, print its statistics, and show
 // the machine drivemap describes to the library.
 #include "command_context.h"
+#include "host_machine.h"
 #include "map_changes.h"
 #include "map_loading.h"
 #include "map_statistics.h"
@@ -151,11 +152,13 @@ int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded, const M
     DWORD code;
     {
         ListingObserver observer(report);
+        HostMachine_ReadAheadListings(1);  // the walk only reads the disks: listings may be read ahead
         BeginScan(
             {!options.quiet && isatty(STDERR_FILENO) != 0, sync ? "new files" : "files", scanArguments.stopAfter});
         saved = scan(nullptr, ScanFileCallback, ScanDirCallback);
         code = getError();
         EndScan();
+        HostMachine_ReadAheadListings(0);
     }
     const std::string unchanged = "nothing was saved; the previous map file, if any, is unchanged";
     if (!saved) {
