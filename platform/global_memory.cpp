@@ -338,7 +338,9 @@ uint32_t TakeSlot(GlobalHeap *pHeap) {
         if (pHeap->slots.size() >= kHandleAreaBytes / 8) return UINT32_MAX;
         try {
             pHeap->slots.push_back(HandleSlot{});
-            pHeap->freeSlots.reserve(pHeap->slots.size());
+            // Room for every slot to come back, so that ReleaseSlot never allocates; reserved as
+            // the slots grow, not one more each time.
+            pHeap->freeSlots.reserve(pHeap->slots.capacity());
         } catch (...) {
             return UINT32_MAX;
         }

@@ -3,12 +3,16 @@
 #include "store/block_layout.h"
 #include "support/bounded_bytes.h"
 
+#include <cstring>
+
 namespace {
 
 // Moves *pos past the NUL of the string at *pos; 0 when the string runs past the span.
 [[nodiscard]] BOOL SkipString(const ByteSpan *span, uint64_t *pos) {
-    for (BYTE ch = 1; ch != 0; ++*pos)
-        if (!ReadLe(span, *pos, &ch)) return 0;
+    const BYTE *start = SpanAt(span, *pos, 0);
+    const void *nul = start != nullptr ? std::memchr(start, 0, span->cb - *pos) : nullptr;
+    if (nul == nullptr) return 0;
+    *pos += static_cast<uint64_t>(static_cast<const BYTE *>(nul) - start) + 1;
     return 1;
 }
 

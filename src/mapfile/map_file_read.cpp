@@ -22,12 +22,26 @@
 
 namespace {
 
+// A block on the chain from the current drive's root to the block attached last, and where the
+// search for its next child's record resumes.
+struct PathLevel {
+    DirectoryBlock *block;
+    EntryRecord *nextRecord;  // the record after the one its last child hung from
+    WORD cRecordsLeft;        // records from nextRecord on
+    BOOL inOrder;             // every directory record before nextRecord leads to a block
+};
+
 struct MapRead {
     BYTE *pbBuffer;  // MAP_READ_CHUNK_SIZE bytes
     LONG lFileSize;
     LONG lChunkStart;                     // file offset of pbBuffer[0]
     DWORD dwError;                        // DRIVEMAP_OK while the read goes well
     WORD awOrphans[MAP_FILE_MAX_DRIVES];  // blocks dropped per drive, counted in wBlocksLoaded
+    // Directory records in the blocks kept, less the blocks hung from them: 0 when every directory
+    // record of the drive leads to a block.
+    DWORD acRecordsWithoutBlock[MAP_FILE_MAX_DRIVES];
+    PathLevel aPath[MAP_MAX_TREE_DEPTH + 2];
+    DWORD cPath;
 };
 
 // gFirstBlockWithId (state table): the first attached block of the current drive carrying each id,
@@ -35,6 +49,40 @@ struct MapRead {
 void NoteAttachedBlock(const DirectoryBlock *block) {
     PTR32 *slot = &gFirstBlockWithId[GetBlockId(block)];
     if (*slot == 0) StorePtr32(slot, block);
+}
+
+// Makes `block` the deepest level of the chain.
+void PushPathLevel(MapRead *read, DirectoryBlock *block) {
+    if (read->cPath == sizeof read->aPath / sizeof read->aPath[0]) return;
+    read->aPath[read->cPath++] = {block, FirstEntry(block), GetBlockEntryCount(block), 1};
+}
+
+// The first directory record of `parent` whose wChildId is `id`. Blocks come depth first, in the
+// order of their directory records, so the record is normally the parent's next directory record
+// after the one its previous child hung from: that one is taken when no earlier record can carry
+// the id (every directory record before it leads to a block, and no block of the drive has the
+// id yet). Anything else, which only a damaged or hand-made file holds, searches the whole block.
+EntryRecord *FindChildRecord(MapRead *read, DirectoryBlock *parent, WORD id) {
+    DWORD level = read->cPath;
+    while (level > 0 && read->aPath[level - 1].block != parent) --level;
+    read->cPath = level;
+    if (level == 0) return FindEntryByChildId(parent, id);
+
+    PathLevel *at = &read->aPath[level - 1];
+    if (at->inOrder && gFirstBlockWithId[id] == 0) {
+        while (at->cRecordsLeft != 0 && IsFile(at->nextRecord)) {
+            at->nextRecord = NextEntry(at->nextRecord);
+            --at->cRecordsLeft;
+        }
+        if (at->cRecordsLeft != 0 && GetChildId(at->nextRecord) == id) {
+            EntryRecord *record = at->nextRecord;
+            at->nextRecord = NextEntry(record);
+            --at->cRecordsLeft;
+            return record;
+        }
+    }
+    at->inOrder = 0;
+    return FindEntryByChildId(parent, id);
 }
 
 DWORD DriveIndex(const DriveRecord *drive) { return static_cast<DWORD>(drive - gDriveTable.records); }
@@ -60,10 +108,15 @@ BOOL AttachLoadedBlock(MapRead *read, DirectoryBlock *block) {
     gLastBlock = block;
     SetBlockNext(block, nullptr);
     SetBlockParent(block, nullptr);
-    ForEachEntry(block, [](EntryRecord *entry) {
+    DWORD cDirectories = 0;
+    ForEachEntry(block, [&](EntryRecord *entry) {
         SetEntryFlags(entry, static_cast<WORD>(GetEntryFlags(entry) & ~ENTRY_SEEN));
-        if (!IsFile(entry)) SetChildBlock(entry, nullptr);
+        if (!IsFile(entry)) {
+            SetChildBlock(entry, nullptr);
+            ++cDirectories;
+        }
     });
+    DWORD *pcWithoutBlock = &read->acRecordsWithoutBlock[DriveIndex(gCurrentDrive)];
 
     const WORD loaded = GetDriveBlocksLoaded(gCurrentDrive);
     SetDriveBlocksLoaded(gCurrentDrive, static_cast<WORD>(loaded + 1));
@@ -72,16 +125,21 @@ BOOL AttachLoadedBlock(MapRead *read, DirectoryBlock *block) {
         SetBlockParentId(block, 0);
         std::memset(gFirstBlockWithId, 0, sizeof gFirstBlockWithId);
         NoteAttachedBlock(block);
+        read->cPath = 0;
+        PushPathLevel(read, block);
+        *pcWithoutBlock += cDirectories;
         return 1;
     }
 
     const WORD id = GetBlockId(block);
     DirectoryBlock *parent = LoadPtr32<DirectoryBlock>(&gFirstBlockWithId[GetBlockParentId(block)]);
-    EntryRecord *record = parent != nullptr ? FindEntryByChildId(parent, id) : nullptr;
+    EntryRecord *record = parent != nullptr ? FindChildRecord(read, parent, id) : nullptr;
     if (record != nullptr && GetChildBlock(record) == nullptr) {
         SetBlockParent(block, parent);
         SetChildBlock(record, block);
         NoteAttachedBlock(block);
+        PushPathLevel(read, block);
+        *pcWithoutBlock += cDirectories - 1;
         DWORD depth = 0;
         for (const DirectoryBlock *b = block; GetBlockParent(b) != nullptr; b = GetBlockParent(b)) ++depth;
         return depth <= MAP_MAX_TREE_DEPTH;
@@ -118,8 +176,7 @@ DWORD ParseChunk(MapRead *read, DWORD n) {
         BYTE *copy = nullptr;
         if (size > n) {
             if (size <= MAP_READ_CHUNK_SIZE) return n;
-            DWORD cbCopy = size;
-            copy = static_cast<BYTE *>(AllocLockedBuffer(&cbCopy, 0));
+            copy = static_cast<BYTE *>(AllocLockedBytes(size));
             if (copy == nullptr) return FailRead(read, DRIVEMAP_NO_MEMORY);
             if (_llseek(gMapFile, -static_cast<LONG>(n), FILE_CURRENT) == HFILE_ERROR ||
                 _hread(gMapFile, copy, static_cast<long>(size)) != static_cast<long>(size) ||
@@ -130,8 +187,7 @@ DWORD ParseChunk(MapRead *read, DWORD n) {
             n = size;
         } else {
             if (!IsLoadedBlockWellFormed(p, size)) return FailRead(read, DRIVEMAP_FILE_DAMAGED);
-            DWORD cbCopy = size;
-            copy = static_cast<BYTE *>(AllocLockedBuffer(&cbCopy, 0));
+            copy = static_cast<BYTE *>(AllocLockedBytes(size));
             if (copy == nullptr) return FailRead(read, DRIVEMAP_NO_MEMORY);
             std::memcpy(copy, p, size);
         }
@@ -218,6 +274,7 @@ void FinishLoad(const MapRead *read) {
     for (DWORD i = 0; i < gDriveTable.dwCount; ++i) {
         DriveRecord *drive = &gDriveTable.records[i];
         SetDriveBlockCount(drive, static_cast<WORD>(GetDriveBlockCount(drive) - read->awOrphans[i]));
+        if (read->acRecordsWithoutBlock[i] == 0) continue;
         CurrentDriveScope scope(drive);
         PruneMissingChildren(GetDriveRoot(drive));
     }

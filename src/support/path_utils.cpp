@@ -238,18 +238,27 @@ void MeasureStringList(LPCSTR list, DWORD cbGap, DWORD *pcbSize, DWORD *pcString
     if (pcStrings != nullptr) *pcStrings = cStrings;
 }
 
+namespace {
+
+LPVOID AllocLocked(UINT flags, DWORD cb) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | flags, cb);
+    if (h == nullptr) return nullptr;
+    LPVOID p = GlobalLock(h);
+    if (p == nullptr) GlobalFree(h);
+    return p;
+}
+
+}  // namespace
+
 LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep) {
     for (;;) {
-        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, *pcbSize);
-        if (h != nullptr) {
-            LPVOID p = GlobalLock(h);
-            if (p != nullptr) return p;
-            GlobalFree(h);
-        }
+        if (LPVOID p = AllocLocked(GMEM_ZEROINIT, *pcbSize)) return p;
         if (cbStep == 0 || *pcbSize <= cbStep) return nullptr;
         *pcbSize -= cbStep;
     }
 }
+
+LPVOID AllocLockedBytes(DWORD cb) { return AllocLocked(0, cb); }
 
 void FreeLockedBuffer(LPVOID p) {
     if (p == nullptr) return;

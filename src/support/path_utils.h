@@ -115,6 +115,10 @@ void MeasureStringList(LPCSTR list, DWORD cbGap, DWORD *pcbSize, DWORD *pcString
 // caller releases the block with FreeLockedBuffer.
 LPVOID AllocLockedBuffer(DWORD *pcbSize, DWORD cbStep);
 
+// Locked moveable global memory of cb bytes that the caller fills whole at once, so it is not
+// zeroed; none when it cannot be had. Released with FreeLockedBuffer.
+LPVOID AllocLockedBytes(DWORD cb);
+
 // Releases locked global memory the library's way: GlobalHandle, GlobalUnlock, GlobalFree.
 // none is ignored.
 void FreeLockedBuffer(LPVOID p);

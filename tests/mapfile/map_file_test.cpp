@@ -181,6 +181,28 @@ TEST_F(MapFileTest, OrphanBlocksAreDroppedWithTheirRecords) {
     EXPECT_TRUE(FindTestEntry(d, "d.txt"));
 }
 
+TEST_F(MapFileTest, BlocksFindTheFirstRecordCarryingTheirIdInAnyOrder) {
+    // Blocks out of their records' order, a grandchild after its uncle, and block 5 twice: the
+    // second copy finds the record the first one took (A2's, the first with id 5) and is dropped,
+    // and A3's record, whose block never came, goes with it.
+    MapFileDescription m;
+    m.drives = {
+        {'C',
+         {{0, 0, {DirRecord("A2", 5), DirRecord("A3", 5), DirRecord("A1", 2), FileRecord("f"), DirRecord("B", 1)}},
+          {5, 0, {FileRecord("first.txt")}},
+          {5, 0, {FileRecord("second.txt")}},
+          {1, 0, {FileRecord("b.txt"), DirRecord("BB", 4)}},
+          {2, 0, {FileRecord("a1.txt")}},
+          {4, 1, {FileRecord("bb.txt")}}}}};
+    PutMapFile(BuildMapFile(m));
+    ExpectReadSucceeds();
+    DirectoryBlock *c = GetDriveRoot(&gDriveTable.records[0]);
+    EXPECT_EQ(GetDriveBlockCount(&gDriveTable.records[0]), 5);
+    for (const char *path : {"B\\b.txt", "B\\BB\\bb.txt", "A1\\a1.txt", "A2\\first.txt", "f"})
+        EXPECT_TRUE(FindTestEntry(c, path)) << path;
+    EXPECT_FALSE(FindTestEntry(c, "A3"));
+}
+
 TEST_F(MapFileTest, WhatASaveWritesOrRefuses) {
     // Not dirty: nothing written. Empty map: a header and no drives, loaded back as an empty map.
     EXPECT_TRUE(DriveMap_WriteAll(0, 0));
