@@ -184,7 +184,8 @@ TEST_F(MapFileTest, OrphanBlocksAreDroppedWithTheirRecords) {
 TEST_F(MapFileTest, BlocksFindTheFirstRecordCarryingTheirIdInAnyOrder) {
     // Blocks out of their records' order, a grandchild after its uncle, and block 5 twice: the
     // second copy finds the record the first one took (A2's, the first with id 5) and is dropped,
-    // and A3's record, whose block never came, goes with it.
+    // and A3's record, whose block never came, goes with it. D loses the record of a block that
+    // is not in the file, though no block of D was dropped.
     MapFileDescription m;
     m.drives = {
         {'C',
@@ -193,10 +194,13 @@ TEST_F(MapFileTest, BlocksFindTheFirstRecordCarryingTheirIdInAnyOrder) {
           {5, 0, {FileRecord("second.txt")}},
           {1, 0, {FileRecord("b.txt"), DirRecord("BB", 4)}},
           {2, 0, {FileRecord("a1.txt")}},
-          {4, 1, {FileRecord("bb.txt")}}}}};
+          {4, 1, {FileRecord("bb.txt")}}}},
+        {'D', {{0, 0, {DirRecord("Gone", 7), FileRecord("d.txt")}}}}};  // no orphan, a record without block
     PutMapFile(BuildMapFile(m));
     ExpectReadSucceeds();
-    DirectoryBlock *c = GetDriveRoot(&gDriveTable.records[0]);
+    DirectoryBlock *c = GetDriveRoot(&gDriveTable.records[0]), *d = GetDriveRoot(&gDriveTable.records[1]);
+    EXPECT_FALSE(FindTestEntry(d, "Gone"));
+    EXPECT_TRUE(FindTestEntry(d, "d.txt"));
     EXPECT_EQ(GetDriveBlockCount(&gDriveTable.records[0]), 5);
     for (const char *path : {"B\\b.txt", "B\\BB\\bb.txt", "A1\\a1.txt", "A2\\first.txt", "f"})
         EXPECT_TRUE(FindTestEntry(c, path)) << path;
