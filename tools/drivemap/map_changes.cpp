@@ -1,6 +1,8 @@
 #include "map_changes.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace drivemap {
@@ -40,32 +42,45 @@ bool MapChanges::Any() const {
 std::vector<MapSnapshot::Entry> MapSnapshot::Records(GetEntryFunction getEntry) {
     std::vector<Entry> records;
     RecordView view;
-    std::string hashedDirectory;  // the directory whose path hashes to directoryHash
-    uint64_t directoryHash = kFnvOffset;
+    // Each block carries the hash of its directory's path, which its records' hashes continue.
+    const auto hashed = [](uint64_t hash, std::string_view text) {
+        for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+        return hash;
+    };
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
-        WalkBlocks(
-            rootBlock, std::string{letter, ':', '\\'}, /*withPaths=*/true, [](const BYTE *) {},
-            [&](const BYTE *record, WORD cbRecord, const std::string &directory) {
+        const char root[] = {letter, ':', '\\'};
+        WalkBlocksWith(
+            rootBlock, hashed(kFnvOffset, std::string_view(root, sizeof root)),
+            [&](uint64_t directoryHash, const BYTE *record, WORD cbRecord) {
+                return hashed(hashed(directoryHash, RecordName(record, cbRecord)), "\\");
+            },
+            [](const BYTE *) {},
+            [&](const BYTE *record, WORD cbRecord, uint64_t directoryHash) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                // A block's records come one after another: its path is hashed once.
-                if (directory != hashedDirectory) {
-                    directoryHash = kFnvOffset;
-                    for (const char c : directory)
-                        directoryHash = (directoryHash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-                    hashedDirectory = directory;
-                }
-                uint64_t hash = directoryHash;
-                for (const char c : view.name) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-                records.push_back(
-                    {hash, {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
+                records.push_back({hashed(directoryHash, view.name),
+                                   {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
             });
     });
-    std::stable_sort(records.begin(), records.end(),
-                     [](const Entry &a, const Entry &b) { return a.pathHash < b.pathHash; });
+    SortByPathHash(records);
     records.erase(std::unique(records.begin(), records.end(),
                               [](const Entry &a, const Entry &b) { return a.pathHash == b.pathHash; }),
                   records.end());
     return records;
+}
+
+// A stable sort by path hash (the first record of a path stays first): four passes of a radix
+// sort by 16 bits, which takes a fraction of a comparison sort's time on hundreds of thousands.
+void MapSnapshot::SortByPathHash(std::vector<Entry> &records) {
+    std::vector<Entry> sorted(records.size());
+    std::vector<size_t> next(size_t{1} << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::fill(next.begin(), next.end(), 0);
+        for (const Entry &entry : records) ++next[(entry.pathHash >> shift) & 0xFFFF];
+        size_t position = 0;
+        for (size_t &slot : next) position += std::exchange(slot, position);
+        for (const Entry &entry : records) sorted[next[(entry.pathHash >> shift) & 0xFFFF]++] = entry;
+        records.swap(sorted);
+    }
 }
 
 MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry) {
@@ -78,10 +93,11 @@ MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry) {
 MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     MapChanges changes;
     uint64_t cDirectoriesKept = 0, cFilesKept = 0;
+    // Both lists are sorted by path hash: one pass through the two finds each path's earlier record.
+    auto found = records_.begin();
     for (const Entry &entry : Records(getEntry)) {
         const Record &now = entry.record;
-        const auto found = std::lower_bound(records_.begin(), records_.end(), entry.pathHash,
-                                            [](const Entry &e, uint64_t hash) { return e.pathHash < hash; });
+        while (found != records_.end() && found->pathHash < entry.pathHash) ++found;
         if (found == records_.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {
             ++(now.directory ? changes.directoriesAdded : changes.filesAdded);
             continue;

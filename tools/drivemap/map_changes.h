@@ -45,6 +45,7 @@ private:
 
     // Every record of the loaded map, sorted by path hash, the first of a path only.
     static std::vector<Entry> Records(GetEntryFunction getEntry);
+    static void SortByPathHash(std::vector<Entry> &records);
 
     std::vector<Entry> records_;
     uint64_t cDirectories_ = 0, cFiles_ = 0;

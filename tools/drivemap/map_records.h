@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace drivemap {
@@ -72,34 +73,39 @@ void ForEachBlockRecord(const BYTE *block, OnRecord onRecord) {
     }
 }
 
-// A block waiting to be walked, with its directory's path when paths are wanted.
-struct PendingBlock {
-    const BYTE *block;
-    std::string path;
-};
-
-// Walks every block below and including `topBlock`, whose directory's path is `topPath` ("C:\",
-// "C:\DIR\"), depth-first with a stack of its own (a deep tree costs memory, not the call stack):
-// onBlock(block) for each, then onRecord(record, cbRecord, directoryPath) for each of its records.
-// Directory paths are built only when `withPaths` is set.
-template <typename OnBlock, typename OnRecord>
-void WalkBlocks(const BYTE *topBlock, const std::string &topPath, bool withPaths, OnBlock onBlock, OnRecord onRecord) {
-    std::vector<PendingBlock> pending;
-    pending.push_back({topBlock, withPaths ? topPath : std::string()});
+// Walks every block below and including `topBlock` depth-first, with a stack of its own (a deep
+// tree costs memory, not the call stack), carrying a value for each block: `topValue` for the top
+// one, childValue(value, record, cbRecord) for the block of one of its directory records. Calls
+// onBlock(block) for each, then onRecord(record, cbRecord, value) for each of its records.
+template <typename Value, typename ChildValue, typename OnBlock, typename OnRecord>
+void WalkBlocksWith(const BYTE *topBlock, Value topValue, ChildValue childValue, OnBlock onBlock, OnRecord onRecord) {
+    std::vector<std::pair<const BYTE *, Value>> pending;
+    pending.emplace_back(topBlock, std::move(topValue));
     while (!pending.empty()) {
-        const PendingBlock current = std::move(pending.back());
+        const std::pair<const BYTE *, Value> current = std::move(pending.back());
         pending.pop_back();
-        onBlock(current.block);
-        ForEachBlockRecord(current.block, [&](const BYTE *record, WORD cbRecord) {
-            onRecord(record, cbRecord, current.path);
+        onBlock(current.first);
+        ForEachBlockRecord(current.first, [&](const BYTE *record, WORD cbRecord) {
+            onRecord(record, cbRecord, current.second);
             const WORD wFlags = LoadField<WORD>(record + offsetof(EntryRecord, wFlags));
             const BYTE *child = LoadPtr32(record + offsetof(EntryRecord, u1));
             if (!(wFlags & ENTRY_IS_FILE) && child != nullptr)
-                pending.push_back({child, withPaths ? current.path + std::string(RecordName(record, cbRecord)) + "\\"
-                                                    : std::string()});
+                pending.emplace_back(child, childValue(current.second, record, cbRecord));
             return true;
         });
     }
+}
+
+// WalkBlocks with each block's directory path ("C:\", "C:\DIR\") as its value, `topPath` for
+// `topBlock`; paths are built only when `withPaths` is set (empty otherwise).
+template <typename OnBlock, typename OnRecord>
+void WalkBlocks(const BYTE *topBlock, const std::string &topPath, bool withPaths, OnBlock onBlock, OnRecord onRecord) {
+    WalkBlocksWith(
+        topBlock, withPaths ? topPath : std::string(),
+        [withPaths](const std::string &path, const BYTE *record, WORD cbRecord) {
+            return withPaths ? path + std::string(RecordName(record, cbRecord)) + "\\" : std::string();
+        },
+        onBlock, onRecord);
 }
 
 // Each drive of the loaded map, A: to Z:, with its root block. A drive the lookup does not find is
