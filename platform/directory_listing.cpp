@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <unordered_set>
 
@@ -29,6 +31,19 @@ unsigned LeftOutReason(const std::string &name, const struct stat &st, dev_t dri
     if (name.size() > kMaxNameBytes) return HOST_LISTING_NAME_TOO_LONG;
     if (S_ISDIR(st.st_mode) && st.st_dev != driveDev) return HOST_LISTING_OTHER_FS;
     return 0;
+}
+
+// Sorts by host name (unique within a directory): the order is found on indices and each entry,
+// a few hundred bytes with its stat, moved once instead of at every step of the sort.
+void SortByName(std::vector<ListedEntry> *entries) {
+    std::vector<uint32_t> order(entries->size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(),
+              [entries](uint32_t a, uint32_t b) { return (*entries)[a].name < (*entries)[b].name; });
+    std::vector<ListedEntry> sorted;
+    sorted.reserve(entries->size());
+    for (const uint32_t i : order) sorted.push_back(std::move((*entries)[i]));
+    entries->swap(sorted);
 }
 
 // Shown names (generated in place of names Windows cannot hold), short names and case twins of a
@@ -192,7 +207,7 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
         }
     }
     own.Reset();
-    std::sort(out->begin(), out->end(), [](const ListedEntry &a, const ListedEntry &b) { return a.name < b.name; });
+    SortByName(out);
     NameEntries(out);
     // No generated name free (every one of 65,536 taken): the entry cannot be shown.
     auto unnamed = [](const ListedEntry &entry) { return entry.shownName.empty(); };

@@ -251,8 +251,23 @@ int CompareBytes(const char *a, const char *b, bool fIgnoreCase) {
     }
 }
 
+// Most names differ at the first level soon after a common prefix: the result is settled there
+// without the cursors when every character up to the first differing weight has a weight of its
+// own (none ignored, none expanded). 0 when that does not settle it.
+int FirstLevelAtSimplePrefix(const char *a, const char *b) {
+    const CollationTable &table = Collation();
+    const unsigned char *pa = reinterpret_cast<const unsigned char *>(a);
+    const unsigned char *pb = reinterpret_cast<const unsigned char *>(b);
+    for (;; ++pa, ++pb) {
+        const CollationWeight &wa = table.weights[*pa], &wb = table.weights[*pb];
+        if (wa.wPrimary == 0 || wb.wPrimary == 0 || wa.wPrimary2 != 0 || wb.wPrimary2 != 0) return 0;
+        if (wa.wPrimary != wb.wPrimary) return wa.wPrimary < wb.wPrimary ? -1 : 1;
+    }
+}
+
 int CompareAnsi(const char *a, const char *b, bool fIgnoreCase) {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
+    if (const int settled = FirstLevelAtSimplePrefix(a, b)) return settled;
     int result = CompareLevel(a, b, 0);
     if (result == 0) result = CompareLevel(a, b, 1);
     if (result == 0 && !fIgnoreCase) result = CompareLevel(a, b, 2);
