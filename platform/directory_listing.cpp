@@ -5,6 +5,7 @@
 
 #include "host_machine.h"
 #include "short_names.h"
+#include "text_codepages.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -67,8 +68,15 @@ void NameEntries(std::vector<ListedEntry> *entries) {
             if (!shortName.empty()) taken.insert(shortName);
         generated = GenerateNamesInPlaceOf(invalid, &taken);
     }
-    std::unordered_set<std::string> shown;
-    shown.reserve(entries->size());
+    // Case twins are found by a hash of the upper-case name; only a hash seen before has the
+    // earlier names compared.
+    std::unordered_set<uint64_t> shownHashes;
+    shownHashes.reserve(entries->size());
+    const auto isTwinOfEarlier = [entries](size_t i) {
+        for (size_t j = 0; j < i; ++j)
+            if (EqualNoCase((*entries)[j].shownName, (*entries)[i].shownName)) return true;
+        return false;
+    };
     size_t nextValid = 0, nextInvalid = 0;
     for (size_t i = 0; i < entries->size(); ++i) {
         ListedEntry &entry = (*entries)[i];
@@ -79,7 +87,10 @@ void NameEntries(std::vector<ListedEntry> *entries) {
             entry.shownName = entry.name;
             entry.shortName = std::move(shortNames[nextValid++]);
         }
-        entry.bCaseTwin = !shown.insert(UpperAnsi(entry.shownName)).second;
+        uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const char c : entry.shownName)
+            hash = (hash ^ ToUpperAnsi(static_cast<unsigned char>(c))) * 1099511628211ull;
+        entry.bCaseTwin = !shownHashes.insert(hash).second && isTwinOfEarlier(i);
     }
 }
 

@@ -134,11 +134,12 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string> &name
     std::vector<bool> valid(names.size());
     bool anyLong = false;
     for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
-    if (!anyLong) return result;            // nothing to generate, nothing to look up
-    std::unordered_set<std::string> taken;  // upper-case names already standing for an entry
-    taken.reserve(names.size());
+    if (!anyLong) return result;  // nothing to generate, nothing to look up
+    // Upper-case names already standing for an entry. A generated name always holds a '~', so
+    // only the valid names with one can be taken from it.
+    std::unordered_set<std::string> taken;
     for (size_t i = 0; i < names.size(); ++i)
-        if (valid[i]) taken.insert(UpperAnsi(names[i]));
+        if (valid[i] && names[i].find('~') != std::string::npos) taken.insert(UpperAnsi(names[i]));
 
     std::unordered_map<std::string, unsigned> nextNumber;  // per basis
     for (size_t i = 0; i < names.size(); ++i) {

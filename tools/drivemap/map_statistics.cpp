@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 #include <utility>
 
 namespace drivemap {
@@ -62,10 +61,15 @@ MapCounts TotalCounts(const std::vector<DriveCounts> &drives) {
 bool HasExecutableExtension(std::string_view name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return false;
+    // Every extension of the list has two or three characters, all ASCII.
     const std::string_view extension = name.substr(dot + 1);
-    return std::any_of(std::begin(kExecutableExtensions), std::end(kExecutableExtensions), [&](const char *e) {
-        return extension.size() == std::strlen(e) && strncasecmp(extension.data(), e, extension.size()) == 0;
-    });
+    if (extension.size() < 2 || extension.size() > 3) return false;
+    char lower[4] = {};
+    for (size_t i = 0; i < extension.size(); ++i)
+        lower[i] =
+            extension[i] >= 'A' && extension[i] <= 'Z' ? static_cast<char>(extension[i] + ('a' - 'A')) : extension[i];
+    return std::any_of(std::begin(kExecutableExtensions), std::end(kExecutableExtensions),
+                       [&](const char *e) { return std::strcmp(lower, e) == 0; });
 }
 
 uint64_t ForEachUnscannedExecutable(GetEntryFunction getEntry, const std::function<void(const std::string &)> &visit) {
