@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <utility>
 
 namespace host {
 namespace {
@@ -43,7 +44,26 @@ void AddComponents(const char *text, std::vector<std::string> *parts, bool trimL
         if (trimLast && *p == '\0' && part != ".")
             while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
         if (part.empty() || part == ".") continue;
-        parts->push_back(part);
+        parts->push_back(std::move(part));
+    }
+}
+
+// The length of `path` in the form normalising gives, when it is a full path in that form but for
+// a trailing backslash ("X:\" or "X:\A\B", "X:\A\B\": one backslash between components, none
+// of them empty, "." or "..", no slash, and a last component that trimming leaves alone), which
+// then normalises to those characters with its drive letter upper-case; 0 for any other path.
+// The walk hands most paths over in this form.
+size_t NormalFullPathLength(const char *path, bool trimLast) {
+    if (!IsLetter(path[0]) || path[1] != ':' || path[2] != '\\') return 0;
+    if (path[3] == '\0') return 3;
+    const char *component = path + 3;
+    for (const char *p = component;; ++p) {
+        if (*p != '\\' && *p != '/' && *p != '\0') continue;
+        const size_t cch = static_cast<size_t>(p - component);
+        if (cch == 0 && *p == '\0') return static_cast<size_t>(p - path) - 1;  // after "X:\A\"
+        if (*p == '/' || cch == 0 || (component[0] == '.' && (cch == 1 || (cch == 2 && component[1] == '.')))) return 0;
+        if (*p == '\0') return !trimLast || (p[-1] != '.' && p[-1] != ' ') ? static_cast<size_t>(p - path) : 0;
+        component = p + 1;
     }
 }
 
@@ -53,6 +73,13 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (path[0] == '\0') return ERROR_INVALID_NAME;
     if (strlen(path) > kMaxPathChars) return ERROR_FILENAME_EXCED_RANGE;
+    DriveInfo drive;
+    const size_t cchNormal = NormalFullPathLength(path, trimLast);
+    if (cchNormal != 0 && !(followSubst && LookupDrive(UpperLetter(path[0]), &drive) && !drive.substTarget.empty())) {
+        out->assign(path, cchNormal);
+        (*out)[0] = UpperLetter(path[0]);
+        return ERROR_SUCCESS;
+    }
 
     std::string prefix;  // "X:" or "\\\\server\\share"
     std::vector<std::string> parts;
