@@ -5,7 +5,8 @@
 #
 # Usage: bench/compare_results.sh OLD_DRIVEMAP NEW_DRIVEMAP [TREE...]
 # The trees default to /usr and an edge-case tree made here (names Windows cannot hold, case twins,
-# links to directories and to nothing, a FIFO, an unreadable directory, deep paths, executables).
+# links to directories and to nothing, a FIFO, an unreadable directory, deep paths, executables,
+# directories whose names begin with a dot).
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 OLD_DRIVEMAP NEW_DRIVEMAP [TREE...]" >&2; exit 2; }
 old=$(realpath "$1")
@@ -25,7 +26,8 @@ trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 
 edge=$work/edge
 make_edge_tree() {
-  mkdir -p "$edge/Deep" "$edge/Twins" "$edge/Locked" "$edge/Bin"
+  mkdir -p "$edge/Deep" "$edge/Twins" "$edge/Locked" "$edge/Bin" "$edge/.hidden/inner" "$edge/Bin/.git/objects/ab"
+  echo dot >"$edge/.hidden/inner/f.txt" && echo obj >"$edge/Bin/.git/objects/ab/cd"
   local d=$edge/Deep
   for i in $(seq 1 40); do d=$d/level$i; done
   mkdir -p "$d" && echo deep >"$d/file.txt"

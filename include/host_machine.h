@@ -122,8 +122,13 @@ void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context);
  * directory whose entries changed meanwhile is listed again, and what was read ahead is dropped at
  * every change of the current directory (a walk's start and end), at a listing out of the walk's
  * order and with a listing hook. Off by default and after HostMachine_Reset;
- * PWDVMP32_READ_AHEAD=0 in the environment keeps it off. */
-void HostMachine_ReadAheadListings(int on);
+ * PWDVMP32_READ_AHEAD=0 in the environment keeps it off. `mode` is one of: */
+#define HOST_READ_AHEAD_OFF 0
+#define HOST_READ_AHEAD_ALL 1
+/* Every subdirectory but those whose name, as Windows programs see it, begins with a dot: the
+ * library's walks pass over them, and reading their trees ahead would only hold the worker up. */
+#define HOST_READ_AHEAD_NOT_DOT_DIRECTORIES 2
+void HostMachine_ReadAheadListings(int mode);
 
 #ifdef __cplusplus
 }

@@ -25,7 +25,7 @@ extern "C" void HostMachine_Reset(void) {
             host::CloseAllSearches();
             host::CloseAllFiles();
             host::ResetListingObserver();
-            host::ReadAheadListings(false);
+            host::ReadAheadListings(HOST_READ_AHEAD_OFF);
         }
         host::ResetMemory();
         host::ResetEnvironment();

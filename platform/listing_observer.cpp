@@ -53,9 +53,9 @@ extern "C" void HostMachine_ObserveListings(HOST_LISTING_OBSERVER observer, void
     g_reported.clear();
 }
 
-extern "C" void HostMachine_ReadAheadListings(int on) {
+extern "C" void HostMachine_ReadAheadListings(int mode) {
     std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    host::ReadAheadListings(on != 0);
+    host::ReadAheadListings(mode);
 }
 
 extern "C" void HostMachine_SetListingHook(HOST_LISTING_HOOK hook, void *context) {

@@ -1,5 +1,7 @@
 #include "listing_read_ahead.h"
 
+#include "host_machine.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdlib.h>
@@ -45,14 +47,14 @@ ReadAhead &State() {
     return *state;
 }
 
-std::atomic<bool> g_on{false};
+std::atomic<int> g_mode{HOST_READ_AHEAD_OFF};
 
 bool Enabled() {
     static const bool allowed = [] {
         const char *value = getenv("PWDVMP32_READ_AHEAD");
         return value == nullptr || strcmp(value, "0") != 0;
     }();
-    return allowed && g_on.load(std::memory_order_relaxed);
+    return allowed && g_mode.load(std::memory_order_relaxed) != HOST_READ_AHEAD_OFF;
 }
 
 // The first job still to read among the first kListingsAhead, or none.
@@ -63,12 +65,18 @@ std::shared_ptr<Job> NextToRead(const ReadAhead &state) {
     return nullptr;
 }
 
+// Whether a walk is expected to enter the subdirectory `entry` (a case twin is never listed).
+bool WalkEnters(const ListedEntry &entry) {
+    if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) return false;
+    return g_mode.load(std::memory_order_relaxed) != HOST_READ_AHEAD_NOT_DOT_DIRECTORIES || entry.shownName[0] != '.';
+}
+
 // The jobs of the subdirectories among `entries`, in the order a walk enters them.
 std::vector<std::shared_ptr<Job>> JobsBelow(const std::shared_ptr<const UniqueFd> &parent, const std::string &hostPath,
                                             dev_t driveDev, const std::vector<ListedEntry> &entries) {
     std::vector<std::shared_ptr<Job>> below;
     for (const ListedEntry &entry : entries) {
-        if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) continue;
+        if (!WalkEnters(entry)) continue;
         auto job = std::make_shared<Job>();
         job->hostPath = JoinHostPath(hostPath, entry.name);
         job->parent = parent;
@@ -150,10 +158,7 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
 
 void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries) {
     if (!Enabled()) return;
-    const bool anyDirectory = std::any_of(entries.begin(), entries.end(), [](const ListedEntry &entry) {
-        return S_ISDIR(entry.st.st_mode) && !entry.bCaseTwin;
-    });
-    if (!anyDirectory) return;
+    if (std::none_of(entries.begin(), entries.end(), WalkEnters)) return;
     UniqueFd own(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
     if (!own.Valid()) return;
     std::vector<std::shared_ptr<Job>> below =
@@ -179,8 +184,8 @@ void ForgetListingsReadAhead() {
     state.order.clear();
 }
 
-void ReadAheadListings(bool on) {
-    g_on = on;
+void ReadAheadListings(int mode) {
+    g_mode = mode;
     ForgetListingsReadAhead();
 }
 

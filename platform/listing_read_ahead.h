@@ -39,7 +39,7 @@ void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, cons
 // Drops everything read ahead (a change of the current directory, a listing hook).
 void ForgetListingsReadAhead();
 
-// HostMachine_ReadAheadListings; HostMachine_Reset turns it off.
-void ReadAheadListings(bool on);
+// HostMachine_ReadAheadListings (a HOST_READ_AHEAD_* mode); HostMachine_Reset turns it off.
+void ReadAheadListings(int mode);
 
 }  // namespace host

@@ -43,21 +43,26 @@ protected:
 };
 
 TEST_F(ReadAheadWalk, ReportsEveryCallbackAsAWalkWithoutIt) {
-    for (const char *file : {"a.txt", "Program Files/Long File Name.text", "Program Files/Sub/deep/x.exe",
-                             "Docs/one.doc", "Docs/two.doc", "Docs/Inner/three.doc", ".hidden/skipped.txt",
-                             "Twins/CASE", "Twins/case", "Twins/Case/inside.txt", "Empty/.keep"})
+    for (const char *file :
+         {"a.txt", "Program Files/Long File Name.text", "Program Files/Sub/deep/x.exe", "Docs/one.doc", "Docs/two.doc",
+          "Docs/Inner/three.doc", ".hidden/skipped.txt", "Docs/.git/objects/ab/cd", "Twins/CASE", "Twins/case",
+          "Twins/Case/inside.txt", "Empty/.keep"})
         ASSERT_TRUE(tree_.AddFile(file, "some bytes"));
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(tree_.AddDir("Wide/level-" + std::to_string(i) + "/below"));
     Recorder without, with;
     without.Walk("C:\\");
-    HostMachine_ReadAheadListings(1);
-    with.Walk("C:\\");
-    EXPECT_EQ(without.lines, with.lines);
+    for (const int mode : {HOST_READ_AHEAD_ALL, HOST_READ_AHEAD_NOT_DOT_DIRECTORIES}) {
+        SCOPED_TRACE(mode);
+        HostMachine_ReadAheadListings(mode);
+        with.Walk("C:\\");
+        EXPECT_EQ(without.lines, with.lines);
 
-    // Without a name buffer every level lists its directory again, out of the walk's order.
-    HostMachine_LimitAllocations(1024);
-    with.Walk("C:\\");
-    EXPECT_EQ(without.lines, with.lines);
+        // Without a name buffer every level lists its directory again, out of the walk's order.
+        HostMachine_LimitAllocations(1024);
+        with.Walk("C:\\");
+        EXPECT_EQ(without.lines, with.lines);
+        HostMachine_LimitAllocations(0);
+    }
 }
 
 // The first walk stops once the worker may have read every directory ahead; the files then change
@@ -66,7 +71,7 @@ TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
     ASSERT_TRUE(tree_.AddFile("A/f.txt", "1"));
     ASSERT_TRUE(tree_.AddFile("A/Deeper/g.txt", "1"));
     ASSERT_TRUE(tree_.AddFile("B/h.txt", "1"));
-    HostMachine_ReadAheadListings(1);
+    HostMachine_ReadAheadListings(HOST_READ_AHEAD_ALL);
     Recorder first;
     first.stopAtDirectory = "C:\\";
     first.Walk("C:\\");
@@ -79,7 +84,7 @@ TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
     second.Walk("C:\\A");
     const std::vector<std::string> fromA = second.lines;
     second.Walk("C:\\");
-    HostMachine_ReadAheadListings(0);
+    HostMachine_ReadAheadListings(HOST_READ_AHEAD_OFF);
     fresh.Walk("C:\\A");
     EXPECT_EQ(fresh.lines, fromA);
     fresh.Walk("C:\\");

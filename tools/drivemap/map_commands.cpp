@@ -152,13 +152,14 @@ int RunScan(CommandContext &context, bool sync, const LoadedMap *loaded, const M
     DWORD code;
     {
         ListingObserver observer(report);
-        HostMachine_ReadAheadListings(1);  // the walk only reads the disks: listings may be read ahead
+        // The walk only reads the disks, so listings may be read ahead.
+        HostMachine_ReadAheadListings(HOST_READ_AHEAD_NOT_DOT_DIRECTORIES);
         BeginScan(
             {!options.quiet && isatty(STDERR_FILENO) != 0, sync ? "new files" : "files", scanArguments.stopAfter});
         saved = scan(nullptr, ScanFileCallback, ScanDirCallback);
         code = getError();
         EndScan();
-        HostMachine_ReadAheadListings(0);
+        HostMachine_ReadAheadListings(HOST_READ_AHEAD_OFF);
     }
     const std::string unchanged = "nothing was saved; the previous map file, if any, is unchanged";
     if (!saved) {
