@@ -181,6 +181,7 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
     }
     const bool readable = listing.bReadable;
     const std::vector<ListedEntry> &entries = listing.entries;
+    found->reserve(found->size() + entries.size() + 2);
     if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, listing.leftOut);
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
