@@ -1,7 +1,7 @@
 #include "map_statistics.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <utility>
 
 namespace drivemap {
@@ -61,15 +61,24 @@ MapCounts TotalCounts(const std::vector<DriveCounts> &drives) {
 bool HasExecutableExtension(std::string_view name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return false;
-    // Every extension of the list has two or three characters, all ASCII.
+    // Every extension of the list has two or three characters, all ASCII: each is compared as the
+    // bytes of its lower-case form packed into one number.
     const std::string_view extension = name.substr(dot + 1);
     if (extension.size() < 2 || extension.size() > 3) return false;
-    char lower[4] = {};
-    for (size_t i = 0; i < extension.size(); ++i)
-        lower[i] =
-            extension[i] >= 'A' && extension[i] <= 'Z' ? static_cast<char>(extension[i] + ('a' - 'A')) : extension[i];
-    return std::any_of(std::begin(kExecutableExtensions), std::end(kExecutableExtensions),
-                       [&](const char *e) { return std::strcmp(lower, e) == 0; });
+    const auto packed = [](std::string_view text) {
+        uint32_t key = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            key |= static_cast<uint32_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) << (8 * i);
+        }
+        return key;
+    };
+    static const auto keys = [&] {
+        std::array<uint32_t, std::size(kExecutableExtensions)> all{};
+        for (size_t i = 0; i < all.size(); ++i) all[i] = packed(kExecutableExtensions[i]);
+        return all;
+    }();
+    return std::find(keys.begin(), keys.end(), packed(extension)) != keys.end();
 }
 
 uint64_t ForEachUnscannedExecutable(GetEntryFunction getEntry, const std::function<void(const std::string &)> &visit) {
