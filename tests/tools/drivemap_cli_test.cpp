@@ -1,6 +1,6 @@
 // drivemap run as a program on temporary trees: build and stats, a stopped scan, errors and
-// bad arguments, a Wine-style prefix, concurrent writers, damaged and unreadable map files, hostile
-// names, what a scan left out, and limits on file size and address space.
+// bad arguments, a Wine-style prefix, a writer waiting for the lock, damaged and unreadable map
+// files, hostile names, what a scan left out, and limits on file size and address space.
 #include "tools/drivemap_runner.h"
 
 #include <sys/file.h>
@@ -86,29 +86,6 @@ TEST(DrivemapPrefix, MachineOfAPrefix) {
     EXPECT_EQ(machine, json::parse(R"({"platform": "nt", "windowsDirectory": "C:\\Windows",
         "systemDirectory": "C:\\Windows\\System32", "path": "C:\\Windows\\System32;C:\\Windows",
         "program": "Y:\\DRIVEMAP.EXE"})"));
-}
-
-// Two builds of different trees into one state directory, started together from two threads,
-// three times: both succeed, and the map that stays loads whole and is one of the two.
-TEST_F(DrivemapOnTree, TwoBuildsOnOneStateDirectory) {
-    TempTree other;
-    FillTree(tree_, 60, 20);
-    FillTree(other, 30, 5);
-    json totals[2];
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(Drivemap(Machine(i == 0 ? &tree_ : &other) + "build").exitCode, 0);
-        totals[i] = Totals();
-    }
-    ASSERT_NE(totals[0], totals[1]);
-    for (int round = 0; round < 3; ++round) {
-        Process first(Machine() + "build"), second(Machine(&other) + "build");
-        for (Process *writer : {&first, &second}) {
-            const Outcome run = writer->Wait();
-            EXPECT_EQ(run.exitCode, 0) << run.err;
-        }
-        const json now = Totals();
-        EXPECT_TRUE(now == totals[0] || now == totals[1]) << now;
-    }
 }
 
 // While another process holds the state directory's lock, a writer says so and waits; a reader
