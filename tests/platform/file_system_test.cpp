@@ -8,7 +8,6 @@
 #include <ctype.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -234,34 +233,6 @@ TEST_F(FileSystem, ListingsReportWhatTheyLeaveOutOrTheLibraryPassesOver) {
     HostMachine_ObserveListings(ObservedListings::Hear, &observed);
     Names(dir + "\\*");
     EXPECT_EQ(observed.lines.size(), 2 * expected.size());
-}
-
-// A directory that exists but cannot be read is listed as empty and reported; as root, a child
-// process that gives up root's rights looks at it.
-TEST_F(FileSystem, UnreadableDirectoriesAreReported) {
-    ASSERT_TRUE(tree_.AddFile("d/locked/inside.txt"));
-    ASSERT_TRUE(tree_.AddFile("d/x/y.txt"));
-    for (const char *dir : {"", "d/x"}) ASSERT_EQ(chmod(tree_.Path(dir).c_str(), 0755), 0);
-    ASSERT_EQ(chmod(tree_.Path("d").c_str(), 0311), 0);
-    ASSERT_EQ(chmod(tree_.Path("d/locked").c_str(), 0), 0);
-    auto check = [&] {
-        ObservedListings observed;
-        EXPECT_TRUE(Names("C:\\d\\locked\\*").empty());
-        EXPECT_EQ(lastError, (DWORD)ERROR_FILE_NOT_FOUND);
-        EXPECT_EQ(observed.lines, Strings{"5 C:\\d\\locked  "});
-        EXPECT_EQ(Names("C:\\d\\x\\y.txt"), Strings{"y.txt"}) << "passing through d, which cannot be read";
-    };
-    if (geteuid() != 0) return check();
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (setgid(65534) == 0 && setuid(65534) == 0) check();
-        _exit(getuid() == 65534 && !HasFailure() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(FileSystem, LinksAndSpecialFilesAreListedButNeverFollowedOrOpened) {
