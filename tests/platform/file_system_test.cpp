@@ -8,7 +8,6 @@
 #include <ctype.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -261,35 +260,6 @@ TEST_F(FileSystem, LinksAndSpecialFilesAreListedButNeverFollowedOrOpened) {
     EXPECT_EQ(tree_.ReadFile("d/target.txt"), "data");
     ASSERT_TRUE(HostMachine_MapDrive('Z', DRIVE_FIXED, "/"));
     EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
-}
-
-// The hidden bit of user.DOSATTRIB counts, and is written, only on a drive that keeps DOS
-// attributes; never for "." and "..", links or FIFOs. C: and D: are the same tree.
-TEST_F(FileSystem, DosAttributesOnlyOnDrivesThatKeepThem) {
-    ASSERT_TRUE(tree_.AddFile("h.txt", "data"));
-    ASSERT_TRUE(tree_.AddDir("d"));
-    ASSERT_TRUE(tree_.AddFile("plain.txt"));
-    for (const char *name : {"h.txt", "d"})
-        if (setxattr(tree_.Path(name).c_str(), "user.DOSATTRIB", "0x2", 3, 0) != 0)
-            GTEST_SKIP() << "no user extended attributes here";
-    ASSERT_TRUE(HostMachine_MapDrive('D', DRIVE_FIXED | HOST_DRIVE_DOS_ATTRIBUTES, tree_.Root().c_str()));
-    auto attributes = [&](const std::string &pattern) {
-        std::map<std::string, DWORD> found;
-        for (const WIN32_FIND_DATAA &data : Find(pattern)) found[data.cFileName] = data.dwFileAttributes;
-        return found;
-    };
-    const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, hidden = FILE_ATTRIBUTE_HIDDEN;
-    EXPECT_EQ(attributes("C:\\*"),
-              (std::map<std::string, DWORD>{
-                  {"d", dir}, {"h.txt", FILE_ATTRIBUTE_NORMAL}, {"plain.txt", FILE_ATTRIBUTE_NORMAL}}));
-    EXPECT_EQ(attributes("D:\\*"), (std::map<std::string, DWORD>{
-                                       {"d", dir | hidden}, {"h.txt", hidden}, {"plain.txt", FILE_ATTRIBUTE_NORMAL}}));
-    // Written only where it is read.
-    EXPECT_TRUE(SetFileAttributesA("C:\\plain.txt", hidden));
-    EXPECT_EQ(GetFileAttributesA("D:\\plain.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
-    EXPECT_TRUE(SetFileAttributesA("D:\\plain.txt", hidden));
-    EXPECT_EQ(GetFileAttributesA("D:\\plain.txt"), hidden);
-    EXPECT_EQ(GetFileAttributesA("C:\\plain.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
 }
 
 // Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,
