@@ -84,6 +84,7 @@ TEST_F(Changes, DeleteUpdateUseAndMoveEndWithTheMapOfAFreshBuild) {
                                                           .imports = {"FOO.DLL", "bar.dll"}})));
     EXPECT_TRUE(DriveMap_UpdateEntry(0, "c:\\bin\\app.exe"));
     EXPECT_EQ(GetEntryFileSize(app), disk_.ReadFile("Bin/App.exe").size());
+
     ASSERT_EQ(0, std::remove(disk_.Path("Gone.txt").c_str()));
     EXPECT_TRUE(DriveMap_UpdateEntry(0, "C:\\Gone.txt"));
     EXPECT_EQ(nullptr, Find("C:\\Gone.txt"));

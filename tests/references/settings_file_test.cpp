@@ -142,11 +142,20 @@ LPSTR GlobalCopy(const std::string &bytes) {
 }
 
 TEST(ListSort, SortStringListAndComparers) {
-    // Each name followed by two bytes that move with it.
-    LPSTR sorted = GlobalCopy("b\0\1\2A\0\3\4c\0\5\6\0"s);
-    SortStringList(sorted, 2);
-    EXPECT_EQ(std::string(sorted, 13), "A\0\3\4b\0\1\2c\0\5\6\0"s);
-    FreeLockedBuffer(sorted);
+    const struct {
+        std::string list;
+        DWORD cbGap;
+        std::string sorted;
+    } cases[] = {
+        {"pear\0Apple\0banana\0apple2\0\0"s, 0, "Apple\0apple2\0banana\0pear\0\0"s},
+        {"b\0\1\2A\0\3\4c\0\5\6\0"s, 2, "A\0\3\4b\0\1\2c\0\5\6\0"s},  // each name followed by two bytes
+    };
+    for (const auto &c : cases) {
+        LPSTR list = GlobalCopy(c.list);
+        SortStringList(list, c.cbGap);
+        EXPECT_EQ(std::string(list, c.sorted.size()), c.sorted);
+        FreeLockedBuffer(list);
+    }
     SortStringList(nullptr, 0);
     LPSTR list = GlobalCopy("abc\0ABC\0ABD\0"s);
     const DWORD base = (DWORD)(uintptr_t)list;

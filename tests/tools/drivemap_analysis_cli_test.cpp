@@ -57,7 +57,7 @@ TEST_F(DrivemapAnalysis, DiskUsage) {
     EXPECT_EQ(all["size"], Below(""));
     EXPECT_EQ(all["files"], sizes_.size());
     EXPECT_EQ(all["directories"], 5);
-    // Every entry fits in the default 20: each directory with the total of its tree, largest first.
+    // Every entry fits in the default 20, largest first: the root with the total of the tree.
     ASSERT_EQ(all["largest"].size(), 6 + sizes_.size());
     EXPECT_EQ(all["largest"][0], json({{"path", "C:\\"}, {"size", Below("")}, {"directory", true}}));
     for (size_t i = 1; i < all["largest"].size(); ++i)
