@@ -14,7 +14,6 @@ void PutLe32(std::string &bytes, size_t offset, uint32_t value);
 
 // Field offsets relative to the new header, for tests that corrupt them.
 constexpr size_t kPeSectionCountField = 0x06;
-constexpr size_t kPeImportDirectoryField = 0x80;
 constexpr size_t kNeModuleCountField = 0x1E;
 
 struct PeFileSpec {

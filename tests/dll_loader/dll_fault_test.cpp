@@ -1,8 +1,6 @@
 // The faults that only the shipped DLL can show, each through PWDVMP32.DLL loaded by the tests' PE
 // loader: an export whose code pops other argument bytes than its decorated name says, a DllMain
 // that leaves global memory behind, a callback into the client made with another convention.
-#include "common/exe_builder.h"
-#include "common/export_names.h"
 #include "common/temp_tree.h"
 #include "dll_loader/pe_loader.h"
 #include "dll_loader/stack_probe.h"
@@ -69,36 +67,6 @@ TEST_F(WindowsDll, AttachThenDetachLeavesNoGlobalBlock) {
         ASSERT_NE(nullptr, dll);
         EXPECT_TRUE(FreeWindowsDll(dll)) << "round " << round;
         EXPECT_EQ(baseline_, HostMachine_GlobalBlockCount()) << "round " << round;
-    }
-}
-
-TEST_F(WindowsDll, FindsExportsByDecoratedNameAndByOrdinal) {
-    LoadedDll *dll = Load();
-    ASSERT_NE(nullptr, dll);
-    for (uintptr_t ordinal = 1; ordinal <= std::size(kExportNames); ++ordinal) {
-        const char *name = kExportNames[ordinal - 1];
-        void *byName = GetWindowsDllProc(dll, name);
-        EXPECT_NE(nullptr, byName) << name;
-        EXPECT_EQ(byName, GetWindowsDllProc(dll, reinterpret_cast<const char *>(ordinal))) << name;
-    }
-    EXPECT_EQ(nullptr, GetWindowsDllProc(dll, "DriveMap_GetError")) << "only the decorated name is exported";
-    EXPECT_EQ(nullptr, GetWindowsDllProc(dll, "DllMain"));
-    EXPECT_EQ(nullptr, GetWindowsDllProc(dll, reinterpret_cast<const char *>(uintptr_t{30})));
-    FreeWindowsDll(dll);
-}
-
-TEST_F(WindowsDll, LoaderRefusesWhatIsNoPe32Dll) {
-    ASSERT_TRUE(program_.AddFile("app.exe", BuildPeFile({.imports = {"KERNEL32.DLL"}})));
-    ASSERT_TRUE(program_.AddFile("short.dll", "MZ"));
-    const std::pair<std::string, std::string> refusals[] = {
-        {program_.Path("app.exe"), "not a PE32 DLL for i386"},
-        {program_.Path("short.dll"), "is no PE file"},
-        {PWDVMP32_SHARED_LIBRARY, "is no PE file"},
-    };
-    for (const auto &[path, reason] : refusals) {
-        std::string error;
-        EXPECT_EQ(nullptr, LoadWindowsDll(path, &error)) << path;
-        EXPECT_NE(std::string::npos, error.find(reason)) << path << ": " << error;
     }
 }
 

@@ -113,12 +113,6 @@ void *HostLayer() {
 
 }  // namespace
 
-bool IsFailingStub(const std::string &library, const std::string &function) {
-    for (const FailingStub &stub : kFailingStubs)
-        if (library == stub.library && function == stub.function) return true;
-    return false;
-}
-
 void *BindImport(const std::string &library, const std::string &function) {
     for (size_t i = 0; i < std::size(kFailingStubs); ++i)
         if (library == kFailingStubs[i].library && function == kFailingStubs[i].function)

@@ -12,6 +12,3 @@
 // The address to bind `function` of `library` (lower-case DLL name, e.g. "kernel32.dll") to, or
 // nullptr when nothing binds it.
 void *BindImport(const std::string &library, const std::string &function);
-
-// Whether `function` of `library` is bound to a stub that aborts when called.
-bool IsFailingStub(const std::string &library, const std::string &function);

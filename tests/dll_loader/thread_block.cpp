@@ -76,5 +76,3 @@ int InstallThreadBlock() {
 void SetThreadLocalSlot(uint32_t index, void *data) {
     if (index < kTlsSlots) gBlock.tlsSlots[index] = data;
 }
-
-void *GetThreadLocalSlot(uint32_t index) { return index < kTlsSlots ? gBlock.tlsSlots[index] : nullptr; }

@@ -14,4 +14,3 @@
 
 // The block's slot `index` of implicit thread-local storage (TEB.ThreadLocalStoragePointer[index]).
 void SetThreadLocalSlot(uint32_t index, void *data);
-void *GetThreadLocalSlot(uint32_t index);

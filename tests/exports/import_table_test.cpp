@@ -1,7 +1,12 @@
 // Checks what PWDVMP32.DLL imports, as i686-w64-mingw32-objdump reads it, against an allow-list of
 // DLLs and functions, and that it carries a file-version resource of the project version. A new
-// import means a new dependency of the shipped DLL: add it here only on purpose.
+// import means a new dependency of the shipped DLL: add it here only on purpose. The DLL, as the
+// toolchain linked it, is also a real file for the import scanner to read as objdump does.
 #include "common/exe_builder.h"
+#include "common/settings_machine.h"
+#include "references/import_scanner.h"
+#include "references/scanning_rules.h"
+#include "references/settings_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +89,24 @@ TEST(ImportList, DllImportsOnlyAllowedFunctions) {
         for (const std::string &function : functions)
             EXPECT_TRUE(allowed->second.count(function)) << "imports " << library << "!" << function;
     }
+}
+
+TEST(ImportList, ScannerReadsTheDllsImportsAsObjdumpDoes) {
+    const std::string dll = BuiltDll();
+    if (dll.empty()) GTEST_SKIP() << "the export check is off in this build";
+    const ImportTable imports = ReadImportTable(RunCommand(std::string(MINGW_OBJDUMP) + " -p '" + dll + "'"));
+    std::set<std::string> expected, scanned;
+    for (const auto &[library, functions] : imports) expected.insert(library.substr(0, library.rfind('.')));
+    SettingsMachine machine;
+    ASSERT_TRUE(machine.Tree().AddFile("PWDVMP32.DLL", ReadHostFile(dll)));
+    // MinGW links DLLs for the console subsystem, which the classic rules pass over.
+    ASSERT_TRUE(machine.WriteSettings("[Scanning]\r\nSubsystems=3\r\n\r\n"));
+    LoadScanningRules();
+    DWORD kind = 0;
+    for (const std::string &name : ListStrings(ReadModuleReferences("C:\\PWDVMP32.DLL", &kind))) scanned.insert(name);
+    FreeScanBuffers(), FreeSystemFilesList(), ResetScanningRules();
+    EXPECT_EQ(static_cast<DWORD>(EXE_KIND_PE), kind);
+    EXPECT_EQ(expected, scanned);
 }
 
 // VS_FIXEDFILEINFO: its signature, then the structure version, then the file version as two DWORDs.

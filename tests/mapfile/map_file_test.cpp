@@ -8,11 +8,9 @@
 #include "store/store_fixture.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <sys/resource.h>
 #include <sys/xattr.h>
 
 namespace {
@@ -98,10 +96,8 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
     } cases[] = {
         {"empty file", "", DRIVEMAP_OLD_VERSION},
         {"version 2", patched(4, "\x02"), DRIVEMAP_OLD_VERSION},
-        {"header cut short", good.substr(0, 7)},
         {"bad magic", patched(0, "NRPX")},
         {"27 drives", patched(5, "\x1B")},
-        {"drive letter out of range", patched(8, "1")},
         {"drive letter twice", patched(17, "C")},
         {"drive with no blocks", with([](auto &m) { m.drives[0].blocks.clear(); })},
         {"fewer blocks than counted", with([](auto &m) { m.drives[1].wBlockCount = 2; })},
@@ -110,7 +106,6 @@ TEST_F(MapFileTest, DamagedFilesLoadNoMap) {
         {"dwUsed huge", patched(root + 12, "\xF0\xFF\xFF\xFF")},
         {"file ends inside a block", good.substr(0, good.size() - 3)},
         {"more records than bytes", patched(root + 16, "\x03")},
-        {"fewer records than bytes", patched(root + 16, "\x01")},
         {"record longer than its content", patched(root + 18, "\x0F")},
         {"record of length 0", patched(root + 18, std::string("\0\0", 2))},
         {"name without its NUL", patched(root + 18 + 13, "X")},
@@ -265,15 +260,6 @@ TEST_F(MapFileTest, FailedSavesKeepThePreviousFile) {
         EXPECT_TRUE(other.Exists(blocker));
     }
     ASSERT_TRUE(HostMachine_MapDrive('C', DRIVE_FIXED, tree.Root().c_str()));
-    // A write fails part way (the process may not grow a file past 20 bytes).
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit small{20, saved.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(DriveMap_WriteAll(0, 0));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_EQ(DriveMap_GetError(), DRIVEMAP_WRITE_FAILED);
     EXPECT_EQ(MapFile(), "previous");
     EXPECT_EQ(TemporaryFiles(), "");
     EXPECT_EQ(gDirtyFlag, 1u);

@@ -73,30 +73,4 @@ TEST_F(Clock, LocalTimeUsesTheOffsetOfThatMoment) {
     EXPECT_FALSE(FileTimeToLocalFileTime(&last, &out)) << "an hour east of the last FILETIME";
 }
 
-// Conversions are remembered per second, and forgotten when TZ changes: the same moment twice,
-// under another zone in between, without the caller running tzset.
-TEST_F(Clock, AChangeOfTzIsFollowed) {
-    const FILETIME utc = FileTime(2001, 7, 15, 12, 0, 0);
-    auto localHour = [&] {
-        FILETIME local{};
-        EXPECT_TRUE(FileTimeToLocalFileTime(&utc, &local));
-        SYSTEMTIME st{};
-        FileTimeToSystemTime(&local, &st);
-        return st.wHour;
-    };
-    EXPECT_EQ(localHour(), 14);
-    setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
-    EXPECT_EQ(localHour(), 8);
-    unsetenv("TZ");
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    EXPECT_EQ(localHour(), 14);
-    // A value put in the environment and then changed where it stands.
-    static char tz[64] = "TZ=EST5EDT,M3.2.0,M11.1.0";
-    putenv(tz);
-    EXPECT_EQ(localHour(), 8);
-    strcpy(tz + 3, "CET-1CEST,M3.5.0,M10.5.0/3");
-    EXPECT_EQ(localHour(), 14);
-    unsetenv("TZ");
-}
-
 }  // namespace

@@ -1,35 +1,12 @@
-// Global memory: the 4 GiB bound, zero-filling, forced moves, allocation failures, and the
-// region's size under an address-space limit.
+// Global memory: the 4 GiB bound, zero-filling, forced moves and allocation failures.
 #include "host_machine.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-constexpr size_t kMiB = size_t(1) << 20;
-
-// This binary started with HOST_MEMORY_PROBE set (under an address-space limit) does one
-// allocation of global memory and one for the rest of the process, and exits: 0 when both
-// worked, 3 when global memory ran out (ERROR_NOT_ENOUGH_MEMORY), 4 when the rest did.
-int ProbeAddressSpace() {
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED, 64 * kMiB);
-    if (block == nullptr) return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? 3 : 10;
-    return std::malloc(256 * kMiB) != nullptr ? 0 : 4;
-}
-
-const struct AddressSpaceProbe {
-    AddressSpaceProbe() {
-        if (std::getenv("HOST_MEMORY_PROBE") != nullptr) _exit(ProbeAddressSpace());
-    }
-} g_addressSpaceProbe;
 
 class GlobalMemory : public ::testing::Test {
 protected:
@@ -103,36 +80,6 @@ TEST_F(GlobalMemory, FailuresLeaveTheBlockIntact) {
     EXPECT_EQ(GlobalReAlloc(p, 10, GHND), nullptr) << "a data pointer is no handle";
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     GlobalFree(h);
-}
-
-// Whether the probe works must not depend on the address-space limit non-monotonically: a limit
-// that works keeps working when raised. Each run is a fresh process, whose region is reserved
-// under its limit.
-TEST(GlobalMemoryRegion, RaisingTheAddressSpaceLimitNeverMakesAllocationsFail) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__i386__)
-    GTEST_SKIP() << "AddressSanitizer's shadow, or qemu-i386's own reservations, ignore the limit's meaning";
-#endif
-    std::vector<int> outcomes;
-    for (size_t limit = 192 * kMiB; limit <= 2304 * kMiB; limit += 64 * kMiB) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            setenv("HOST_MEMORY_PROBE", "1", 1);
-            struct rlimit rl = {limit, limit};
-            if (setrlimit(RLIMIT_AS, &rl) == 0) execl("/proc/self/exe", "host_layer_tests", nullptr);
-            _exit(99);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 99) GTEST_SKIP() << "cannot start this test binary again";
-        const int outcome = WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-        EXPECT_TRUE(outcome == 0 || outcome == 3 || outcome == 4) << limit / kMiB << " MiB: " << outcome;
-        outcomes.push_back(outcome);
-    }
-    auto firstSuccess = std::find(outcomes.begin(), outcomes.end(), 0);
-    EXPECT_NE(firstSuccess, outcomes.end());
-    EXPECT_EQ(std::count(firstSuccess, outcomes.end(), 0), outcomes.end() - firstSuccess)
-        << "a higher limit failed where a lower one worked";
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "host_machine.h"
 #include "references/import_scanner.h"
 #include "references/never_scanned_list.h"
-#include "references/scan_bytes.h"
 #include "references/settings_lists.h"
 #include "scan/drive_class.h"
 #include "store/module_state.h"
@@ -199,43 +198,6 @@ TEST_F(ImportScannerTest, SystemModulesAreLeftOut) {
     EXPECT_EQ(Names({"gdi", "shell32"}),
               Scan("app.exe", BuildPeFile({.imports = {"KERNEL32.DLL", "USER.dll", "gdi.exe", "shell32.dll"}})).names);
     EXPECT_EQ(Names({"gdi"}), Scan("app16.exe", BuildNeFile({.modules = {"KERNEL32", "USER", "GDI"}})).names);
-}
-
-// A read through a window gives what a read of the file gives, whether the window holds the range,
-// part of it, the file's end or nothing of it, and also into the window's own buffer.
-TEST_F(ImportScannerTest, ReadsThroughAWindowGiveTheFilesBytes) {
-    std::string bytes(3000, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
-    machine_.Tree().AddFile("BYTES.BIN", bytes);
-    HFILE file = _lopen("C:\\BYTES.BIN", OF_READ);
-    ASSERT_NE(HFILE_ERROR, file);
-    // Windows as reads leave them: the middle of the file, and its last 1,000 bytes.
-    const struct {
-        int64_t offset;
-        DWORD cbAsked;
-    } windows[] = {{1000, 500}, {2000, 1500}};
-    for (const auto &w : windows) {
-        for (int64_t offset : {int64_t{-1}, int64_t{0}, int64_t{999}, int64_t{1000}, int64_t{1400}, int64_t{1499},
-                               int64_t{1500}, int64_t{2999}, int64_t{3000}, int64_t{0x80000000}}) {
-            for (DWORD cb : {1u, 100u, 700u}) {
-                std::string windowBytes(w.cbAsked, '\0'), viaWindow(cb, '-'), direct(cb, '-');
-                ScanWindow window = {reinterpret_cast<const BYTE *>(windowBytes.data()), 0, 0, FALSE};
-                ASSERT_EQ(ReadScanFileAt(file, w.offset, windowBytes.data(), w.cbAsked),
-                          ReadScanFileVia(&window, file, w.offset, windowBytes.data(), w.cbAsked));
-                const DWORD cbDirect = ReadScanFileAt(file, offset, direct.data(), cb);
-                EXPECT_EQ(cbDirect, ReadScanFileVia(&window, file, offset, viaWindow.data(), cb)) << offset;
-                EXPECT_EQ(direct, viaWindow) << w.offset << " " << offset << " " << cb;
-                // Into the window's own buffer: the bytes move within it, and it describes them.
-                if (cb > w.cbAsked) continue;
-                EXPECT_EQ(cbDirect, ReadScanFileVia(&window, file, offset, windowBytes.data(), cb));
-                EXPECT_EQ(direct.substr(0, cbDirect), windowBytes.substr(0, cbDirect));
-                if (offset >= 0 && offset <= 0x7FFFFFFF) {
-                    EXPECT_EQ(std::make_pair(offset, cbDirect), std::make_pair(window.offset, window.cb));
-                }
-            }
-        }
-    }
-    _lclose(file);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace {
 
-const unsigned long VERSION_NT4 = 0x05650004, VERSION_WIN95 = 0xC3B60004, VERSION_WIN32S = 0x80000003;
+const unsigned long VERSION_NT4 = 0x05650004, VERSION_WIN95 = 0xC3B60004;
 
 // The platform and the device handle are process-wide, set on first use: every test starts as a
 // freshly loaded module on a fresh machine.
@@ -55,19 +55,6 @@ TEST_F(DriveClassTest, SubstAndLockNeedWindows95AndItsDevice) {
         EXPECT_EQ(c.substClass, ClassifyDrive("S:\\"));
         EXPECT_EQ(c.deviceOpened, ResetDriveClassState());
     }
-}
-
-TEST_F(DriveClassTest, PlatformFromVersionKeptAfterFirstCall) {
-    const struct {
-        unsigned long version;
-        DWORD platform;
-    } cases[] = {{VERSION_NT4, PLATFORM_NT}, {VERSION_WIN95, PLATFORM_WIN95}, {VERSION_WIN32S, PLATFORM_WIN32S}};
-    for (const auto &c : cases) {
-        ResetDriveClassState(), HostMachine_SetVersion(c.version);
-        EXPECT_EQ(c.platform, GetPlatform()) << std::hex << c.version;
-    }
-    HostMachine_SetVersion(VERSION_NT4);
-    EXPECT_EQ(PLATFORM_WIN32S, GetPlatform());
 }
 
 TEST_F(DriveClassTest, FullPathFollowsSubstAndRefusesOverlong) {

@@ -159,32 +159,6 @@ TEST_F(AddEntryTest, RefusalsChangeNothing) {
     EntryRecord *dir = AddEntry(root, longest.c_str(), "C:\\x", TRUE, 0);
     ASSERT_NE(nullptr, dir);
     EXPECT_EQ(ENTRY_NAME_MAX + 11, GetEntryLength(dir));
-
-    // The reference buffer: error 3 when it cannot be had.
-    FreeReferenceBuffer();
-    HostMachine_LimitAllocations(REFERENCE_BUFFER_SIZE - 1);
-    EXPECT_EQ(DRIVEMAP_NO_MEMORY, EnsureReferenceBuffer());
-    EXPECT_EQ(nullptr, gReferenceBuffer);
-    HostMachine_LimitAllocations(0);
-    EXPECT_EQ(DRIVEMAP_OK, EnsureReferenceBuffer());
-}
-
-TEST_F(AddEntryTest, AddsSurviveForcedMoves) {
-    AddFile("a/f.txt", "12");
-    DirectoryBlock *root = BuildDrive('C');
-    DirectoryBlock *sub = BuildDirectory(&root, "a");
-    BuildDirectory(&sub, "keep");
-    HostMachine_MoveEveryReallocation(1);
-    DirectoryBlock *old = sub;
-    EntryRecord *dir = AddEntry(sub, "d", "C:\\a\\d", TRUE, 0);
-    ASSERT_NE(nullptr, dir);
-    sub = GetChildBlock(FindEntryByName(root, "a", TRUE));
-    EXPECT_TRUE(old != sub);
-    EXPECT_TRUE(reinterpret_cast<BYTE *>(dir) + GetEntryLength(dir) == BlockEnd(sub));
-    EntryRecord *file = AddEntry(sub, "f.txt", "C:\\a\\f.txt", FALSE, 1);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(2u, GetEntryFileSize(file));
-    EXPECT_TRUE(CheckMapInvariants());  // both children's pParent follow the moves
 }
 
 TEST_F(AddEntryTest, EnsureDirectoryPathMakesEachLevelOnce) {

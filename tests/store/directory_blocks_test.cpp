@@ -69,22 +69,3 @@ TEST_F(StoreTest, MovedBlocksAreRelinkedEverywhere) {
     EXPECT_EQ(gShrinkPending, 0u);
     EXPECT_TRUE(CheckMapInvariants());
 }
-
-TEST_F(StoreTest, FailedGrowthLeavesTheBlockIntact) {
-    SampleMap m = BuildSample();
-    const DWORD cbUsed = GetBlockUsed(m.a);
-    const std::vector<BYTE> before(reinterpret_cast<BYTE *>(m.a), reinterpret_cast<BYTE *>(m.a) + cbUsed);
-    DirectoryBlock *kept = m.a;
-    gDirtyFlag = 0;
-    SelectDriveOf(m.a);
-    HostMachine_LimitAllocations(cbUsed);
-    EXPECT_EQ(nullptr, BuildFile(&m.a, "new.txt"));
-    EXPECT_EQ(nullptr, GrowBlock(m.a, cbUsed + 1));
-    HostMachine_LimitAllocations(0);
-    EXPECT_EQ(m.a, kept);
-    EXPECT_EQ(GlobalSize(GlobalHandle(m.a)), cbUsed);
-    EXPECT_EQ(gDirtyFlag, 0u);
-    EXPECT_EQ(0, std::memcmp(before.data(), m.a, cbUsed));
-    ASSERT_NE(nullptr, BuildFile(&m.a, "new.txt"));  // the block still works
-    EXPECT_TRUE(CheckMapInvariants());
-}

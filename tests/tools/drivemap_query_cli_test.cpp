@@ -60,9 +60,6 @@ TEST_F(DrivemapQuery, LookupAndImports) {
                          {"size", app_.size()},
                          {"scanned", "PE"},
                          {"references", {"private", "shared"}}}));
-    EXPECT_EQ(document["entries"][1]["scanned"], "NE");
-    EXPECT_EQ(document["entries"][2], json({{"path", "C:\\Other"}, {"kind", "directory"}}));
-    EXPECT_EQ(document["entries"][3], json({{"path", "C:\\"}, {"kind", "driveRoot"}}));
     EXPECT_EQ(document["notFound"], json::parse(R"([{"path": "C:\\None", "error": 2, "message": "not found"}])"));
 
     // The private import of a program elsewhere is found nowhere; the shared one in the Windows
@@ -70,68 +67,42 @@ TEST_F(DrivemapQuery, LookupAndImports) {
     run = Drivemap(Query("imports '" + tree_.Path("Other/User.exe") + "'"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "private\tnot found\nshared\tC:\\Windows\\Shared.dll\n");
-    EXPECT_EQ(
-        Json(Drivemap(Query("--json --host imports C:/App/App.exe")))["imports"],
-        json({{{"module", "private"}, {"path", "C:\\App\\Private.dll"}, {"hostPath", tree_.Path("App/Private.dll")}},
-              {{"module", "shared"},
-               {"path", "C:\\Windows\\Shared.dll"},
-               {"hostPath", tree_.Path("Windows/Shared.dll")}}}));
     run = Drivemap(Query("imports C:/App/Private.dll"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Drivemap(Query("imports /no/such/drive/x.exe")).exitCode, 2);
 }
 
-// The library searches the whole map for a module in the Windows, System or a PATH directory, and
-// only the module's own directory otherwise; a shadowed copy is used by nobody.
+// A private module: only its own directory is searched; a System directory copy that the Windows
+// directory's shadows: the whole map, and nobody uses it.
 TEST_F(DrivemapQuery, RefsAndTheirScope) {
-    const std::string pathWithApp = "PATH=\"$PATH:" + tree_.Path("App") + "\"";
     const struct {
         const char *module;
-        std::string environment;
         Set users;
         const char *scope, *message, *shadowedBy;
     } cases[] = {
         {"C:\\App\\Private.dll",
-         "",
          {"C:\\App\\App.exe", "C:\\App\\Tool.exe"},
          "directory",
          "searched C:\\App\\ only:",
          nullptr},
-        {"C:\\App\\Private.dll",
-         pathWithApp,
-         {"C:\\App\\App.exe", "C:\\App\\Tool.exe", "C:\\Other\\User.exe"},
-         "map",
-         "searched the whole map: C:\\App is a PATH directory\n",
-         nullptr},
-        {"C:\\Windows\\Shared.dll",
-         "",
-         {"C:\\App\\App.exe", "C:\\Other\\User.exe"},
-         "map",
-         "searched the whole map: C:\\Windows is the Windows directory\n",
-         nullptr},
         {"C:\\Windows\\System32\\Shared.dll",
-         "",
          {},
          "map",
          "searched the whole map: C:\\Windows\\System32 is the System directory\n",
          "C:\\Windows\\Shared.dll"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.module) + " " + c.environment);
-        Outcome run = Drivemap(Query("refs '" + std::string(c.module) + "'"), c.environment);
+        SCOPED_TRACE(c.module);
+        Outcome run = Drivemap(Query("refs '" + std::string(c.module) + "'"));
         EXPECT_EQ(run.exitCode, c.users.empty() ? 1 : 0) << run.err;
         EXPECT_EQ(Results(run.out), c.users);
         EXPECT_EQ(run.err.find(std::string("drivemap: ") + c.message), 0u) << run.err;
-        run = Drivemap(Query("--json refs '" + std::string(c.module) + "'"), c.environment);
-        const json document = json::parse(run.out);
+        const json document = json::parse(Drivemap(Query("--json refs '" + std::string(c.module) + "'")).out);
         EXPECT_EQ(document["scope"], c.scope);
         EXPECT_EQ(Paths(document["usedBy"]), c.users);
         EXPECT_EQ(document["shadowedBy"], c.shadowedBy ? json(c.shadowedBy) : json(nullptr));
-        EXPECT_EQ(document["mayBeMore"], false);
     }
-    const Outcome run = Drivemap(Query("refs C:/Windows/Shared.dll --host -0"));
-    EXPECT_EQ(Results(run.out, '\0'), (Set{tree_.Path("App/App.exe"), tree_.Path("Other/User.exe")}));
     EXPECT_EQ(Drivemap(Query("refs C:/App")).err, "drivemap: C:/App: not a file\n");
 }
 
@@ -150,9 +121,6 @@ TEST_F(DrivemapQuery, FindWhereLsAndExt) {
     Set all = shared;
     all.insert("C:\\App\\Private.dll");
     EXPECT_EQ(Results(run.out), all);
-    const json where = Json(Drivemap(Query("--json where shared.dll None.dll")));
-    EXPECT_EQ(Paths(where["names"][0]["paths"]), shared);
-    EXPECT_EQ(where["names"][1], json({{"name", "None.dll"}, {"paths", json::array()}}));
     EXPECT_EQ(Drivemap(Query("where None.dll")).exitCode, 1);
 
     run = Drivemap(Query("ls C:/Windows"));
@@ -162,24 +130,17 @@ TEST_F(DrivemapQuery, FindWhereLsAndExt) {
     std::snprintf(line, sizeof line, "%10llu  %s  C:\\Windows\\Shared.dll", record["size"].get<unsigned long long>(),
                   record["lastWrite"].get<std::string>().c_str());
     EXPECT_EQ(Results(run.out), (Set{line, "     <DIR>  -                    C:\\Windows\\System32"}));
-    const json listing = Json(Drivemap(Query("--json ls -r C:/Windows")));
-    EXPECT_EQ(Paths(listing["entries"]),
-              (Set{"C:\\Windows\\Shared.dll", "C:\\Windows\\System32", "C:\\Windows\\System32\\Shared.dll"}));
-    EXPECT_EQ(listing["entries"][1]["kind"], "directory");
     run = Drivemap(Query("ls C:/App/App.exe"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "drivemap: C:/App/App.exe: not a directory\n");
     EXPECT_EQ(Drivemap(Query("ls C:/None")).err, "drivemap: C:/None: error 2: not found\n");
 
-    // Extensions with or without the dot; a hostile name printable as text, decoded as code page
-    // 1252 in JSON, the bytes it is with -0.
-    Set text = all, decoded = all;
+    // Extensions with or without the dot; a hostile name printable as text, the bytes it is with -0.
+    Set text = all;
     text.insert("C:\\Other\\\\x9B[2J.dll");
-    decoded.insert("C:\\Other\\\u203a[2J.dll");
     run = Drivemap(Query("ext .DLL"), "LC_ALL=C.UTF-8");
     EXPECT_TRUE(PrintableAscii(run.out)) << run.out;
     EXPECT_EQ(Results(run.out), text);
-    EXPECT_EQ(Paths(Json(Drivemap(Query("--json ext dll")))["paths"]), decoded);
     run = Drivemap(Query("ext dll --host -0"));
     Set onDisk;
     for (const char *file :

@@ -38,7 +38,7 @@ TEST(MachineConfig, HostPathBecomesWindowsPathOnMappedDrives) {
     EXPECT_FALSE(WindowsPathOf("/srv/database", onlyData));
 }
 
-TEST(MachineConfig, DriveOptionsAndPlatforms) {
+TEST(MachineConfig, DriveOptions) {
     std::string error;
     auto d = ParseDriveOption("x=/tmp/a,b,remote", error);
     ASSERT_TRUE(d);
@@ -51,21 +51,4 @@ TEST(MachineConfig, DriveOptionsAndPlatforms) {
         EXPECT_FALSE(ParseDriveOption(bad, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
-    EXPECT_EQ(*VersionForPlatform("95"), 0xC3B60004UL);
-    EXPECT_STREQ(PlatformName(0x80000003UL), "win32s");
-}
-
-// A prefix's own drives keep DOS attributes, as Wine does; the host's file system (z:) does not.
-TEST(MachineConfig, OnlyAPrefixsOwnDrivesKeepDosAttributes) {
-    TempTree prefix;
-    ASSERT_TRUE(prefix.AddDir("drive_c"));
-    ASSERT_TRUE(prefix.AddSymlink("dosdevices/c:", "../drive_c"));
-    ASSERT_TRUE(prefix.AddSymlink("dosdevices/z:", "/"));
-    std::string error;
-    auto config = PrefixMachineConfig(prefix.Root(), error);
-    ASSERT_TRUE(config) << error;
-    ASSERT_EQ(config->drives.size(), 2u);
-    EXPECT_TRUE(config->drives[0].dosAttributes);
-    EXPECT_FALSE(config->drives[1].dosAttributes);
-    EXPECT_FALSE(ParseDriveOption("D=/srv", error)->dosAttributes);
 }
