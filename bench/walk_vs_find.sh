@@ -10,7 +10,8 @@
 # entry (strace -c, one extra run each) and drivemap's peak memory.
 #
 # Usage: bench/walk_vs_find.sh [TREE] [RUNS]     (default / and 5)
-# DRIVEMAP=path/to/drivemap uses that binary instead of building this tree's.
+# DRIVEMAP=path/to/drivemap uses that binary instead of building this tree's; BASELINE=path/to/
+# another drivemap (an earlier commit's) adds its build, sync and stats to the same alternating runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tree=${1:-/}
@@ -49,6 +50,14 @@ declare -A commands=(
   [updatedb-again]="updatedb.plocate -U ${tree@Q} -o '$plocate_db' -l no --prune-bind-mounts no --prunenames '' --prunepaths '' --prunefs ''"
 )
 order=(build sync stats find updatedb updatedb-again)
+if [ -n "${BASELINE:-}" ]; then
+  mkdir -p "$work/baseline"
+  base=("$BASELINE" --drive "C=$tree" --state "$work/baseline" --quiet)
+  commands[baseline-build]="rm -f '$work/baseline/PWDRVMAP.DAT' && ${base[*]@Q} build"
+  commands[baseline-sync]="${base[*]@Q} sync"
+  commands[baseline-stats]="${base[*]@Q} stats"
+  order=(build baseline-build sync baseline-sync stats baseline-stats find updatedb updatedb-again)
+fi
 
 # One timed run in milliseconds.
 milliseconds() {
@@ -64,6 +73,7 @@ median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] 
 entries=$(find "${prune[@]}" -print | wc -l)
 echo "tree $tree: $entries entries (find's count, dot directories pruned); $runs runs each, alternating" >&2
 bash -c "${commands[build]}" >/dev/null 2>&1  # warm the cache and make the map that sync and stats load
+[ -z "${BASELINE:-}" ] || bash -c "${commands[baseline-build]}" >/dev/null 2>&1
 bash -c "${commands[updatedb]}" >/dev/null 2>&1
 
 declare -A times
@@ -84,9 +94,10 @@ for name in "${order[@]}"; do
   awk -v n="$name" -v ms="$ms" -v e="$entries" -v f="$find_ms" -v s="$syscalls" \
     'BEGIN { printf "%-16s %10.0f %12.2f %8.2f %14.2f\n", n, ms, ms * 1000 / e, ms / f, s / e }'
 done
-/usr/bin/time -f '%M' -o "$work/peak" bash -c "${commands[build]}" >/dev/null 2>&1 || true
-peak=$(tail -1 "$work/peak")
 echo
-echo "drivemap build peak memory: $((peak / 1024)) MiB"
+for name in build sync; do
+  /usr/bin/time -f '%M' -o "$work/peak" bash -c "${commands[$name]}" >/dev/null 2>&1 || true
+  echo "drivemap $name peak memory: $(($(tail -1 "$work/peak") / 1024)) MiB"
+done
 echo "drivemap sync / build: $(awk -v s="$(tr ' ' '\n' <<<"${times[sync]}" | grep . | median)" \
   -v b="$(tr ' ' '\n' <<<"${times[build]}" | grep . | median)" 'BEGIN { printf "%.2f", s / b }')"

@@ -28,7 +28,7 @@ std::vector<std::string> LibrarySearchPath() {
 }  // namespace
 
 DriveMapLibrary::~DriveMapLibrary() {
-    if (handle_ == nullptr) return;
+    if (handle_ == nullptr || leaveToExit_) return;
     std::string ignored;
     if (auto unregister = Export<void(WINAPI *)(void)>("DriveMap_UnRegisterAsClient", ignored)) unregister();
     dlclose(handle_);

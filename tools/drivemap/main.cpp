@@ -213,6 +213,7 @@ int Run(int argc, char **argv) {
     if (!LoadMap(exports, state, buildCommand, map, exitCode)) return exitCode;
     if (map.Damaged()) WarnDamage(state, map);
     context.loaded = &map;
+    if (!writes) library.LeaveToExit();
     return command.run(context);
 }
 
