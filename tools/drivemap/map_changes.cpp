@@ -39,8 +39,8 @@ bool MapChanges::Any() const {
     return directoriesAdded + directoriesRemoved + filesAdded + filesRemoved + filesUpdated + executablesRescanned > 0;
 }
 
-std::vector<MapSnapshot::Entry> MapSnapshot::Records(GetEntryFunction getEntry) {
-    std::vector<Entry> records;
+void MapSnapshot::Records(GetEntryFunction getEntry, std::vector<Entry> &records, std::vector<Entry> &scratch) {
+    records.clear();
     RecordView view;
     // Each block carries the hash of its directory's path, which its records' hashes continue.
     const auto hashed = [](uint64_t hash, std::string_view text) {
@@ -61,17 +61,17 @@ std::vector<MapSnapshot::Entry> MapSnapshot::Records(GetEntryFunction getEntry) 
                                    {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
             });
     });
-    SortByPathHash(records);
+    SortByPathHash(records, scratch);
     records.erase(std::unique(records.begin(), records.end(),
                               [](const Entry &a, const Entry &b) { return a.pathHash == b.pathHash; }),
                   records.end());
-    return records;
 }
 
 // A stable sort by path hash (the first record of a path stays first): four passes of a radix
 // sort by 16 bits, which takes a fraction of a comparison sort's time on hundreds of thousands.
-void MapSnapshot::SortByPathHash(std::vector<Entry> &records) {
-    std::vector<Entry> sorted(records.size());
+void MapSnapshot::SortByPathHash(std::vector<Entry> &records, std::vector<Entry> &scratch) {
+    std::vector<Entry> &sorted = scratch;
+    sorted.resize(records.size());
     std::vector<size_t> next(size_t{1} << 16);
     for (int shift = 0; shift < 64; shift += 16) {
         std::fill(next.begin(), next.end(), 0);
@@ -83,9 +83,11 @@ void MapSnapshot::SortByPathHash(std::vector<Entry> &records) {
     }
 }
 
-MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry) {
+MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry, size_t cRecords) {
     MapSnapshot snapshot;
-    snapshot.records_ = Records(getEntry);
+    snapshot.records_.reserve(cRecords);
+    snapshot.scratch_.reserve(cRecords);
+    Records(getEntry, snapshot.records_, snapshot.scratch_);
     for (const Entry &entry : snapshot.records_) ++(entry.record.directory ? snapshot.cDirectories_ : snapshot.cFiles_);
     return snapshot;
 }
@@ -95,7 +97,10 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     uint64_t cDirectoriesKept = 0, cFilesKept = 0;
     // Both lists are sorted by path hash: one pass through the two finds each path's earlier record.
     auto found = records_.begin();
-    for (const Entry &entry : Records(getEntry)) {
+    std::vector<Entry> now;
+    now.reserve(scratch_.capacity());
+    Records(getEntry, now, scratch_);
+    for (const Entry &entry : now) {
         const Record &now = entry.record;
         while (found != records_.end() && found->pathHash < entry.pathHash) ++found;
         if (found == records_.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {

@@ -24,8 +24,9 @@ struct MapChanges {
 
 class MapSnapshot {
 public:
-    // Every record of the loaded map.
-    static MapSnapshot Take(GetEntryFunction getEntry);
+    // Every record of the loaded map, which holds about cRecords (its lists are sized once for them:
+    // fresh memory costs a page fault a page).
+    static MapSnapshot Take(GetEntryFunction getEntry, size_t cRecords);
 
     // The loaded map as it is now, compared with the snapshot.
     MapChanges CompareWith(GetEntryFunction getEntry) const;
@@ -43,11 +44,13 @@ private:
         Record record;
     };
 
-    // Every record of the loaded map, sorted by path hash, the first of a path only.
-    static std::vector<Entry> Records(GetEntryFunction getEntry);
-    static void SortByPathHash(std::vector<Entry> &records);
+    // Every record of the loaded map into `records`, sorted by path hash, the first of a path only;
+    // `scratch` is the sort's.
+    static void Records(GetEntryFunction getEntry, std::vector<Entry> &records, std::vector<Entry> &scratch);
+    static void SortByPathHash(std::vector<Entry> &records, std::vector<Entry> &scratch);
 
     std::vector<Entry> records_;
+    mutable std::vector<Entry> scratch_;  // the sorts', kept for the comparison's
     uint64_t cDirectories_ = 0, cFiles_ = 0;
 };
 

@@ -217,7 +217,8 @@ int RunSync(CommandContext &context) {
                 kExitDamaged);
         PrintMessage("synchronising anyway (--force)");
     }
-    const MapSnapshot before = MapSnapshot::Take(context.library.GetEntry);
+    const MapCounts total = TotalCounts(map.drives);
+    const MapSnapshot before = MapSnapshot::Take(context.library.GetEntry, total.cDirectories + total.cFiles);
     return RunScan(context, /*sync=*/true, &map, &before);
 }
 }  // namespace
