@@ -67,15 +67,20 @@ size_t NormalFullPathLength(const char *path, bool trimLast) {
     }
 }
 
+// The path a substituted drive stands for ("C:\DIR"), or "" for any other drive.
+std::string SubstTargetOf(char letter) {
+    DriveInfo drive;
+    return LookupDrive(letter, &drive) ? drive.substTarget : std::string();
+}
+
 }  // namespace
 
 DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, std::string *out) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (path[0] == '\0') return ERROR_INVALID_NAME;
     if (strlen(path) > kMaxPathChars) return ERROR_FILENAME_EXCED_RANGE;
-    DriveInfo drive;
     const size_t cchNormal = NormalFullPathLength(path, trimLast);
-    if (cchNormal != 0 && !(followSubst && LookupDrive(UpperLetter(path[0]), &drive) && !drive.substTarget.empty())) {
+    if (cchNormal != 0 && !(followSubst && !SubstTargetOf(UpperLetter(path[0])).empty())) {
         out->assign(path, cchNormal);
         (*out)[0] = UpperLetter(path[0]);
         return ERROR_SUCCESS;
@@ -106,9 +111,9 @@ DWORD NormalizeWindowsPath(const char *path, bool followSubst, bool trimLast, st
 
     std::string result = prefix;
     if (followSubst && prefix.size() == 2) {
-        DriveInfo drive;
-        if (LookupDrive(prefix[0], &drive) && !drive.substTarget.empty()) {
-            result = drive.substTarget;
+        const std::string target = SubstTargetOf(prefix[0]);
+        if (!target.empty()) {
+            result = target;
             if (result.back() == '\\') result.pop_back();
         }
     }

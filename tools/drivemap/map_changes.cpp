@@ -13,18 +13,19 @@ constexpr WORD kScanFlags = ENTRY_SCANNED | ENTRY_EXECUTABLE | ENTRY_PE | ENTRY_
 constexpr uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr uint64_t kFnvPrime = 1099511628211ull;
 
+// FNV-1a: `hash` continued over `bytes`.
+uint64_t Fnv1a(uint64_t hash, std::string_view bytes) {
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+    return hash;
+}
+
 // FNV-1a of the scan flags and the reference names; never 0, which stands for "not scanned".
 uint64_t ScanHash(const RecordView &view) {
     if (!(view.wFlags & ENTRY_SCANNED)) return 0;
-    uint64_t hash = kFnvOffset;
-    const auto add = [&](unsigned char byte) { hash = (hash ^ byte) * kFnvPrime; };
     const WORD flags = view.wFlags & kScanFlags;
-    add(static_cast<unsigned char>(flags));
-    add(static_cast<unsigned char>(flags >> 8));
-    for (const std::string_view name : view.references) {
-        for (const char c : name) add(static_cast<unsigned char>(c));
-        add(0);
-    }
+    const char flagBytes[] = {static_cast<char>(flags & 0xFF), static_cast<char>(flags >> 8)};
+    uint64_t hash = Fnv1a(kFnvOffset, std::string_view(flagBytes, sizeof flagBytes));
+    for (const std::string_view name : view.references) hash = Fnv1a(Fnv1a(hash, name), std::string_view("", 1));
     return hash | 1;
 }
 
@@ -43,21 +44,17 @@ void MapSnapshot::Records(GetEntryFunction getEntry, std::vector<Entry> &records
     records.clear();
     RecordView view;
     // Each block carries the hash of its directory's path, which its records' hashes continue.
-    const auto hashed = [](uint64_t hash, std::string_view text) {
-        for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-        return hash;
-    };
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
         const char root[] = {letter, ':', '\\'};
         WalkBlocksWith(
-            rootBlock, hashed(kFnvOffset, std::string_view(root, sizeof root)),
+            rootBlock, Fnv1a(kFnvOffset, std::string_view(root, sizeof root)),
             [&](uint64_t directoryHash, const BYTE *record, WORD cbRecord) {
-                return hashed(hashed(directoryHash, RecordName(record, cbRecord)), "\\");
+                return Fnv1a(Fnv1a(directoryHash, RecordName(record, cbRecord)), "\\");
             },
             [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, uint64_t directoryHash) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                records.push_back({hashed(directoryHash, view.name),
+                records.push_back({Fnv1a(directoryHash, view.name),
                                    {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
             });
     });
