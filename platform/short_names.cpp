@@ -32,13 +32,16 @@ struct ByteSet {
     }
 };
 
-// Characters a short name may hold besides letters and digits; bytes >= 0x80 are allowed too.
+// Characters a short name may hold besides letters and digits.
 constexpr ByteSet kShortNamePunctuation("$%'-_@~`!(){}^#&", false);
 // Characters no Windows name can hold.
 constexpr ByteSet kInvalidNameChars("\\/:*?\"<>|", true);
 
+// ASCII only: host names are UTF-8 bytes, not code page characters, so a name with a byte above
+// 0x7F is a long name, kept exactly as the host has it. As a short name it would be stored
+// re-cased through code page 1252 (C3 84 C3 96, "ÄÖ", as C3 84 E3 96), which a sync, matching
+// names with only A to Z folded, would no longer find on disk.
 bool IsShortNameChar(unsigned char c) {
-    if (c >= 0x80) return true;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
     return kShortNamePunctuation.has[c];
 }
