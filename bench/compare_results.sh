@@ -6,7 +6,7 @@
 # Usage: bench/compare_results.sh OLD_DRIVEMAP NEW_DRIVEMAP [TREE...]
 # The trees default to /usr and an edge-case tree made here (names Windows cannot hold, case twins,
 # links to directories and to nothing, a FIFO, an unreadable directory, deep paths, executables,
-# directories whose names begin with a dot).
+# directories whose names begin with a dot, UTF-8 names).
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 OLD_DRIVEMAP NEW_DRIVEMAP [TREE...]" >&2; exit 2; }
 old=$(realpath "$1")
@@ -33,6 +33,8 @@ make_edge_tree() {
   mkdir -p "$d" && echo deep >"$d/file.txt"
   printf 'x' >"$edge/Twins/name.txt" && printf 'yy' >"$edge/Twins/NAME.txt"
   printf 'a' >"$edge/colon:name.txt" && printf 'b' >"$edge/trailing. " && printf 'c' >"$edge/$(printf 'ctl\001x')"
+  local utf8=$edge/$(printf '\303\204\303\226')  # UTF-8 names that fit 8.3
+  mkdir -p "$utf8" && printf 'd' >"$utf8/$(printf '\303\251t\303\251.txt')"
   ln -s Deep "$edge/link-to-dir" && ln -s /no/such "$edge/dangling"
   mkfifo "$edge/fifo"
   echo secret >"$edge/Locked/f.txt" && chmod 000 "$edge/Locked"

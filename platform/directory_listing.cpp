@@ -183,7 +183,8 @@ UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev,
     return fd;
 }
 
-bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std::vector<LeftOutEntry> *leftOut) {
+bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std::vector<LeftOutEntry> *leftOut,
+                   bool freshDescriptor) {
     out->clear();
     if (leftOut != nullptr) leftOut->clear();
     // The records are read with getdents64 itself, which spares the checks a directory stream makes
@@ -191,15 +192,21 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std
     // directory (O_PATH) cannot be read, and one of its own is opened then.
     UniqueFd own;
     int readFd = dirFd;
-    if (lseek(dirFd, 0, SEEK_SET) != 0) {
+    const auto readOwnDescriptor = [&] {
         own = UniqueFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!own.Valid()) return false;
         readFd = own.Get();
-    }
+        return own.Valid();
+    };
+    if (!freshDescriptor && lseek(dirFd, 0, SEEK_SET) != 0 && !readOwnDescriptor()) return false;
     alignas(8) static thread_local char buffer[32768];  // the caller's and the read-ahead thread's
-    for (;;) {
+    for (bool first = true;; first = false) {
         const ssize_t got = getdents64(readFd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
+        // A fresh descriptor that cannot be read was opened only to name the directory.
+        if (got < 0 && errno == EBADF && first && !own.Valid()) {
+            if (!readOwnDescriptor()) return false;
+            continue;
+        }
         if (got <= 0) break;  // the end, or an error: what was read is the listing
         for (ssize_t at = 0; at < got;) {
             const auto *ent = reinterpret_cast<const struct dirent64 *>(buffer + at);

@@ -87,8 +87,36 @@ std::vector<std::shared_ptr<Job>> JobsBelow(const std::shared_ptr<const UniqueFd
     return below;
 }
 
-// Lists the jobs in order and, so that it keeps ahead of the walk, puts the subdirectories of
-// each directory it read right after it: where the walk will ask for them.
+// Reads `job`, which is queued, with the state's lock held on entry and on return (released while
+// reading), and puts the subdirectories of the directory it read right after it: where the walk
+// will ask for them.
+void ReadJob(ReadAhead &state, std::unique_lock<std::mutex> &lock, const std::shared_ptr<Job> &job) {
+    job->state = Job::kReading;
+    lock.unlock();
+    struct stat st;
+    DirectoryListing listing;
+    UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
+    if (dir.Valid())
+        listing.bReadable =
+            ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut, /*freshDescriptor=*/true);
+    std::vector<std::shared_ptr<Job>> below;
+    if (listing.bReadable)
+        below =
+            JobsBelow(std::make_shared<const UniqueFd>(std::move(dir)), job->hostPath, job->driveDev, listing.entries);
+    lock.lock();
+    job->state = listing.bReadable ? Job::kRead : Job::kFailed;
+    job->st = st;
+    job->listing = std::move(listing);
+    job->parent.reset();
+    auto at = std::find(state.order.begin(), state.order.end(), job);
+    if (at != state.order.end())
+        state.order.insert(at + 1, below.begin(), below.end());
+    else if (job->bTaken)
+        state.order.insert(state.order.begin(), below.begin(), below.end());
+    state.changed.notify_all();
+}
+
+// Lists the jobs in order, keeping ahead of the walk.
 void Work() {
     pthread_setname_np(pthread_self(), "read-ahead");
     ReadAhead &state = State();
@@ -96,28 +124,7 @@ void Work() {
     for (;;) {
         std::shared_ptr<Job> job;
         state.changed.wait(lock, [&] { return (job = NextToRead(state)) != nullptr; });
-        job->state = Job::kReading;
-        lock.unlock();
-        struct stat st;
-        DirectoryListing listing;
-        UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
-        if (dir.Valid())
-            listing.bReadable = ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut);
-        std::vector<std::shared_ptr<Job>> below;
-        if (listing.bReadable)
-            below = JobsBelow(std::make_shared<const UniqueFd>(std::move(dir)), job->hostPath, job->driveDev,
-                              listing.entries);
-        lock.lock();
-        job->state = listing.bReadable ? Job::kRead : Job::kFailed;
-        job->st = st;
-        job->listing = std::move(listing);
-        job->parent.reset();
-        auto at = std::find(state.order.begin(), state.order.end(), job);
-        if (at != state.order.end())
-            state.order.insert(at + 1, below.begin(), below.end());
-        else if (job->bTaken)
-            state.order.insert(state.order.begin(), below.begin(), below.end());
-        state.changed.notify_all();
+        ReadJob(state, lock, job);
     }
 }
 
@@ -146,7 +153,14 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
     state.changed.notify_all();
     if (job->state == Job::kQueued) return false;
     job->bTaken = true;
-    state.changed.wait(lock, [&] { return job->state != Job::kReading; });
+    // While the worker reads it, the caller reads the next listing still queued rather than wait:
+    // the two threads share the reading when the walk is faster than one of them.
+    while (job->state == Job::kReading) {
+        if (std::shared_ptr<Job> next = NextToRead(state))
+            ReadJob(state, lock, next);
+        else
+            state.changed.wait(lock);
+    }
     if (job->state != Job::kRead || !SameDirectoryState(job->st, st)) {
         // The caller lists it and says what lies below: what the worker put there goes.
         state.order.clear();

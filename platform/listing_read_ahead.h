@@ -3,11 +3,13 @@
 // A walk lists a directory, then each of its subdirectories in listing order, a subdirectory's own
 // subdirectories before its next sibling. Once a directory has been listed, a worker thread lists
 // its subdirectories in that order, at most kListingsAhead of them ahead of the walk, while the
-// caller works on what it already has. A listing read ahead is handed out only to the request that
-// comes in that order, and only while the directory's stat (identity, times, size, links) is still
-// the one the worker saw; a request out of order drops everything read ahead, so nothing read
-// before one walk ended is ever handed to another. Every listing handed out is the one
-// ListDirectory gives, taken a moment earlier, and the caller does everything else as without it.
+// caller works on what it already has; a caller that would wait for the listing the worker is
+// reading reads the next queued one itself meanwhile. A listing read ahead is handed out only to
+// the request that comes in that order, and only while the directory's stat (identity, times,
+// size, links) is still the one the worker saw; a request out of order drops everything read
+// ahead, so nothing read before one walk ended is ever handed to another. Every listing handed out
+// is the one ListDirectory gives, taken a moment earlier, and the caller does everything else as
+// without it.
 //
 // Off unless HostMachine_ReadAheadListings turned it on; PWDVMP32_READ_AHEAD=0 in the environment
 // keeps it off.
