@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <pthread.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -141,6 +143,7 @@ struct OpenDirectory {
 struct DirectoryChain {
     std::string hostRoot;
     dev_t rootDev = 0;
+    std::string rootPath;  // hostRoot as the kernel names the root's descriptor, "" when it differs
     std::vector<OpenDirectory> dirs;
 };
 
@@ -173,6 +176,45 @@ bool ChainStillLeads(const std::vector<OpenDirectory> &dirs, size_t count, struc
 #endif
 }
 
+// /proc/self/fd, where the kernel gives the current path of each open descriptor; -1 without /proc.
+// A forked child opens its own, since the parent's names the parent's descriptors.
+int ProcessDescriptorDirectory() {
+    static int fd = -2;
+    if (fd == -2) {
+        fd = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        static const int registered = pthread_atfork(nullptr, nullptr, [] {
+            if (fd >= 0) close(fd);
+            fd = -2;
+        });
+        (void)registered;
+    }
+    return fd;
+}
+
+// Whether the kernel names the directory open at fd `path` now: then every directory on the way
+// still has the name it had and leads to the next one, none of them a link, and the last is the
+// directory open at fd. A deleted or moved directory is named otherwise.
+bool DescriptorPathIs(int fd, const std::string &path) {
+    const int procFd = ProcessDescriptorDirectory();
+    if (procFd < 0) return false;
+    char name[16], current[4096];
+    snprintf(name, sizeof name, "%d", fd);
+    const ssize_t cch = readlinkat(procFd, name, current, sizeof current);
+    return cch > 0 && static_cast<size_t>(cch) == path.size() && memcmp(current, path.data(), path.size()) == 0;
+}
+
+// Whether the root and dirs[1, count] of the kept chain are still where their names put them, in
+// one system call. False when that cannot be told so (a root reached through a link, no /proc).
+bool KeptChainIsCurrent(const DirectoryChain &chain, size_t count) {
+    if (chain.rootPath.empty()) return false;
+    std::string path = chain.rootPath;
+    for (size_t i = 1; i <= count; ++i) {
+        if (path.back() != '/') path += '/';
+        path += chain.dirs[i].name;
+    }
+    return DescriptorPathIs(chain.dirs[count].fd->Get(), path);
+}
+
 // How many of parts[0, count) the kept chain holds under the same names.
 size_t KeptByName(const std::vector<OpenDirectory> &dirs, const std::vector<std::string> &parts, size_t count) {
     size_t kept = 0;
@@ -181,8 +223,9 @@ size_t KeptByName(const std::vector<OpenDirectory> &dirs, const std::vector<std:
 }
 
 // Opens the drive's root and the directories parts[0, count) below it, each relative to the one
-// before (see ResolveWindowsPath). On success the chain's first count + 1 entries are they, *host
-// the last one's host path and *st its fstat.
+// before (see ResolveWindowsPath). On success the chain's first count + 1 entries are they and
+// *host the last one's host path. With st, *st is the last one's fstat and the chain holds fresh
+// stats of it and of its parent.
 bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &parts, size_t count, std::string *host,
                      struct stat *st) {
     DirectoryChain &chain = g_chains[drive.chLetter - 'A'];
@@ -191,26 +234,43 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
         chain.hostRoot = drive.hostRoot;
         chain.rootDev = drive.rootDev;
     }
+    const bool wantStats = st != nullptr;
+    struct stat scratch;
+    if (!wantStats) st = &scratch;
     std::vector<OpenDirectory> &dirs = chain.dirs;
-    if (dirs.empty() || lstat(drive.hostRoot.c_str(), st) != 0 || !SameDirectory(*st, dirs[0])) {
-        dirs.clear();
-        UniqueFd root = OpenDriveRoot(drive.hostRoot, st);
-        if (!root.Valid()) return false;
-        dirs.push_back(
-            OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev, st->st_ino, *st});
-    }
-    dirs[0].st = *st;
     *host = drive.hostRoot;
     size_t checked = 0;  // leading parts whose kept directories are known to be still theirs
-    const size_t kept = KeptByName(dirs, parts, count);
-    if (kept >= kCheckChainAtOnceFrom && ChainStillLeads(dirs, kept, st)) {
-        // A resolution that ends in the kept chain reports the parent's stat: take it afresh, as
-        // the check one directory at a time does.
-        if (kept < count || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0) {
-            dirs[kept].st = *st;
-            for (; checked < kept; ++checked) *host = JoinHostPath(*host, parts[checked]);
+    size_t kept = dirs.empty() ? 0 : KeptByName(dirs, parts, count);
+    if (kept > 0 && KeptChainIsCurrent(chain, kept)) {
+        if (!wantStats || (fstat(dirs[kept].fd->Get(), &dirs[kept].st) == 0 &&
+                           (kept < count || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0))) {
+            *st = dirs[kept].st;
+            checked = kept;
         }
     }
+    if (checked == 0) {
+        if (dirs.empty() || lstat(drive.hostRoot.c_str(), st) != 0 || !SameDirectory(*st, dirs[0])) {
+            dirs.clear();
+            UniqueFd root = OpenDriveRoot(drive.hostRoot, st);
+            if (!root.Valid()) return false;
+            std::string rootPath = drive.hostRoot;
+            while (rootPath.size() > 1 && rootPath.back() == '/') rootPath.pop_back();
+            chain.rootPath = DescriptorPathIs(root.Get(), rootPath) ? rootPath : std::string();
+            dirs.push_back(OpenDirectory{drive.hostRoot, std::make_shared<UniqueFd>(std::move(root)), st->st_dev,
+                                         st->st_ino, *st});
+        }
+        dirs[0].st = *st;
+        kept = KeptByName(dirs, parts, count);
+        if (kept >= kCheckChainAtOnceFrom && ChainStillLeads(dirs, kept, st)) {
+            // A resolution that ends in the kept chain reports the parent's stat: take it afresh, as
+            // the check one directory at a time does.
+            if (kept < count || !wantStats || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0) {
+                dirs[kept].st = *st;
+                checked = kept;
+            }
+        }
+    }
+    for (size_t i = 0; i < checked; ++i) *host = JoinHostPath(*host, parts[i]);
     for (size_t i = checked; i < count; ++i) {
         const std::string &part = parts[i];
         const int parentFd = dirs[i].fd->Get();
@@ -269,7 +329,8 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
     std::string host;
     struct stat dirSt;
     const size_t count = parts.empty() ? 0 : parts.size() - 1;
-    if (!OpenDirectories(drive, parts, count, &host, &dirSt)) return ERROR_PATH_NOT_FOUND;
+    // Only the root's own stat is reported; a file's directory is only looked in.
+    if (!OpenDirectories(drive, parts, count, &host, parts.empty() ? &dirSt : nullptr)) return ERROR_PATH_NOT_FOUND;
     out->parent = g_chains[drive.chLetter - 'A'].dirs[count].fd;
     if (parts.empty()) {
         out->hostPath = host;

@@ -303,6 +303,15 @@ TEST_F(FileSystem, ADirectoryReplacedBetweenTwoLookupsIsLookedUpAfresh) {
     EXPECT_TRUE(Names("C:\\a\\b\\*.txt").empty());
     EXPECT_EQ(lastError, (DWORD)ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(GetFileAttributesA("C:\\a\\b\\old.txt"), INVALID_FILE_ATTRIBUTES);
+    // The drive's root itself moved away, and made again under its name.
+    ASSERT_EQ(unlink(tree_.Path("a").c_str()), 0);
+    ASSERT_EQ(rename(tree_.Path("gone2").c_str(), tree_.Path("a").c_str()), 0);
+    ASSERT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"new.txt"});
+    const std::string moved = tree_.Root() + ".moved";
+    ASSERT_EQ(rename(tree_.Root().c_str(), moved.c_str()), 0);
+    ASSERT_TRUE(tree_.AddFile("a/b/newest.txt"));
+    EXPECT_EQ(Names("C:\\a\\b\\*.txt"), Strings{"newest.txt"});
+    ASSERT_EQ(std::system(("rm -r '" + moved + "'").c_str()), 0);
 }
 
 TEST_F(FileSystem, OtherFileSystemsAreNotListed) {
