@@ -19,7 +19,7 @@
 namespace host {
 namespace {
 
-constexpr size_t kListingsAhead = 64;  // listings read but not yet asked for, at the most
+constexpr size_t kListingsAhead = 256;  // listings read but not yet asked for, at the most
 
 struct Job {
     enum State { kQueued, kReading, kRead, kFailed };
