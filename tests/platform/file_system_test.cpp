@@ -82,11 +82,15 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
 TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
     // In creation order: Program Data gets ~1 though it comes second.
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"Program Files", "PROGRA~2"}, {"Program Data", "PROGRA~1"},
-        {".profile", "PROFIL~1"},      {"a+b.text", "A_B~1.TEX"},
-        {"LONGNA~1.TXT", ""},          {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
-        {"x.y.z", "XY~1.Z"},           {"12345678.123", ""},  // the longest valid short name
-        {"\xC3\xA9t\xC3\xA9.txt", "__T__~1.TXT"}};                    // UTF-8 bytes make a long name
+        {"Program Files", "PROGRA~2"},
+        {"Program Data", "PROGRA~1"},
+        {".profile", "PROFIL~1"},
+        {"a+b.text", "A_B~1.TEX"},
+        {"LONGNA~1.TXT", ""},
+        {"longname1.txt", "LONGNA~2.TXT"},  // ~1 is taken by a real name
+        {"x.y.z", "XY~1.Z"},
+        {"12345678.123", ""},                       // the longest valid short name
+        {"\xC3\xA9t\xC3\xA9.txt", "__T__~1.TXT"}};  // UTF-8 bytes make a long name
     for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
     const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
