@@ -240,14 +240,17 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
     std::vector<OpenDirectory> &dirs = chain.dirs;
     *host = drive.hostRoot;
     size_t checked = 0;  // leading parts whose kept directories are known to be still theirs
+    // Takes the first n kept directories as still theirs, dirs[n].st being fresh where stats are
+    // wanted. A resolution that ends in the kept chain reports the parent's stat too: taken afresh,
+    // as the check one directory at a time does.
+    const auto takeKept = [&](size_t n) {
+        if (wantStats && n == count && fstat(dirs[n - 1].fd->Get(), &dirs[n - 1].st) != 0) return;
+        *st = dirs[n].st;
+        checked = n;
+    };
     size_t kept = dirs.empty() ? 0 : KeptByName(dirs, parts, count);
-    if (kept > 0 && KeptChainIsCurrent(chain, kept)) {
-        if (!wantStats || (fstat(dirs[kept].fd->Get(), &dirs[kept].st) == 0 &&
-                           (kept < count || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0))) {
-            *st = dirs[kept].st;
-            checked = kept;
-        }
-    }
+    if (kept > 0 && KeptChainIsCurrent(chain, kept) && (!wantStats || fstat(dirs[kept].fd->Get(), &dirs[kept].st) == 0))
+        takeKept(kept);
     if (checked == 0) {
         if (dirs.empty() || lstat(drive.hostRoot.c_str(), st) != 0 || !SameDirectory(*st, dirs[0])) {
             dirs.clear();
@@ -262,12 +265,8 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
         dirs[0].st = *st;
         kept = KeptByName(dirs, parts, count);
         if (kept >= kCheckChainAtOnceFrom && ChainStillLeads(dirs, kept, st)) {
-            // A resolution that ends in the kept chain reports the parent's stat: take it afresh, as
-            // the check one directory at a time does.
-            if (kept < count || !wantStats || fstat(dirs[kept - 1].fd->Get(), &dirs[kept - 1].st) == 0) {
-                dirs[kept].st = *st;
-                checked = kept;
-            }
+            dirs[kept].st = *st;
+            takeKept(kept);
         }
     }
     for (size_t i = 0; i < checked; ++i) *host = JoinHostPath(*host, parts[i]);
