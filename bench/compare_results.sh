@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shows that two builds of drivemap give the same results: the map file's bytes of a build, and of
-# a sync after changes, with the local time frozen, and every record as `ls -r --json` lists it.
+# a sync after changes with the summary it prints, with the local time frozen, and every record as
+# `ls -r --json` lists it.
 # Run it with the drivemap of a commit before an optimisation and the one after it.
 #
 # Usage: bench/compare_results.sh OLD_DRIVEMAP NEW_DRIVEMAP [TREE...]
@@ -76,13 +77,15 @@ compare_sync() {
   for side in old new; do
     local state=$work/sync-$side
     mkdir -p "$state" && cp "$base/PWDRVMAP.DAT" "$base/PURGWELL.DAT" "$state/"
-    frozen "${!side}" --drive "C=$copy" --state "$state" -q sync >/dev/null 2>&1 || true
+    frozen "${!side}" --drive "C=$copy" --state "$state" -q sync 2>/dev/null | grep -E '^(Changed|Nothing)' \
+      >"$state.changes" || true
   done
   if cmp -s "$base/PWDRVMAP.DAT" "$work/sync-new/PWDRVMAP.DAT"; then
     echo "DIFFERENT: the sync saved no change"
     status=1
-  elif cmp -s "$work/sync-old/PWDRVMAP.DAT" "$work/sync-new/PWDRVMAP.DAT"; then
-    echo "same: sync after changes"
+  elif cmp -s "$work/sync-old/PWDRVMAP.DAT" "$work/sync-new/PWDRVMAP.DAT" &&
+    cmp -s "$work/sync-old.changes" "$work/sync-new.changes"; then
+    echo "same: sync after changes ($(cat "$work/sync-new.changes"))"
   else
     echo "DIFFERENT: sync after changes"
     status=1

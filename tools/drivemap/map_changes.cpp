@@ -1,11 +1,14 @@
 #include "map_changes.h"
 
+#include "hash_sort.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -58,7 +61,8 @@ bool MapChanges::Any() const {
     return directoriesAdded + directoriesRemoved + filesAdded + filesRemoved + filesUpdated + executablesRescanned > 0;
 }
 
-void MapSnapshot::Records(GetEntryFunction getEntry, std::vector<Entry> &records, std::vector<Entry> &scratch) {
+void MapSnapshot::Records(GetEntryFunction getEntry, Lists &lists) {
+    std::vector<Entry> &records = lists.records;
     records.clear();
     RecordView view;
     // Each block carries the hash of its directory's path, which its records' hashes continue.
@@ -72,59 +76,64 @@ void MapSnapshot::Records(GetEntryFunction getEntry, std::vector<Entry> &records
             [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, uint64_t directoryHash) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                records.push_back({Fnv1a(directoryHash, view.name),
-                                   {!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)}});
+                records.emplace_back(
+                    Fnv1a(directoryHash, view.name),
+                    Record{!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)});
             });
     });
-    SortByPathHash(records, scratch);
+}
+
+void MapSnapshot::SortByPath(Lists &lists) {
+    std::vector<Entry> &records = lists.records;
+    lists.counts.reserve(HashSortBuckets(records.size()));
+    PrefaultStorage(lists.counts);
+    SortByHash(records, lists.scratch, lists.counts, [](const Entry &entry) { return entry.pathHash; });
     records.erase(std::unique(records.begin(), records.end(),
                               [](const Entry &a, const Entry &b) { return a.pathHash == b.pathHash; }),
                   records.end());
 }
 
-// A stable sort by path hash (the first record of a path stays first): four passes of a radix
-// sort by 16 bits, which takes a fraction of a comparison sort's time on hundreds of thousands.
-void MapSnapshot::SortByPathHash(std::vector<Entry> &records, std::vector<Entry> &scratch) {
-    std::vector<Entry> &sorted = scratch;
-    sorted.resize(records.size());
-    std::vector<size_t> next;
-    next.reserve(size_t{1} << 16);
-    PrefaultStorage(next);
-    next.resize(size_t{1} << 16);
-    for (int shift = 0; shift < 64; shift += 16) {
-        std::fill(next.begin(), next.end(), 0);
-        for (const Entry &entry : records) ++next[(entry.pathHash >> shift) & 0xFFFF];
-        size_t position = 0;
-        for (size_t &slot : next) position += std::exchange(slot, position);
-        for (const Entry &entry : records) sorted[next[(entry.pathHash >> shift) & 0xFFFF]++] = entry;
-        records.swap(sorted);
+MapSnapshot::MapSnapshot(GetEntryFunction getEntry, size_t cRecords) {
+    lists_.records.reserve(cRecords);
+    PrefaultStorage(lists_.records);
+    Records(getEntry, lists_);
+    const auto sort = [this, cRecords] {
+        lists_.scratch.reserve(cRecords);
+        PrefaultStorage(lists_.scratch);
+        SortByPath(lists_);
+        for (const Entry &entry : lists_.records) ++(entry.record.directory ? cDirectories_ : cFiles_);
+    };
+    try {
+        sorting_ = std::thread(sort);
+    } catch (const std::system_error &) {
+        sort();  // no second thread
     }
 }
 
-MapSnapshot MapSnapshot::Take(GetEntryFunction getEntry, size_t cRecords) {
-    MapSnapshot snapshot;
-    snapshot.records_.reserve(cRecords);
-    snapshot.scratch_.reserve(cRecords);
-    PrefaultStorage(snapshot.records_);
-    PrefaultStorage(snapshot.scratch_);
-    Records(getEntry, snapshot.records_, snapshot.scratch_);
-    for (const Entry &entry : snapshot.records_) ++(entry.record.directory ? snapshot.cDirectories_ : snapshot.cFiles_);
-    return snapshot;
+MapSnapshot::~MapSnapshot() { Sorted(); }
+
+void MapSnapshot::Sorted() const {
+    if (sorting_.joinable()) sorting_.join();
 }
 
 MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     MapChanges changes;
     uint64_t cDirectoriesKept = 0, cFilesKept = 0;
+    Sorted();
+    const std::vector<Entry> &before = lists_.records;
     // Both lists are sorted by path hash: one pass through the two finds each path's earlier record.
-    auto found = records_.begin();
-    std::vector<Entry> now;
-    now.reserve(scratch_.capacity());
-    PrefaultStorage(now);
-    Records(getEntry, now, scratch_);
-    for (const Entry &entry : now) {
+    Lists after;
+    after.records.reserve(lists_.scratch.capacity());
+    PrefaultStorage(after.records);
+    after.scratch.swap(lists_.scratch);
+    after.counts.swap(lists_.counts);
+    Records(getEntry, after);
+    SortByPath(after);
+    auto found = before.begin();
+    for (const Entry &entry : after.records) {
         const Record &now = entry.record;
-        while (found != records_.end() && found->pathHash < entry.pathHash) ++found;
-        if (found == records_.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {
+        while (found != before.end() && found->pathHash < entry.pathHash) ++found;
+        if (found == before.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {
             ++(now.directory ? changes.directoriesAdded : changes.filesAdded);
             continue;
         }
@@ -133,12 +142,12 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
             continue;
         }
         ++cFilesKept;
-        const Record &before = found->record;
+        const Record &was = found->record;
         const bool updated =
-            before.dwSize != now.dwSize || before.wWriteDate != now.wWriteDate || before.wWriteTime != now.wWriteTime;
+            was.dwSize != now.dwSize || was.wWriteDate != now.wWriteDate || was.wWriteTime != now.wWriteTime;
         if (updated) ++changes.filesUpdated;
         // A sync reads an executable's references afresh when its size changed.
-        if (before.scanHash != 0 && (before.dwSize != now.dwSize || now.scanHash != before.scanHash))
+        if (was.scanHash != 0 && (was.dwSize != now.dwSize || now.scanHash != was.scanHash))
             ++changes.executablesRescanned;
     }
     changes.directoriesRemoved = cDirectories_ - std::min(cDirectories_, cDirectoriesKept);

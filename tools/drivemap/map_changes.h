@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace drivemap {
@@ -25,8 +26,12 @@ struct MapChanges {
 class MapSnapshot {
 public:
     // Every record of the loaded map, which holds about cRecords (its lists are sized once for them:
-    // fresh memory costs a page fault a page).
-    static MapSnapshot Take(GetEntryFunction getEntry, size_t cRecords);
+    // fresh memory costs a page fault a page). They are put in order on a thread of their own while
+    // the caller goes on.
+    MapSnapshot(GetEntryFunction getEntry, size_t cRecords);
+    ~MapSnapshot();
+    MapSnapshot(const MapSnapshot &) = delete;
+    MapSnapshot &operator=(const MapSnapshot &) = delete;
 
     // The loaded map as it is now, compared with the snapshot.
     MapChanges CompareWith(GetEntryFunction getEntry) const;
@@ -42,15 +47,25 @@ private:
     struct Entry {
         uint64_t pathHash;
         Record record;
+
+        Entry() {}  // left unset: the sort writes its scratch before it reads it
+        Entry(uint64_t hash, const Record &r) : pathHash(hash), record(r) {}
     };
 
-    // Every record of the loaded map into `records`, sorted by path hash, the first of a path only;
-    // `scratch` is the sort's.
-    static void Records(GetEntryFunction getEntry, std::vector<Entry> &records, std::vector<Entry> &scratch);
-    static void SortByPathHash(std::vector<Entry> &records, std::vector<Entry> &scratch);
+    struct Lists {
+        std::vector<Entry> records, scratch;
+        std::vector<uint32_t> counts;
+    };
 
-    std::vector<Entry> records_;
-    mutable std::vector<Entry> scratch_;  // the sorts', kept for the comparison's
+    // Every record of the loaded map into lists.records, in map order.
+    static void Records(GetEntryFunction getEntry, Lists &lists);
+    // Sorts lists.records by path hash and keeps the first record of each path.
+    static void SortByPath(Lists &lists);
+    // Waits for the snapshot's sort.
+    void Sorted() const;
+
+    mutable Lists lists_;  // the comparison reuses the scratch lists
+    mutable std::thread sorting_;
     uint64_t cDirectories_ = 0, cFiles_ = 0;
 };
 

@@ -218,7 +218,7 @@ int RunSync(CommandContext &context) {
         PrintMessage("synchronising anyway (--force)");
     }
     const MapCounts total = TotalCounts(map.drives);
-    const MapSnapshot before = MapSnapshot::Take(context.library.GetEntry, total.cDirectories + total.cFiles);
+    const MapSnapshot before(context.library.GetEntry, total.cDirectories + total.cFiles);
     return RunScan(context, /*sync=*/true, &map, &before);
 }
 }  // namespace
