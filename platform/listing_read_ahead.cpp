@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,20 @@ namespace {
 
 constexpr size_t kListingsAhead = 256;  // listings read but not yet asked for, at the most
 
+// Descriptors of directories read ahead, kept for the walk to take: at most a quarter of the
+// process's descriptor limit, so that they never starve the caller's own opens.
+std::atomic<size_t> g_keptDescriptors{0};
+
+size_t KeptDescriptorLimit() {
+    static const size_t limit = [] {
+        struct rlimit nofile;
+        if (getrlimit(RLIMIT_NOFILE, &nofile) != 0) return size_t{0};
+        if (nofile.rlim_cur == RLIM_INFINITY) return kListingsAhead;
+        return std::min(kListingsAhead, static_cast<size_t>(nofile.rlim_cur / 4));
+    }();
+    return limit;
+}
+
 struct Job {
     enum State { kQueued, kReading, kRead, kFailed };
     std::string hostPath;
@@ -31,6 +46,22 @@ struct Job {
     bool bTaken = false;  // a request is waiting for it (it has left the order)
     struct stat st {};    // the directory's fstat, as the worker opened it
     DirectoryListing listing;
+    std::shared_ptr<const UniqueFd> fd;  // the directory, when kept for the walk
+
+    ~Job() {
+        if (fd) --g_keptDescriptors;
+    }
+    // Keeps `dir` for the walk, while fewer than the limit are kept.
+    void Keep(const std::shared_ptr<const UniqueFd> &dir) {
+        if (g_keptDescriptors.fetch_add(1) < KeptDescriptorLimit())
+            fd = dir;
+        else
+            --g_keptDescriptors;
+    }
+    std::shared_ptr<const UniqueFd> TakeFd() {
+        if (fd) --g_keptDescriptors;
+        return std::move(fd);
+    }
 };
 
 // The walk's next requests in the order it will make them. Made once and never destroyed, so the
@@ -100,10 +131,13 @@ void ReadJob(ReadAhead &state, std::unique_lock<std::mutex> &lock, const std::sh
         listing.bReadable =
             ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut, /*freshDescriptor=*/true);
     std::vector<std::shared_ptr<Job>> below;
-    if (listing.bReadable)
-        below =
-            JobsBelow(std::make_shared<const UniqueFd>(std::move(dir)), job->hostPath, job->driveDev, listing.entries);
+    std::shared_ptr<const UniqueFd> own;
+    if (listing.bReadable) {
+        own = std::make_shared<const UniqueFd>(std::move(dir));
+        below = JobsBelow(own, job->hostPath, job->driveDev, listing.entries);
+    }
     lock.lock();
+    if (own) job->Keep(own);
     job->state = listing.bReadable ? Job::kRead : Job::kFailed;
     job->st = st;
     job->listing = std::move(listing);
@@ -168,6 +202,31 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
     }
     *out = std::move(job->listing);
     return true;
+}
+
+std::shared_ptr<const UniqueFd> TakeDescriptorReadAhead(const std::string &hostPath, int parentFd,
+                                                        const std::string &name, dev_t driveDev, struct stat *st) {
+    if (!Enabled()) return nullptr;
+    std::shared_ptr<const UniqueFd> fd;
+    struct stat opened;
+    {
+        ReadAhead &state = State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const size_t end = std::min(state.order.size(), kListingsAhead);
+        for (size_t i = 0; i < end; ++i) {
+            Job &job = *state.order[i];
+            if (job.hostPath != hostPath) continue;
+            if (job.state == Job::kRead) {
+                fd = job.TakeFd();
+                opened = job.st;
+            }
+            break;
+        }
+    }
+    if (!fd || fstatat(parentFd, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st->st_mode) ||
+        st->st_dev != driveDev || st->st_dev != opened.st_dev || st->st_ino != opened.st_ino)
+        return nullptr;
+    return fd;
 }
 
 void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries) {

@@ -9,7 +9,8 @@
 // size, links) is still the one the worker saw; a request out of order drops everything read
 // ahead, so nothing read before one walk ended is ever handed to another. Every listing handed out
 // is the one ListDirectory gives, taken a moment earlier, and the caller does everything else as
-// without it.
+// without it. The worker keeps the descriptor it read a directory with, which the caller takes in
+// place of opening the directory while the directory's name still leads to it.
 //
 // Off unless HostMachine_ReadAheadListings turned it on; PWDVMP32_READ_AHEAD=0 in the environment
 // keeps it off.
@@ -19,6 +20,7 @@
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,13 @@ struct DirectoryListing {
 // The listing of the directory at hostPath, whose fstat the caller took as `st`, when it was read
 // ahead: true with *out filled. False when the caller must list it itself.
 bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, DirectoryListing *out);
+
+// A descriptor of the directory at hostPath, which is `name` in the directory open at parentFd,
+// when the worker has read its listing and kept the descriptor it read it with: taken when that
+// name still leads to the same directory (one lstat, whose result is *st), instead of opening it
+// again. Null when the caller must open it itself.
+std::shared_ptr<const UniqueFd> TakeDescriptorReadAhead(const std::string &hostPath, int parentFd,
+                                                        const std::string &name, dev_t driveDev, struct stat *st);
 
 // The directory at hostPath, open at dirFd, has just been listed with `entries`: its
 // subdirectories are what a walk asks for next.

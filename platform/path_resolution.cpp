@@ -7,6 +7,7 @@
 #include "file_system_lock.h"
 #include "host_errors.h"
 #include "host_machine.h"
+#include "listing_read_ahead.h"
 #include "short_names.h"
 
 #include <fcntl.h>
@@ -215,6 +216,8 @@ bool KeptChainIsCurrent(const DirectoryChain &chain, size_t count) {
     return DescriptorPathIs(chain.dirs[count].fd->Get(), path);
 }
 
+SharedFd SharedOrNull(UniqueFd fd) { return fd.Valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr; }
+
 // How many of parts[0, count) the kept chain holds under the same names.
 size_t KeptByName(const std::vector<OpenDirectory> &dirs, const std::vector<std::string> &parts, size_t count) {
     size_t kept = 0;
@@ -280,19 +283,23 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
             continue;
         }
         dirs.resize(i + 1);
-        UniqueFd next;
+        SharedFd next;
         std::string name = part;
-        if (!IsInvalidWindowsName(part)) next = OpenSubdirectory(parentFd, part, drive.rootDev, st);
-        if (!next.Valid()) {
+        if (!IsInvalidWindowsName(part)) {
+            // A directory whose listing was read ahead is already open.
+            next = TakeDescriptorReadAhead(JoinHostPath(*host, part), parentFd, part, drive.rootDev, st);
+            if (!next) next = SharedOrNull(OpenSubdirectory(parentFd, part, drive.rootDev, st));
+        }
+        if (!next) {
             ListedEntry entry;
             if (!FindComponent(parentFd, drive.rootDev, part, /*wantShortName=*/false, &entry) ||
                 !S_ISDIR(entry.st.st_mode))
                 return false;
-            next = OpenSubdirectory(parentFd, entry.name, drive.rootDev, st);
-            if (!next.Valid()) return false;
+            next = SharedOrNull(OpenSubdirectory(parentFd, entry.name, drive.rootDev, st));
+            if (!next) return false;
             name = entry.name;
         }
-        dirs.push_back(OpenDirectory{name, std::make_shared<UniqueFd>(std::move(next)), st->st_dev, st->st_ino, *st});
+        dirs.push_back(OpenDirectory{name, std::move(next), st->st_dev, st->st_ino, *st});
         *host = JoinHostPath(*host, name);
     }
     return true;

@@ -1,10 +1,14 @@
 // Walks with listings read ahead on a second thread: every callback as without it, and a change
-// made between two walks seen by the second.
+// made between two walks, or during one, seen by the walk that comes to it.
 #include "common/drive_c_test.h"
 #include "scan/directory_walker.h"
 #include "support/message_pump.h"
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,7 +18,8 @@ namespace {
 // Every callback of a walk with the fields a map keeps of each entry.
 struct Recorder {
     std::vector<std::string> lines;
-    std::string stopAtDirectory;  // the walk stops once this directory has been listed
+    std::string stopAtDirectory;                      // the walk stops once this directory has been listed
+    std::function<void(const std::string &)> listed;  // called once each directory has been listed
 
     static int WINAPI OnFile(void *context, char *path, FIND_DATA *find, LONG) {
         static_cast<Recorder *>(context)->lines.push_back(
@@ -26,6 +31,7 @@ struct Recorder {
     static int WINAPI OnDir(void *context, unsigned event, char *directory, char *, LONG) {
         auto *r = static_cast<Recorder *>(context);
         r->lines.push_back(std::to_string(event) + " " + directory);
+        if (event == DIR_EVENT_BEFORE_SUBDIRS && r->listed) r->listed(directory);
         return event != DIR_EVENT_BEFORE_SUBDIRS || r->stopAtDirectory != directory;
     }
     void Walk(const char *start) {
@@ -89,6 +95,33 @@ TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
     EXPECT_EQ(fresh.lines, fromA);
     fresh.Walk("C:\\");
     EXPECT_EQ(fresh.lines, second.lines);
+}
+
+// The worker has read a directory, and keeps the descriptor it read it with, when the directory is
+// moved away and another takes its name: the walk lists the one that has the name when it gets there.
+TEST_F(ReadAheadWalk, ADirectoryReplacedAfterItWasReadAheadIsListedAsItIsNow) {
+    ASSERT_TRUE(tree_.AddFile("A/old.txt", "1"));
+    ASSERT_TRUE(tree_.AddFile("A/Sub/old.txt", "1"));
+    ASSERT_TRUE(tree_.AddFile("B/b.txt", "1"));
+    HostMachine_ReadAheadListings(HOST_READ_AHEAD_ALL);
+    Recorder walk;
+    walk.listed = [&](const std::string &directory) {
+        if (directory != "C:\\") return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(0, rename(tree_.Path("A").c_str(), tree_.Path("B/Moved").c_str()));
+        ASSERT_TRUE(tree_.AddFile("A/new.txt", "22"));
+        ASSERT_TRUE(tree_.AddFile("A/Sub/new.txt", "22"));
+    };
+    walk.Walk("C:\\");
+    const auto logged = [&](const std::string &path) {
+        return std::any_of(walk.lines.begin(), walk.lines.end(),
+                           [&](const std::string &line) { return line.rfind(path + " [", 0) == 0; });
+    };
+    EXPECT_TRUE(logged("C:\\A\\new.txt"));
+    EXPECT_TRUE(logged("C:\\A\\SUB\\new.txt") || logged("C:\\A\\Sub\\new.txt"));
+    EXPECT_FALSE(logged("C:\\A\\old.txt"));
+    EXPECT_FALSE(logged("C:\\A\\Sub\\old.txt"));
+    EXPECT_TRUE(logged("C:\\B\\Moved\\old.txt"));
 }
 
 }  // namespace
