@@ -70,6 +70,7 @@ struct ReadAhead {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<std::shared_ptr<Job>> order;
+    std::vector<std::shared_ptr<const UniqueFd>> toClose;
     bool bWorkerStarted = false;
 };
 
@@ -157,7 +158,15 @@ void Work() {
     std::unique_lock<std::mutex> lock(state.mutex);
     for (;;) {
         std::shared_ptr<Job> job;
-        state.changed.wait(lock, [&] { return (job = NextToRead(state)) != nullptr; });
+        state.changed.wait(lock, [&] { return !state.toClose.empty() || (job = NextToRead(state)) != nullptr; });
+        if (!state.toClose.empty()) {
+            std::vector<std::shared_ptr<const UniqueFd>> closing;
+            closing.swap(state.toClose);
+            lock.unlock();
+            closing.clear();
+            lock.lock();
+            continue;
+        }
         ReadJob(state, lock, job);
     }
 }
@@ -251,10 +260,22 @@ void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, cons
     state.changed.notify_all();
 }
 
-void ForgetListingsReadAhead() {
+void CloseOnReadAheadThread(std::vector<std::shared_ptr<const UniqueFd>> &fds) {
+    if (!Enabled()) return;
     ReadAhead &state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bWorkerStarted) return;
+    state.toClose.insert(state.toClose.end(), std::make_move_iterator(fds.begin()), std::make_move_iterator(fds.end()));
+    fds.clear();
+    state.changed.notify_all();
+}
+
+void ForgetListingsReadAhead() {
+    ReadAhead &state = State();
+    std::vector<std::shared_ptr<const UniqueFd>> closing;
+    std::lock_guard<std::mutex> lock(state.mutex);
     state.order.clear();
+    closing.swap(state.toClose);
 }
 
 void ReadAheadListings(int mode) {

@@ -43,11 +43,16 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
 std::shared_ptr<const UniqueFd> TakeDescriptorReadAhead(const std::string &hostPath, int parentFd,
                                                         const std::string &name, dev_t driveDev, struct stat *st);
 
+// Descriptors the caller no longer needs: closed on the worker thread, which has time to spare
+// while the walk works through what it read, when the worker runs (else here, as they go).
+void CloseOnReadAheadThread(std::vector<std::shared_ptr<const UniqueFd>> &fds);
+
 // The directory at hostPath, open at dirFd, has just been listed with `entries`: its
 // subdirectories are what a walk asks for next.
 void ReadAheadBelow(int dirFd, const std::string &hostPath, dev_t driveDev, const std::vector<ListedEntry> &entries);
 
-// Drops everything read ahead (a change of the current directory, a listing hook).
+// Drops everything read ahead (a change of the current directory, a listing hook), and closes the
+// descriptors given to the worker to close.
 void ForgetListingsReadAhead();
 
 // HostMachine_ReadAheadListings (a HOST_READ_AHEAD_* mode); HostMachine_Reset turns it off.

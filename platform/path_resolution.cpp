@@ -216,6 +216,17 @@ bool KeptChainIsCurrent(const DirectoryChain &chain, size_t count) {
     return DescriptorPathIs(chain.dirs[count].fd->Get(), path);
 }
 
+// Drops the chain's directories from dirs[keep] on. Closing a directory costs the walk about as much
+// as opening one, so the read-ahead thread closes them when it runs.
+void DropFrom(std::vector<OpenDirectory> &dirs, size_t keep) {
+    if (dirs.size() <= keep) return;
+    static std::vector<SharedFd> dropped;  // used under the file-system lock, as the chains are
+    for (size_t i = keep; i < dirs.size(); ++i) dropped.push_back(std::move(dirs[i].fd));
+    dirs.resize(keep);
+    CloseOnReadAheadThread(dropped);
+    dropped.clear();  // those the read-ahead thread did not take
+}
+
 SharedFd SharedOrNull(UniqueFd fd) { return fd.Valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr; }
 
 // How many of parts[0, count) the kept chain holds under the same names.
@@ -282,7 +293,7 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
             *host = JoinHostPath(*host, part);
             continue;
         }
-        dirs.resize(i + 1);
+        DropFrom(dirs, i + 1);
         SharedFd next;
         std::string name = part;
         if (!IsInvalidWindowsName(part)) {
