@@ -15,8 +15,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <numeric>
 #include <set>
 #include <unordered_set>
@@ -50,27 +52,33 @@ void SortByName(std::vector<ListedEntry> *entries) {
 // Shown names (generated in place of names Windows cannot hold), short names and case twins of a
 // listing sorted by host name.
 void NameEntries(std::vector<ListedEntry> *entries) {
-    std::vector<std::string> names, invalid;
+    std::vector<std::string_view> names;
+    std::vector<std::string> invalid;
     std::vector<bool> isInvalid(entries->size());
     names.reserve(entries->size());
     for (size_t i = 0; i < entries->size(); ++i) {
         const std::string &name = (*entries)[i].name;
         isInvalid[i] = IsInvalidWindowsName(name);
-        (isInvalid[i] ? invalid : names).push_back(name);
+        if (isInvalid[i])
+            invalid.push_back(name);
+        else
+            names.push_back(name);
     }
     std::vector<std::string> shortNames = GenerateShortNames(names);
     std::vector<std::string> generated;
     if (!invalid.empty()) {
         // A generated name never equals another entry's name or short name.
         std::set<std::string> taken;
-        for (const std::string &name : names) taken.insert(UpperAnsi(name));
+        for (const std::string_view name : names) taken.insert(UpperAnsi(std::string(name)));
         for (const std::string &shortName : shortNames)
             if (!shortName.empty()) taken.insert(shortName);
         generated = GenerateNamesInPlaceOf(invalid, &taken);
     }
     // Case twins are found by a hash of the upper-case name; only a hash seen before has the
-    // earlier names compared.
-    std::unordered_set<uint64_t> shownHashes;
+    // earlier names compared. The set's nodes come from one block, released at once.
+    alignas(std::max_align_t) char initial[16384];
+    std::pmr::monotonic_buffer_resource arena(initial, sizeof initial);
+    std::pmr::unordered_set<uint64_t> shownHashes(&arena);
     shownHashes.reserve(entries->size());
     const auto isTwinOfEarlier = [entries](size_t i) {
         for (size_t j = 0; j < i; ++j)

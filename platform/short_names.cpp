@@ -15,6 +15,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <cstddef>
+#include <memory_resource>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -121,7 +123,7 @@ bool EqualNoCase(const std::string &a, const std::string &b) {
 
 // One to eight characters, optionally a dot and one to three more, all of them short-name
 // characters. Case does not matter: "readme.txt" needs no separate short name.
-bool IsValidShortName(const std::string &name) {
+bool IsValidShortName(std::string_view name) {
     const size_t dot = name.find('.');
     const size_t baseSize = dot == std::string::npos ? name.size() : dot;
     const size_t extSize = dot == std::string::npos ? 0 : name.size() - dot - 1;
@@ -132,21 +134,25 @@ bool IsValidShortName(const std::string &name) {
     return true;
 }
 
-std::vector<std::string> GenerateShortNames(const std::vector<std::string> &names) {
+std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> &names) {
     std::vector<std::string> result(names.size());
     std::vector<bool> valid(names.size());
     bool anyLong = false;
     for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
     if (!anyLong) return result;  // nothing to generate, nothing to look up
+    // The sets below take a node per name: from one block, released at once, rather than one
+    // allocation each (names are short, so their text rarely needs one of its own).
+    alignas(std::max_align_t) char initial[16384];
+    std::pmr::monotonic_buffer_resource arena(initial, sizeof initial);
     // Upper-case names already standing for an entry. A generated name always holds a '~', so
     // only the valid names with one can be taken from it.
-    std::unordered_set<std::string> taken;
+    std::pmr::unordered_set<std::string> taken(&arena);
     for (size_t i = 0; i < names.size(); ++i)
-        if (valid[i] && names[i].find('~') != std::string::npos) taken.insert(UpperAnsi(names[i]));
+        if (valid[i] && names[i].find('~') != std::string::npos) taken.insert(UpperAnsi(std::string(names[i])));
 
-    std::unordered_map<std::string, unsigned> nextNumber;  // per basis
+    std::pmr::unordered_map<std::string, unsigned> nextNumber(&arena);  // per basis
     for (size_t i = 0; i < names.size(); ++i) {
-        const std::string &name = names[i];
+        const std::string_view name = names[i];
         if (valid[i]) continue;
         // Leading dots do not start an extension: ".profile" becomes PROFIL~1.
         size_t first = name.find_first_not_of('.');

@@ -4,16 +4,17 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
 
-bool IsValidShortName(const std::string &name);
+bool IsValidShortName(std::string_view name);
 bool EqualNoCase(const std::string &a, const std::string &b);
 std::string UpperAnsi(const std::string &text);
 // Short names of a directory's entries, given their long names in the listing's (sorted) order:
 // "" for a name that is itself a valid short name.
-std::vector<std::string> GenerateShortNames(const std::vector<std::string> &names);
+std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> &names);
 
 // A name Windows cannot hold: one with \ / : * ? " < > | or a control character, or ending with a
 // dot or a space ("." and ".." aside).
