@@ -167,8 +167,14 @@ bool TakeEntry(int dirFd, const ListedEntry &entry, ListedEntry *found) {
 }  // namespace
 
 std::string JoinHostPath(const std::string &dir, const std::string &name) {
-    if (!dir.empty() && dir.back() == '/') return dir + name;
-    return dir + "/" + name;
+    std::string path = dir;
+    AppendHostName(&path, name);
+    return path;
+}
+
+void AppendHostName(std::string *path, const std::string &name) {
+    if (path->empty() || path->back() != '/') *path += '/';
+    *path += name;
 }
 
 UniqueFd OpenDriveRoot(const std::string &hostRoot, struct stat *st) {

@@ -52,5 +52,6 @@ bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out,
 bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found);
 
 std::string JoinHostPath(const std::string &dir, const std::string &name);
+void AppendHostName(std::string *path, const std::string &name);  // JoinHostPath in place
 
 }  // namespace host

@@ -7,14 +7,22 @@
 #include "host_machine.h"
 #include "listing_read_ahead.h"
 
-#include <set>
+#include <cstdint>
+#include <functional>
+#include <unordered_set>
 #include <utility>
 
 namespace {
 
 HOST_LISTING_OBSERVER g_observer = nullptr;
 void *g_observerContext = nullptr;
-std::set<std::pair<dev_t, ino_t>> g_reported;  // directories the observer has heard of
+struct DirectoryIdentityHash {
+    size_t operator()(const std::pair<dev_t, ino_t> &id) const {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(id.second) * 0x9E3779B97F4A7C15ull ^ id.first);
+    }
+};
+// Directories the observer has heard of: tens of thousands in a walk of a machine's disks.
+std::unordered_set<std::pair<dev_t, ino_t>, DirectoryIdentityHash> g_reported;
 HOST_LISTING_HOOK g_hook = nullptr;
 void *g_hookContext = nullptr;
 

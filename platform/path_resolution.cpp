@@ -283,14 +283,14 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
             takeKept(kept);
         }
     }
-    for (size_t i = 0; i < checked; ++i) *host = JoinHostPath(*host, parts[i]);
+    for (size_t i = 0; i < checked; ++i) AppendHostName(host, parts[i]);
     for (size_t i = checked; i < count; ++i) {
         const std::string &part = parts[i];
         const int parentFd = dirs[i].fd->Get();
         if (i + 1 < dirs.size() && dirs[i + 1].name == part &&
             fstatat(parentFd, part.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 && SameDirectory(*st, dirs[i + 1])) {
             dirs[i + 1].st = *st;
-            *host = JoinHostPath(*host, part);
+            AppendHostName(host, part);
             continue;
         }
         DropFrom(dirs, i + 1);
@@ -311,7 +311,7 @@ bool OpenDirectories(const DriveInfo &drive, const std::vector<std::string> &par
             name = entry.name;
         }
         dirs.push_back(OpenDirectory{name, std::move(next), st->st_dev, st->st_ino, *st});
-        *host = JoinHostPath(*host, name);
+        AppendHostName(host, name);
     }
     return true;
 }
