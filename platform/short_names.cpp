@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <memory_resource>
 #include <set>
@@ -49,14 +50,20 @@ bool IsShortNameChar(unsigned char c) {
 }
 
 // Upper case, invalid characters made '_', spaces and dots dropped; the first `limit` characters
-// of that.
-std::string ShortNamePart(std::string_view text, size_t limit) {
-    std::string out;
+// of that, written to out: their count.
+size_t ShortNamePart(std::string_view text, char *out, size_t limit) {
+    size_t cch = 0;
     for (unsigned char c : text) {
-        if (out.size() == limit) break;
+        if (cch == limit) break;
         if (c == ' ' || c == '.') continue;
-        out += IsShortNameChar(c) ? static_cast<char>(ToUpperAnsi(c)) : '_';
+        out[cch++] = IsShortNameChar(c) ? static_cast<char>(ToUpperAnsi(c)) : '_';
     }
+    return cch;
+}
+
+std::string ShortNamePart(std::string_view text, size_t limit) {
+    std::string out(limit, '\0');
+    out.resize(ShortNamePart(text, out.data(), limit));
     return out;
 }
 
@@ -141,36 +148,45 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
     for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
     if (!anyLong) return result;  // nothing to generate, nothing to look up
     // The sets below take a node per name: from one block, released at once, rather than one
-    // allocation each (names are short, so their text rarely needs one of its own).
+    // allocation each. Their keys, at most twelve characters, fit in a string's own space.
     alignas(std::max_align_t) char initial[16384];
     std::pmr::monotonic_buffer_resource arena(initial, sizeof initial);
     // Upper-case names already standing for an entry. A generated name always holds a '~', so
     // only the valid names with one can be taken from it.
     std::pmr::unordered_set<std::string> taken(&arena);
+    taken.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i)
         if (valid[i] && names[i].find('~') != std::string::npos) taken.insert(UpperAnsi(std::string(names[i])));
 
-    std::pmr::unordered_map<std::string, unsigned> nextNumber(&arena);  // per basis
+    std::pmr::unordered_map<std::string, unsigned> nextNumber(&arena);  // per basis: "BASE.EXT"
+    nextNumber.reserve(names.size());
+    std::string basis, candidate;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string_view name = names[i];
         if (valid[i]) continue;
         // Leading dots do not start an extension: ".profile" becomes PROFIL~1.
         size_t first = name.find_first_not_of('.');
-        std::string_view stripped =
-            first == std::string::npos ? std::string_view() : std::string_view(name).substr(first);
+        std::string_view stripped = first == std::string::npos ? std::string_view() : name.substr(first);
         size_t dot = stripped.rfind('.');
-        std::string base = ShortNamePart(stripped.substr(0, dot), 6);
-        std::string ext = dot == std::string::npos ? std::string() : ShortNamePart(stripped.substr(dot + 1), 3);
-        if (base.empty()) base = "_";
+        char base[6], ext[3];
+        size_t cchBase = ShortNamePart(stripped.substr(0, dot), base, sizeof base);
+        const size_t cchExt = dot == std::string::npos ? 0 : ShortNamePart(stripped.substr(dot + 1), ext, sizeof ext);
+        if (cchBase == 0) base[cchBase++] = '_';
 
-        unsigned &number = nextNumber[base + "." + ext];
-        std::string candidate;
+        basis.assign(base, cchBase).append(1, '.').append(ext, cchExt);
+        unsigned &number = nextNumber[basis];
         do {
-            std::string tail = "~" + std::to_string(++number);
-            candidate = base.substr(0, tail.size() < 8 ? 8 - tail.size() : 0) + tail;
-            if (!ext.empty()) candidate += "." + ext;
-        } while (taken.count(candidate) != 0);
-        taken.insert(candidate);
+            // "~N" after as much of the base as leaves the name eight characters at the most.
+            char tail[12];
+            size_t cchTail = sizeof tail;
+            for (unsigned rest = ++number; cchTail == sizeof tail || rest != 0; rest /= 10)
+                tail[--cchTail] = static_cast<char>('0' + rest % 10);
+            tail[--cchTail] = '~';
+            const size_t cchNumber = sizeof tail - cchTail;
+            candidate.assign(base, std::min(cchBase, cchNumber < 8 ? 8 - cchNumber : 0));
+            candidate.append(tail + cchTail, cchNumber);
+            if (cchExt != 0) candidate.append(1, '.').append(ext, cchExt);
+        } while (!taken.insert(candidate).second);
         result[i] = candidate;
     }
     return result;

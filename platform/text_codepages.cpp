@@ -29,27 +29,9 @@ constexpr uint16_t kFirstDigitWeight = 0x1000;
 constexpr uint16_t kFirstLetterWeight = 0x2000;
 constexpr uint8_t kExpansionAccent = 0x40;  // "ae" < "æ" and "ss" < "ß"
 
-unsigned char UpperOf(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<unsigned char>(c - 0x20);
-    switch (c) {
-    case 0x9A: return 0x8A;  // š
-    case 0x9C: return 0x8C;  // œ
-    case 0x9E: return 0x8E;  // ž
-    case 0xFF: return 0x9F;  // ÿ
-    default: return c;       // ß (0xDF) and µ (0xB5) have no capital in 1252
-    }
-}
+unsigned char UpperOf(unsigned char c) { return host::ToUpperAnsi(c); }
 
-unsigned char LowerOf(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<unsigned char>(c + 0x20);
-    switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
-    }
-}
+unsigned char LowerOf(unsigned char c) { return host::ToLowerAnsi(c); }
 
 // Symbols in collation order; bytes listed nowhere (controls, unassigned) come before them.
 constexpr unsigned char kSymbolOrder[] = {
@@ -356,13 +338,7 @@ bool IsSingleCharacter(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16)
 
 }  // namespace
 
-namespace host {
-
-unsigned char ToUpperAnsi(unsigned char c) { return UpperOf(c); }
-
-unsigned char ToLowerAnsi(unsigned char c) { return LowerOf(c); }
-
-}  // namespace host
+namespace host {}  // namespace host
 
 extern "C" {
 

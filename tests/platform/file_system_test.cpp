@@ -81,7 +81,7 @@ TEST_F(FileSystem, CaseInsensitiveAndShortNameResolution) {
 
 TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
     // In creation order: Program Data gets ~1 though it comes second.
-    const std::vector<std::pair<std::string, std::string>> names = {
+    std::vector<std::pair<std::string, std::string>> names = {
         {"Program Files", "PROGRA~2"},
         {"Program Data", "PROGRA~1"},
         {".profile", "PROFIL~1"},
@@ -91,6 +91,13 @@ TEST_F(FileSystem, ShortNamesAreGeneratedAndStable) {
         {"x.y.z", "XY~1.Z"},
         {"12345678.123", ""},                       // the longest valid short name
         {"\xC3\xA9t\xC3\xA9.txt", "__T__~1.TXT"}};  // UTF-8 bytes make a long name
+    // Ten names of one basis, numbered in byte order ("Basisname 1", "Basisname 10", "Basisname 2",
+    // ...): the tenth number leaves room for five characters of it.
+    for (const int i : {1, 10, 2, 3, 4, 5, 6, 7, 8, 9}) {
+        const std::string number = std::to_string(names.size() - 8);
+        names.push_back(
+            {"Basisname " + std::to_string(i) + ".txt", (number.size() == 1 ? "BASISN~" : "BASIS~") + number + ".TXT"});
+    }
     for (const auto &[name, shortName] : names) ASSERT_TRUE(tree_.AddFile("d/" + name));
     const std::map<std::string, std::string> expected(names.begin(), names.end());
     auto shortNames = [&] {
