@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,9 @@ protected:
         HostMachine_LimitAllocations(0);
         DriveCTest::TearDown();
     }
+    void AddFiles(std::initializer_list<const char *> paths, const std::string &content) {
+        for (const char *path : paths) ASSERT_TRUE(tree_.AddFile(path, content));
+    }
 };
 
 TEST_F(ReadAheadWalk, ReportsEveryCallbackAsAWalkWithoutIt) {
@@ -74,16 +78,13 @@ TEST_F(ReadAheadWalk, ReportsEveryCallbackAsAWalkWithoutIt) {
 // The first walk stops once the worker may have read every directory ahead; the files then change
 // in place, which leaves their directories' stats as they were, and entries are added to another.
 TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
-    ASSERT_TRUE(tree_.AddFile("A/f.txt", "1"));
-    ASSERT_TRUE(tree_.AddFile("A/Deeper/g.txt", "1"));
-    ASSERT_TRUE(tree_.AddFile("B/h.txt", "1"));
+    AddFiles({"A/f.txt", "A/Deeper/g.txt", "B/h.txt"}, "1");
     HostMachine_ReadAheadListings(HOST_READ_AHEAD_ALL);
     Recorder first;
     first.stopAtDirectory = "C:\\";
     first.Walk("C:\\");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(tree_.AddFile("A/f.txt", "12345"));
-    ASSERT_TRUE(tree_.AddFile("A/Deeper/g.txt", "12345"));
+    AddFiles({"A/f.txt", "A/Deeper/g.txt"}, "12345");
     ASSERT_TRUE(tree_.AddFile("B/new.txt"));
 
     Recorder second, fresh;
@@ -100,17 +101,14 @@ TEST_F(ReadAheadWalk, ChangesMadeBetweenTwoWalksAreSeenByTheSecond) {
 // The worker has read a directory, and keeps the descriptor it read it with, when the directory is
 // moved away and another takes its name: the walk lists the one that has the name when it gets there.
 TEST_F(ReadAheadWalk, ADirectoryReplacedAfterItWasReadAheadIsListedAsItIsNow) {
-    ASSERT_TRUE(tree_.AddFile("A/old.txt", "1"));
-    ASSERT_TRUE(tree_.AddFile("A/Sub/old.txt", "1"));
-    ASSERT_TRUE(tree_.AddFile("B/b.txt", "1"));
+    AddFiles({"A/old.txt", "A/Sub/old.txt", "B/b.txt"}, "1");
     HostMachine_ReadAheadListings(HOST_READ_AHEAD_ALL);
     Recorder walk;
     walk.listed = [&](const std::string &directory) {
         if (directory != "C:\\") return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ASSERT_EQ(0, rename(tree_.Path("A").c_str(), tree_.Path("B/Moved").c_str()));
-        ASSERT_TRUE(tree_.AddFile("A/new.txt", "22"));
-        ASSERT_TRUE(tree_.AddFile("A/Sub/new.txt", "22"));
+        AddFiles({"A/new.txt", "A/Sub/new.txt"}, "22");
     };
     walk.Walk("C:\\");
     const auto logged = [&](const std::string &path) {
