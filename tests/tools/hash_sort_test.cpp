@@ -1,5 +1,5 @@
 // drivemap's sort of a sync's records by path hash: the order and stability of std::stable_sort,
-// whatever the spread of the hashes.
+// whatever the spread of the hashes, and the bucket ends its lookups use.
 #include "hash_sort.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +19,14 @@ void ExpectSortedLikeStableSort(std::vector<Item> items) {
     std::vector<uint32_t> counts;
     drivemap::SortByHash(items, scratch, counts, [](const Item &item) { return item.first; });
     EXPECT_EQ(items, expected);
+    // A lookup searches only its hash's bucket: counts[b] is where bucket b ends.
+    ASSERT_EQ(counts.size(), drivemap::HashSortBuckets(items.size()));
+    const int shift = drivemap::HashSortShift(counts.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const size_t bucket = items[i].first >> shift;
+        EXPECT_LT(i, counts[bucket]);
+        EXPECT_GE(i, bucket > 0 ? counts[bucket - 1] : 0u);
+    }
 }
 
 TEST(SortByHash, OrdersAndKeepsEqualHashesInTheirOrder) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -19,19 +20,23 @@ inline size_t HashSortBuckets(size_t n) {
     return buckets;
 }
 
-// Sorts `items` by hashOf(item), equal hashes in their order; `scratch` is the sort's own, and
-// `counts` its bucket counts (both kept by a caller that sorts again, fresh memory being costly).
+// A hash's bucket among cBuckets (a power of two, at least 2) is hash >> HashSortShift(cBuckets).
+inline int HashSortShift(size_t cBuckets) { return 64 - std::countr_zero(cBuckets); }
+
+// Sorts `items` by hashOf(item), equal hashes in their order; `scratch` is the sort's own. After
+// it counts[b] is where bucket b ends in `items`, so a lookup searches one bucket (counts is
+// left empty for more than 2^32 items, which are sorted as one).
 template <typename T, typename HashOf>
 void SortByHash(std::vector<T> &items, std::vector<T> &scratch, std::vector<uint32_t> &counts, HashOf hashOf) {
     const size_t n = items.size();
     const auto less = [&](const T &a, const T &b) { return hashOf(a) < hashOf(b); };
     if (n > UINT32_MAX) {
+        counts.clear();
         std::stable_sort(items.begin(), items.end(), less);
         return;
     }
     const size_t cBuckets = HashSortBuckets(n);
-    int shift = 64;
-    for (size_t b = cBuckets; b > 1; b /= 2) --shift;
+    const int shift = HashSortShift(cBuckets);
     counts.assign(cBuckets, 0);
     for (const T &item : items) ++counts[hashOf(item) >> shift];
     uint32_t start = 0;

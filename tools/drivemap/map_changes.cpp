@@ -61,9 +61,8 @@ bool MapChanges::Any() const {
     return directoriesAdded + directoriesRemoved + filesAdded + filesRemoved + filesUpdated + executablesRescanned > 0;
 }
 
-void MapSnapshot::Records(GetEntryFunction getEntry, Lists &lists) {
-    std::vector<Entry> &records = lists.records;
-    records.clear();
+template <typename Add>
+void MapSnapshot::ForEachRecord(GetEntryFunction getEntry, Add add) {
     RecordView view;
     // Each block carries the hash of its directory's path, which its records' hashes continue.
     ForEachDrive(getEntry, [&](char letter, const BYTE *rootBlock) {
@@ -76,32 +75,24 @@ void MapSnapshot::Records(GetEntryFunction getEntry, Lists &lists) {
             [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, uint64_t directoryHash) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                records.emplace_back(
-                    Fnv1a(directoryHash, view.name),
-                    Record{!view.isFile, view.wWriteDate, view.wWriteTime, view.dwSize, ScanHash(view)});
+                add(Entry(Fnv1a(directoryHash, view.name), view.isFile ? ScanHash(view) : kDirectory, view.dwSize,
+                          view.wWriteDate, view.wWriteTime));
             });
     });
 }
 
-void MapSnapshot::SortByPath(Lists &lists) {
-    std::vector<Entry> &records = lists.records;
-    lists.counts.reserve(HashSortBuckets(records.size()));
-    PrefaultStorage(lists.counts);
-    SortByHash(records, lists.scratch, lists.counts, [](const Entry &entry) { return entry.pathHash; });
-    records.erase(std::unique(records.begin(), records.end(),
-                              [](const Entry &a, const Entry &b) { return a.pathHash == b.pathHash; }),
-                  records.end());
-}
-
 MapSnapshot::MapSnapshot(GetEntryFunction getEntry, size_t cRecords) {
-    lists_.records.reserve(cRecords);
-    PrefaultStorage(lists_.records);
-    Records(getEntry, lists_);
-    const auto sort = [this, cRecords] {
-        lists_.scratch.reserve(cRecords);
-        PrefaultStorage(lists_.scratch);
-        SortByPath(lists_);
-        for (const Entry &entry : lists_.records) ++(entry.record.directory ? cDirectories_ : cFiles_);
+    records_.reserve(cRecords);
+    PrefaultStorage(records_);
+    ForEachRecord(getEntry, [this](const Entry &entry) { records_.push_back(entry); });
+    const auto sort = [this] {
+        std::vector<Entry> scratch;
+        scratch.reserve(records_.size());
+        PrefaultStorage(scratch);
+        SortByHash(records_, scratch, ends_, [](const Entry &entry) { return entry.pathHash; });
+        for (size_t i = 0; i < records_.size(); ++i)
+            if (i == 0 || records_[i].pathHash != records_[i - 1].pathHash)
+                ++(records_[i].Directory() ? cDirectories_ : cFiles_);
     };
     try {
         sorting_ = std::thread(sort);
@@ -116,40 +107,44 @@ void MapSnapshot::Sorted() const {
     if (sorting_.joinable()) sorting_.join();
 }
 
+const MapSnapshot::Entry *MapSnapshot::Find(uint64_t pathHash) const {
+    const Entry *first = records_.data(), *last = records_.data() + records_.size();
+    if (!ends_.empty()) {
+        const size_t bucket = pathHash >> HashSortShift(ends_.size());
+        last = records_.data() + ends_[bucket];
+        if (bucket > 0) first = records_.data() + ends_[bucket - 1];
+    }
+    for (; first != last && first->pathHash <= pathHash; ++first)
+        if (first->pathHash == pathHash) return first;
+    return nullptr;
+}
+
 MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     MapChanges changes;
     uint64_t cDirectoriesKept = 0, cFilesKept = 0;
     Sorted();
-    const std::vector<Entry> &before = lists_.records;
-    // Both lists are sorted by path hash: one pass through the two finds each path's earlier record.
-    Lists after;
-    after.records.reserve(lists_.scratch.capacity());
-    PrefaultStorage(after.records);
-    after.scratch.swap(lists_.scratch);
-    after.counts.swap(lists_.counts);
-    Records(getEntry, after);
-    SortByPath(after);
-    auto found = before.begin();
-    for (const Entry &entry : after.records) {
-        const Record &now = entry.record;
-        while (found != before.end() && found->pathHash < entry.pathHash) ++found;
-        if (found == before.end() || found->pathHash != entry.pathHash || found->record.directory != now.directory) {
-            ++(now.directory ? changes.directoriesAdded : changes.filesAdded);
-            continue;
+    // Which snapshot entries a record of the map has found already: a path is counted once.
+    std::vector<bool> found(records_.size());
+    ForEachRecord(getEntry, [&](const Entry &now) {
+        const Entry *was = Find(now.pathHash);
+        if (was != nullptr && found[was - records_.data()]) return;
+        if (was == nullptr || was->Directory() != now.Directory()) {
+            ++(now.Directory() ? changes.directoriesAdded : changes.filesAdded);
+            return;
         }
-        if (now.directory) {
+        found[was - records_.data()] = true;
+        if (now.Directory()) {
             ++cDirectoriesKept;
-            continue;
+            return;
         }
         ++cFilesKept;
-        const Record &was = found->record;
         const bool updated =
-            was.dwSize != now.dwSize || was.wWriteDate != now.wWriteDate || was.wWriteTime != now.wWriteTime;
+            was->dwSize != now.dwSize || was->wWriteDate != now.wWriteDate || was->wWriteTime != now.wWriteTime;
         if (updated) ++changes.filesUpdated;
         // A sync reads an executable's references afresh when its size changed.
-        if (was.scanHash != 0 && (was.dwSize != now.dwSize || now.scanHash != was.scanHash))
+        if (was->scanHash != 0 && (was->dwSize != now.dwSize || now.scanHash != was->scanHash))
             ++changes.executablesRescanned;
-    }
+    });
     changes.directoriesRemoved = cDirectories_ - std::min(cDirectories_, cDirectoriesKept);
     changes.filesRemoved = cFiles_ - std::min(cFiles_, cFilesKept);
     return changes;

@@ -1,6 +1,7 @@
 // What a sync changed in the map: every record before it, by a 64-bit hash of its full path,
-// compared with the map after it. A hash in place of the path keeps the snapshot at 32 bytes a
-// record; two paths of one map share a hash with a chance of about 1 in 10^9 for a million records.
+// compared with the map after it. A hash in place of the path keeps the snapshot at 24 bytes a
+// record; two paths of one map share a hash with a chance of about 1 in 40 million for a million
+// records.
 #pragma once
 
 #include "map_records.h"
@@ -25,7 +26,7 @@ struct MapChanges {
 
 class MapSnapshot {
 public:
-    // Every record of the loaded map, which holds about cRecords (its lists are sized once for them:
+    // Every record of the loaded map, which holds about cRecords (its list is sized once for them:
     // fresh memory costs a page fault a page). They are put in order on a thread of their own while
     // the caller goes on.
     MapSnapshot(GetEntryFunction getEntry, size_t cRecords);
@@ -33,38 +34,35 @@ public:
     MapSnapshot(const MapSnapshot &) = delete;
     MapSnapshot &operator=(const MapSnapshot &) = delete;
 
-    // The loaded map as it is now, compared with the snapshot.
+    // The loaded map as it is now, compared with the snapshot. Each of its records is looked up in
+    // the snapshot as it is read, so the map after the sync is never held a second time.
     MapChanges CompareWith(GetEntryFunction getEntry) const;
 
 private:
-    struct Record {
-        bool directory;
-        WORD wWriteDate, wWriteTime;
-        DWORD dwSize;
-        uint64_t scanHash;  // the scan flags and reference names; 0 for a record never scanned
-    };
-
     struct Entry {
         uint64_t pathHash;
-        Record record;
+        uint64_t scanHash;  // the scan flags and reference names; 0 for a file never scanned, kDirectory
+        DWORD dwSize;
+        WORD wWriteDate, wWriteTime;
 
         Entry() {}  // left unset: the sort writes its scratch before it reads it
-        Entry(uint64_t hash, const Record &r) : pathHash(hash), record(r) {}
+        Entry(uint64_t path, uint64_t scan, DWORD size, WORD date, WORD time)
+            : pathHash(path), scanHash(scan), dwSize(size), wWriteDate(date), wWriteTime(time) {}
+        bool Directory() const { return scanHash == kDirectory; }
     };
+    // Scan hashes are odd, so an even one marks a directory.
+    static constexpr uint64_t kDirectory = 2;
 
-    struct Lists {
-        std::vector<Entry> records, scratch;
-        std::vector<uint32_t> counts;
-    };
-
-    // Every record of the loaded map into lists.records, in map order.
-    static void Records(GetEntryFunction getEntry, Lists &lists);
-    // Sorts lists.records by path hash and keeps the first record of each path.
-    static void SortByPath(Lists &lists);
+    // Calls add(entry) for every record of the map, in map order.
+    template <typename Add>
+    static void ForEachRecord(GetEntryFunction getEntry, Add add);
+    // The first entry of the snapshot with this path hash, or nullptr.
+    const Entry *Find(uint64_t pathHash) const;
     // Waits for the snapshot's sort.
     void Sorted() const;
 
-    mutable Lists lists_;  // the comparison reuses the scratch lists
+    std::vector<Entry> records_;  // by path hash; a path the map held twice keeps its first record
+    std::vector<uint32_t> ends_;  // where each of the sort's buckets ends in records_
     mutable std::thread sorting_;
     uint64_t cDirectories_ = 0, cFiles_ = 0;
 };
