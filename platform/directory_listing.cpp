@@ -36,9 +36,10 @@ unsigned LeftOutReason(const std::string &name, const struct stat &st, dev_t dri
 }
 
 // Sorts by host name (unique within a directory): the order is found on indices and each entry,
-// a few hundred bytes with its stat, moved once instead of at every step of the sort. The names'
-// first eight bytes, as a big-endian number (zeros after a shorter name), order them as the bytes
-// do; only names that share those are compared whole.
+// a few hundred bytes with its stat, moved once instead of at every step of the sort, in place so
+// that a large directory's listing is never held twice. The names' first eight bytes, as a
+// big-endian number (zeros after a shorter name), order them as the bytes do; only names that
+// share those are compared whole.
 void SortByName(std::vector<ListedEntry> *entries) {
     struct Key {
         uint64_t prefix;
@@ -56,10 +57,20 @@ void SortByName(std::vector<ListedEntry> *entries) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         return (*entries)[a.index].name < (*entries)[b.index].name;
     });
-    std::vector<ListedEntry> sorted;
-    sorted.reserve(entries->size());
-    for (const Key &key : keys) sorted.push_back(std::move((*entries)[key.index]));
-    entries->swap(sorted);
+    // Place p takes the entry at keys[p].index: each cycle of that permutation is followed once,
+    // and a place filled is marked by its key's index pointing at itself.
+    for (uint32_t start = 0; start < keys.size(); ++start) {
+        if (keys[start].index == start) continue;
+        ListedEntry moving = std::move((*entries)[start]);
+        uint32_t place = start;
+        for (uint32_t from = keys[place].index; from != start; from = keys[place].index) {
+            (*entries)[place] = std::move((*entries)[from]);
+            keys[place].index = place;
+            place = from;
+        }
+        (*entries)[place] = std::move(moving);
+        keys[place].index = place;
+    }
 }
 
 // Shown names (generated in place of names Windows cannot hold), short names and case twins of a

@@ -1,6 +1,6 @@
-// FindFirstFileA / FindNextFileA / FindClose. FindFirstFileA takes a snapshot of the matching
-// entries (directory listing order: "." and ".." first outside a drive root, then the names sorted by
-// bytes) and the handle hands them out one by one.
+// FindFirstFileA / FindNextFileA / FindClose. FindFirstFileA takes a snapshot of the directory's
+// listing (listing order: "." and ".." first outside a drive root, then the names sorted by bytes)
+// and the handle hands out its matching entries one by one, each record made as it is asked for.
 #include "find_files.h"
 
 #include "directory_listing.h"
@@ -22,8 +22,15 @@ namespace host {
 namespace {
 
 struct Search {
-    std::vector<WIN32_FIND_DATAA> found;
-    size_t next = 0;
+    std::vector<WIN32_FIND_DATAA> head;  // handed out first: "." and "..", or the entry a name found
+    std::vector<ListedEntry> entries;    // then those of these that match the pattern
+    std::string pattern;
+    std::string dirHostPath;  // for the entries' DOS attributes
+    bool bDosAttributes = false;
+    size_t nextHead = 0, nextEntry = 0;
+
+    // The next record, or false after the last (when the listing is let go).
+    bool Next(WIN32_FIND_DATAA *data);
 };
 
 std::map<uintptr_t, Search> g_searches;
@@ -67,10 +74,10 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
 }
 
 // The entry's host path is needed only to read its DOS attributes.
-WIN32_FIND_DATAA FindDataOf(const ResolvedPath &dir, const ListedEntry &entry) {
+WIN32_FIND_DATAA FindDataOf(const std::string &dirHostPath, bool dosAttributes, const ListedEntry &entry) {
     static const std::string kUnused;
-    return FindDataOf(dir.bDosAttributes ? JoinHostPath(dir.hostPath, entry.name) : kUnused, entry.name,
-                      entry.shownName, entry.shortName, entry.st, dir.bDosAttributes);
+    return FindDataOf(dosAttributes ? JoinHostPath(dirHostPath, entry.name) : kUnused, entry.name, entry.shownName,
+                      entry.shortName, entry.st, dosAttributes);
 }
 
 // Windows wildcard matching on upper-cased text: '*' any run, '?' one character or none in front
@@ -118,6 +125,26 @@ bool MatchesPattern(const std::string &pattern, const std::string &name) {
     return PatternMatcher(p, n).Match(0, 0);
 }
 
+// A Windows directory holds one entry per name ignoring case. Of host names that differ only in
+// case the listing shows the first in byte order (upper case first); an exact path still reaches
+// the others.
+bool Search::Next(WIN32_FIND_DATAA *data) {
+    if (nextHead < head.size()) {
+        *data = head[nextHead++];
+        return true;
+    }
+    while (nextEntry < entries.size()) {
+        const ListedEntry &entry = entries[nextEntry++];
+        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
+                                 (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName)))) {
+            *data = FindDataOf(dirHostPath, bDosAttributes, entry);
+            return true;
+        }
+    }
+    entries = {};
+    return false;
+}
+
 // What the observer hears of a listed directory: what the listing left out, and what the library
 // will pass over (see HOST_LISTING_OBSERVER), in host-name order.
 void ReportDirectory(const std::string &dirText, bool readable, const std::vector<ListedEntry> &entries,
@@ -162,11 +189,10 @@ void ReportDirectory(const std::string &dirText, bool readable, const std::vecto
     for (const Report &report : reports) ReportListing(report.reason, directory, *report.name, *report.shownAs);
 }
 
-// The entries of the directory `dir` (named dirText by the caller, open at dirFd) that match a
-// pattern with wildcards, in listing order. The directory is read through the descriptor its
-// lookup opened: a link swapped in for it after the lookup is never followed.
-void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText, const std::string &pattern,
-                  std::vector<WIN32_FIND_DATAA> *found) {
+// A search of the directory `dir` (named dirText by the caller, open at dirFd) for search->pattern,
+// which has wildcards. The directory is read through the descriptor its lookup opened: a link
+// swapped in for it after the lookup is never followed.
+void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText, Search *search) {
     const struct stat &dirSt = dir.st;
     DirectoryListing listing;
     if (RunListingHook(dir.hostPath)) {
@@ -180,9 +206,9 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
         }
     }
     const bool readable = listing.bReadable;
-    const std::vector<ListedEntry> &entries = listing.entries;
-    found->reserve(found->size() + entries.size() + 2);
-    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, entries, listing.leftOut);
+    if (FirstReportOf(dirSt.st_dev, dirSt.st_ino)) ReportDirectory(dirText, readable, listing.entries, listing.leftOut);
+    const std::string &pattern = search->pattern;
+    std::vector<WIN32_FIND_DATAA> *found = &search->head;
     if (readable && !dir.bIsRoot) {
         // "." is the directory itself, ".." its parent (the root above a first-level directory).
         const struct stat &parent = dir.parentSt;
@@ -191,24 +217,20 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
         if (MatchesPattern(pattern, ".")) found->push_back(FindDataOf(dir.hostPath, ".", ".", "", dirSt, false));
         if (MatchesPattern(pattern, "..")) found->push_back(FindDataOf(parentPath, "..", "..", "", parent, false));
     }
-    // A Windows directory holds one entry per name ignoring case. Of host names that differ only in
-    // case the listing shows the first in byte order (upper case first); an exact path still
-    // reaches the others.
-    for (const ListedEntry &entry : entries)
-        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
-                                 (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName))))
-            found->push_back(FindDataOf(dir, entry));
+    search->entries = std::move(listing.entries);
+    search->dirHostPath = dir.hostPath;
+    search->bDosAttributes = dir.bDosAttributes;
 }
 
-HANDLE StartSearch(std::vector<WIN32_FIND_DATAA> found, LPWIN32_FIND_DATAA data) {
+// A handle for the search, whose first record goes to *data; false when nothing matches.
+bool StartSearch(Search search, LPWIN32_FIND_DATAA data, HANDLE *handle) {
+    if (!search.Next(data)) return false;
     do {
         g_lastHandle = g_lastHandle == 0 ? kFirstHandle : g_lastHandle + 4;
     } while (g_lastHandle == 0 || g_searches.count(g_lastHandle) != 0);
-    Search &search = g_searches[g_lastHandle];
-    search.found = std::move(found);
-    *data = search.found[0];
-    search.next = 1;
-    return reinterpret_cast<HANDLE>(g_lastHandle);
+    g_searches[g_lastHandle] = std::move(search);
+    *handle = reinterpret_cast<HANDLE>(g_lastHandle);
+    return true;
 }
 
 HANDLE Fail(DWORD error) {
@@ -251,36 +273,38 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         DWORD error = host::ResolveDirectory(dirText.c_str(), &dir, &dirFd);
         if (error != ERROR_SUCCESS) return host::Fail(error);
 
-        std::vector<WIN32_FIND_DATAA> found;
+        host::Search search;
         if (pattern.find_first_of("*?") == std::string::npos) {
             while (!pattern.empty() && (pattern.back() == '.' || pattern.back() == ' ') && pattern != "." &&
                    pattern != "..")
                 pattern.pop_back();
             host::ListedEntry entry;
             if (host::FindComponent(dirFd->Get(), dir.driveDev, pattern, /*wantShortName=*/true, &entry))
-                found.push_back(host::FindDataOf(dir, entry));
+                search.head.push_back(host::FindDataOf(dir.hostPath, dir.bDosAttributes, entry));
         } else {
-            host::ListMatching(dir, dirFd->Get(), dirText, pattern, &found);
+            search.pattern = std::move(pattern);
+            host::ListMatching(dir, dirFd->Get(), dirText, &search);
         }
-        if (found.empty()) return host::Fail(ERROR_FILE_NOT_FOUND);
-        return host::StartSearch(std::move(found), lpFindFileData);
+        HANDLE handle;
+        if (!host::StartSearch(std::move(search), lpFindFileData, &handle)) return host::Fail(ERROR_FILE_NOT_FOUND);
+        return handle;
     });
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-    std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
-    auto it = host::g_searches.find(reinterpret_cast<uintptr_t>(hFindFile));
-    if (it == host::g_searches.end() || lpFindFileData == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    host::Search &search = it->second;
-    if (search.next >= search.found.size()) {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    }
-    *lpFindFileData = search.found[search.next++];
-    return TRUE;
+    return host::Guarded<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard<std::recursive_mutex> guard(host::FileSystemLock());
+        auto it = host::g_searches.find(reinterpret_cast<uintptr_t>(hFindFile));
+        if (it == host::g_searches.end() || lpFindFileData == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (!it->second.Next(lpFindFileData)) {
+            SetLastError(ERROR_NO_MORE_FILES);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE hFindFile) {

@@ -274,6 +274,40 @@ TEST_F(FileSystem, LinksAndSpecialFilesAreListedButNeverFollowedOrOpened) {
     EXPECT_EQ(_lopen("Z:\\dev\\null", OF_READ), HFILE_ERROR);
 }
 
+// A search hands out the directory as it was when it began, whatever changes in it meanwhile;
+// two searches open at once (a walk nested in a walk) each keep their own place.
+TEST_F(FileSystem, ASearchHandsOutTheDirectoryAsItWasWhenItBegan) {
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "skip.dat"})
+        ASSERT_TRUE(tree_.AddFile(std::string("d/") + name, "abc"));
+    ASSERT_TRUE(tree_.AddFile("d/sub/inner.txt", "x"));
+    WIN32_FIND_DATAA data, inner;
+    HANDLE h = FindFirstFileA("C:\\d\\*.txt", &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(data.cFileName, "a.txt");
+    ASSERT_EQ(unlink(tree_.Path("d/b.txt").c_str()), 0);
+    ASSERT_TRUE(tree_.AddFile("d/c.txt", "longer now"));
+    ASSERT_TRUE(tree_.AddFile("d/added.txt", ""));
+    HANDLE hInner = FindFirstFileA("C:\\d\\sub\\*", &inner);
+    ASSERT_NE(hInner, INVALID_HANDLE_VALUE);
+    Strings names, innerNames = {inner.cFileName};
+    std::vector<DWORD> sizes;
+    while (FindNextFileA(h, &data)) {
+        names.push_back(data.cFileName);
+        sizes.push_back(data.nFileSizeLow);
+        if (FindNextFileA(hInner, &inner)) innerNames.push_back(inner.cFileName);
+    }
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
+    EXPECT_EQ(names, (Strings{"b.txt", "c.txt"}));
+    EXPECT_EQ(sizes, (std::vector<DWORD>{3, 3}));
+    EXPECT_EQ(innerNames, (Strings{".", "..", "inner.txt"}));
+    EXPECT_FALSE(FindNextFileA(h, &data)) << "the end stays the end";
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(FindClose(h));
+    EXPECT_TRUE(FindClose(hInner));
+    EXPECT_FALSE(FindNextFileA(h, &data));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+}
+
 // Between a listing's lookup and its reading, the hook swaps the listed directory, or its parent,
 // for a link to another tree: nothing of that tree may be listed.
 TEST_F(FileSystem, ADirectorySwappedForALinkDuringAListingIsNeverFollowed) {
