@@ -107,15 +107,20 @@ void MapSnapshot::Sorted() const {
     if (sorting_.joinable()) sorting_.join();
 }
 
-const MapSnapshot::Entry *MapSnapshot::Find(uint64_t pathHash) const {
-    const Entry *first = records_.data(), *last = records_.data() + records_.size();
+MapSnapshot::Bucket MapSnapshot::BucketOf(uint64_t pathHash) const {
+    Bucket bucket{records_.data(), records_.data() + records_.size()};
     if (!ends_.empty()) {
-        const size_t bucket = pathHash >> HashSortShift(ends_.size());
-        last = records_.data() + ends_[bucket];
-        if (bucket > 0) first = records_.data() + ends_[bucket - 1];
+        const size_t b = pathHash >> HashSortShift(ends_.size());
+        bucket.last = records_.data() + ends_[b];
+        if (b > 0) bucket.first = records_.data() + ends_[b - 1];
     }
-    for (; first != last && first->pathHash <= pathHash; ++first)
-        if (first->pathHash == pathHash) return first;
+    __builtin_prefetch(bucket.first);
+    return bucket;
+}
+
+const MapSnapshot::Entry *MapSnapshot::Find(Bucket bucket, uint64_t pathHash) {
+    for (const Entry *entry = bucket.first; entry != bucket.last && entry->pathHash <= pathHash; ++entry)
+        if (entry->pathHash == pathHash) return entry;
     return nullptr;
 }
 
@@ -125,8 +130,13 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     Sorted();
     // Which snapshot entries a record of the map has found already: a path is counted once.
     std::vector<bool> found(records_.size());
-    ForEachRecord(getEntry, [&](const Entry &now) {
-        const Entry *was = Find(now.pathHash);
+    struct Looked {
+        Entry now;
+        Bucket bucket;
+    };
+    const auto compare = [&](const Looked &looked) {
+        const Entry &now = looked.now;
+        const Entry *was = Find(looked.bucket, now.pathHash);
         if (was != nullptr && found[was - records_.data()]) return;
         if (was == nullptr || was->Directory() != now.Directory()) {
             ++(now.Directory() ? changes.directoriesAdded : changes.filesAdded);
@@ -144,7 +154,18 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
         // A sync reads an executable's references afresh when its size changed.
         if (was->scanHash != 0 && (was->dwSize != now.dwSize || now.scanHash != was->scanHash))
             ++changes.executablesRescanned;
+    };
+    // A lookup misses the cache: each record is compared kAhead records after its bucket was
+    // fetched, in map order still, so that the fetches overlap.
+    constexpr size_t kAhead = 16;
+    Looked ahead[kAhead];
+    size_t cRecords = 0;
+    ForEachRecord(getEntry, [&](const Entry &now) {
+        Looked &slot = ahead[cRecords++ % kAhead];
+        if (cRecords > kAhead) compare(slot);
+        slot = Looked{now, BucketOf(now.pathHash)};
     });
+    for (size_t i = cRecords > kAhead ? cRecords - kAhead : 0; i < cRecords; ++i) compare(ahead[i % kAhead]);
     changes.directoriesRemoved = cDirectories_ - std::min(cDirectories_, cDirectoriesKept);
     changes.filesRemoved = cFiles_ - std::min(cFiles_, cFilesKept);
     return changes;

@@ -56,8 +56,13 @@ private:
     // Calls add(entry) for every record of the map, in map order.
     template <typename Add>
     static void ForEachRecord(GetEntryFunction getEntry, Add add);
-    // The first entry of the snapshot with this path hash, or nullptr.
-    const Entry *Find(uint64_t pathHash) const;
+    // The entries of the snapshot in the bucket of this path hash, whose first is being fetched.
+    struct Bucket {
+        const Entry *first, *last;
+    };
+    Bucket BucketOf(uint64_t pathHash) const;
+    // The first entry of the bucket with this path hash, or nullptr.
+    static const Entry *Find(Bucket bucket, uint64_t pathHash);
     // Waits for the snapshot's sort.
     void Sorted() const;
 
