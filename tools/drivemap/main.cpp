@@ -11,6 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -224,6 +226,12 @@ int main(int argc, char **argv) {
     // A save past the file-size limit then fails its write (the library's error 5) instead of
     // the signal ending drivemap without a word.
     std::signal(SIGXFSZ, SIG_IGN);
+#ifdef M_MMAP_THRESHOLD
+    // Blocks of a megabyte or more (a large directory's listing, a sync's snapshot) come from the
+    // system and go back to it when freed. By default the first such block freed raises the bar to
+    // its size, and every later block below it stays in the heap for the rest of the run.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     try {
         drivemap::LocaleTerminalText();  // asked once, before the library runs
         return drivemap::Run(argc, argv);
