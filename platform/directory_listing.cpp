@@ -26,6 +26,8 @@ namespace host {
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+constexpr off_t kSizedListBytes = 64 * 1024;  // a directory of a few thousand entries
+constexpr size_t kSizedListMaxEntries = 65536;
 
 // Too long a name for a listing, or a directory on another file system than the drive's root (a
 // drive is one file system, like find -xdev): left out, with the reason; 0 for an entry that stays.
@@ -166,7 +168,7 @@ const std::vector<ListedEntry> &CachedListing(int dirFd, dev_t driveDev) {
                  SameTime(cache.mtime, dirSt.st_mtim) && SameTime(cache.ctime, dirSt.st_ctim);
     if (fresh) return cache.entries;
     cache = ListingCache();
-    ListDirectory(dirFd, driveDev, &cache.entries);
+    ListDirectory(dirFd, driveDev, dirSt.st_size, &cache.entries);
     if (time(nullptr) - dirSt.st_mtim.tv_sec >= kSettledSeconds &&
         time(nullptr) - dirSt.st_ctim.tv_sec >= kSettledSeconds) {
         cache.bValid = true;
@@ -221,9 +223,14 @@ UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev,
     return fd;
 }
 
-bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out, std::vector<LeftOutEntry> *leftOut,
-                   bool freshDescriptor) {
+bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<ListedEntry> *out,
+                   std::vector<LeftOutEntry> *leftOut, bool freshDescriptor) {
     out->clear();
+    // A list grown by doubling holds its old storage and the new at once: a large directory's is
+    // sized at the start for as many entries as its bytes could hold at 16 each, up to what a
+    // directory of the map can hold. Capacity never written is address space only.
+    if (directoryBytes >= kSizedListBytes)
+        out->reserve(std::min(static_cast<size_t>(directoryBytes / 16), kSizedListMaxEntries));
     if (leftOut != nullptr) leftOut->clear();
     // The records are read with getdents64 itself, which spares the checks a directory stream makes
     // on opening, from the start of the open directory; a descriptor opened only to name the

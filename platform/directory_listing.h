@@ -42,7 +42,8 @@ UniqueFd OpenSubdirectory(int parentFd, const std::string &name, dev_t driveDev,
 // file system than driveDev (those go to *leftOut when given). Names Windows cannot hold are shown
 // under generated names. False (and an empty list) when the directory cannot be read.
 // freshDescriptor: dirFd was just opened and never read, so it is at the listing's start.
-bool ListDirectory(int dirFd, dev_t driveDev, std::vector<ListedEntry> *out,
+// directoryBytes: the directory's st_size, which sizes the list of a large directory at once.
+bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<ListedEntry> *out,
                    std::vector<LeftOutEntry> *leftOut = nullptr, bool freshDescriptor = false);
 
 // Looks `name` up in the directory open at dirFd: the exact host name first (never one Windows

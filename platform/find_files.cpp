@@ -197,11 +197,11 @@ void ListMatching(const ResolvedPath &dir, int dirFd, const std::string &dirText
     DirectoryListing listing;
     if (RunListingHook(dir.hostPath)) {
         ForgetListingsReadAhead();  // the hook may have changed anything
-        listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
+        listing.bReadable = ListDirectory(dirFd, dir.driveDev, dirSt.st_size, &listing.entries, &listing.leftOut);
     } else {
         // A listing read ahead had what lies below it queued by the worker.
         if (!TakeListingReadAhead(dir.hostPath, dirSt, &listing)) {
-            listing.bReadable = ListDirectory(dirFd, dir.driveDev, &listing.entries, &listing.leftOut);
+            listing.bReadable = ListDirectory(dirFd, dir.driveDev, dirSt.st_size, &listing.entries, &listing.leftOut);
             if (listing.bReadable) ReadAheadBelow(dirFd, dir.hostPath, dir.driveDev, listing.entries);
         }
     }

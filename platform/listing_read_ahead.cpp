@@ -129,8 +129,8 @@ void ReadJob(ReadAhead &state, std::unique_lock<std::mutex> &lock, const std::sh
     DirectoryListing listing;
     UniqueFd dir = OpenSubdirectory(job->parent->Get(), job->name, job->driveDev, &st);
     if (dir.Valid())
-        listing.bReadable =
-            ListDirectory(dir.Get(), job->driveDev, &listing.entries, &listing.leftOut, /*freshDescriptor=*/true);
+        listing.bReadable = ListDirectory(dir.Get(), job->driveDev, st.st_size, &listing.entries, &listing.leftOut,
+                                          /*freshDescriptor=*/true);
     std::vector<std::shared_ptr<Job>> below;
     std::shared_ptr<const UniqueFd> own;
     if (listing.bReadable) {
