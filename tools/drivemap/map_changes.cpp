@@ -75,24 +75,31 @@ void MapSnapshot::ForEachRecord(GetEntryFunction getEntry, Add add) {
             [](const BYTE *) {},
             [&](const BYTE *record, WORD cbRecord, uint64_t directoryHash) {
                 if (!ReadRecord(record, cbRecord, view)) return;
-                add(Entry(Fnv1a(directoryHash, view.name), view.isFile ? ScanHash(view) : kDirectory, view.dwSize,
-                          view.wWriteDate, view.wWriteTime));
+                const uint64_t scanHash = view.isFile ? ScanHash(view) : 0;
+                add(Entry(Fnv1a(directoryHash, view.name), !view.isFile, scanHash != 0, view.dwSize, view.wWriteDate,
+                          view.wWriteTime),
+                    scanHash);
             });
     });
 }
 
 MapSnapshot::MapSnapshot(GetEntryFunction getEntry, size_t cRecords) {
+    static_assert(sizeof(Entry) == 16, "a snapshot record is 16 bytes");
     records_.reserve(cRecords);
     PrefaultStorage(records_);
-    ForEachRecord(getEntry, [this](const Entry &entry) { records_.push_back(entry); });
+    ForEachRecord(getEntry, [this](const Entry &entry, uint64_t scanHash) {
+        records_.push_back(entry);
+        if (scanHash != 0) scans_.push_back(Scan{entry.key, scanHash});
+    });
     const auto sort = [this] {
         std::vector<Entry> scratch;
         scratch.reserve(records_.size());
         PrefaultStorage(scratch);
-        SortByHash(records_, scratch, ends_, [](const Entry &entry) { return entry.pathHash; });
+        SortByHash(records_, scratch, ends_, [](const Entry &entry) { return entry.key; });
         for (size_t i = 0; i < records_.size(); ++i)
-            if (i == 0 || records_[i].pathHash != records_[i - 1].pathHash)
+            if (i == 0 || records_[i].Path() != records_[i - 1].Path())
                 ++(records_[i].Directory() ? cDirectories_ : cFiles_);
+        std::stable_sort(scans_.begin(), scans_.end(), [](const Scan &a, const Scan &b) { return a.key < b.key; });
     };
     try {
         sorting_ = std::thread(sort);
@@ -107,10 +114,10 @@ void MapSnapshot::Sorted() const {
     if (sorting_.joinable()) sorting_.join();
 }
 
-MapSnapshot::Bucket MapSnapshot::BucketOf(uint64_t pathHash) const {
+MapSnapshot::Bucket MapSnapshot::BucketOf(uint64_t key) const {
     Bucket bucket{records_.data(), records_.data() + records_.size()};
     if (!ends_.empty()) {
-        const size_t b = pathHash >> HashSortShift(ends_.size());
+        const size_t b = key >> HashSortShift(ends_.size());
         bucket.last = records_.data() + ends_[b];
         if (b > 0) bucket.first = records_.data() + ends_[b - 1];
     }
@@ -118,10 +125,17 @@ MapSnapshot::Bucket MapSnapshot::BucketOf(uint64_t pathHash) const {
     return bucket;
 }
 
-const MapSnapshot::Entry *MapSnapshot::Find(Bucket bucket, uint64_t pathHash) {
-    for (const Entry *entry = bucket.first; entry != bucket.last && entry->pathHash <= pathHash; ++entry)
-        if (entry->pathHash == pathHash) return entry;
+const MapSnapshot::Entry *MapSnapshot::Find(Bucket bucket, const Entry &entry) {
+    // A path's entries, scanned or not, lie side by side: they differ in the lowest bit alone.
+    for (const Entry *was = bucket.first; was != bucket.last && was->Path() <= entry.Path(); ++was)
+        if (was->Path() == entry.Path()) return was;
     return nullptr;
+}
+
+uint64_t MapSnapshot::ScanHashOf(const Entry &entry) const {
+    const auto at = std::lower_bound(scans_.begin(), scans_.end(), entry.key,
+                                     [](const Scan &scan, uint64_t key) { return scan.key < key; });
+    return at != scans_.end() && at->key == entry.key ? at->hash : 0;
 }
 
 MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
@@ -132,13 +146,14 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     std::vector<bool> found(records_.size());
     struct Looked {
         Entry now;
+        uint64_t scanHash;
         Bucket bucket;
     };
     const auto compare = [&](const Looked &looked) {
         const Entry &now = looked.now;
-        const Entry *was = Find(looked.bucket, now.pathHash);
+        const Entry *was = Find(looked.bucket, now);
         if (was != nullptr && found[was - records_.data()]) return;
-        if (was == nullptr || was->Directory() != now.Directory()) {
+        if (was == nullptr) {  // a directory that was a file, or the other way round, is new too
             ++(now.Directory() ? changes.directoriesAdded : changes.filesAdded);
             return;
         }
@@ -152,7 +167,7 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
             was->dwSize != now.dwSize || was->wWriteDate != now.wWriteDate || was->wWriteTime != now.wWriteTime;
         if (updated) ++changes.filesUpdated;
         // A sync reads an executable's references afresh when its size changed.
-        if (was->scanHash != 0 && (was->dwSize != now.dwSize || now.scanHash != was->scanHash))
+        if (was->Scanned() && (was->dwSize != now.dwSize || looked.scanHash != ScanHashOf(*was)))
             ++changes.executablesRescanned;
     };
     // A lookup misses the cache: each record is compared kAhead records after its bucket was
@@ -160,10 +175,10 @@ MapChanges MapSnapshot::CompareWith(GetEntryFunction getEntry) const {
     constexpr size_t kAhead = 16;
     Looked ahead[kAhead];
     size_t cRecords = 0;
-    ForEachRecord(getEntry, [&](const Entry &now) {
+    ForEachRecord(getEntry, [&](const Entry &now, uint64_t scanHash) {
         Looked &slot = ahead[cRecords++ % kAhead];
         if (cRecords > kAhead) compare(slot);
-        slot = Looked{now, BucketOf(now.pathHash)};
+        slot = Looked{now, scanHash, BucketOf(now.key)};
     });
     for (size_t i = cRecords > kAhead ? cRecords - kAhead : 0; i < cRecords; ++i) compare(ahead[i % kAhead]);
     changes.directoriesRemoved = cDirectories_ - std::min(cDirectories_, cDirectoriesKept);

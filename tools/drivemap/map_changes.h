@@ -1,7 +1,7 @@
 // What a sync changed in the map: every record before it, by a 64-bit hash of its full path,
-// compared with the map after it. A hash in place of the path keeps the snapshot at 24 bytes a
-// record; two paths of one map share a hash with a chance of about 1 in 40 million for a million
-// records.
+// compared with the map after it. A hash in place of the path keeps the snapshot at 16 bytes a
+// record; two paths of one map share its 62 bits with a chance of about 1 in 9 million for a
+// million records.
 #pragma once
 
 #include "map_records.h"
@@ -39,35 +39,49 @@ public:
     MapChanges CompareWith(GetEntryFunction getEntry) const;
 
 private:
+    // A record: its path hash, whose lowest bit is replaced by whether it is a scanned executable
+    // and the next by whether it is a directory, and the fields a sync may change.
     struct Entry {
-        uint64_t pathHash;
-        uint64_t scanHash;  // the scan flags and reference names; 0 for a file never scanned, kDirectory
+        uint64_t key;
         DWORD dwSize;
         WORD wWriteDate, wWriteTime;
 
         Entry() {}  // left unset: the sort writes its scratch before it reads it
-        Entry(uint64_t path, uint64_t scan, DWORD size, WORD date, WORD time)
-            : pathHash(path), scanHash(scan), dwSize(size), wWriteDate(date), wWriteTime(time) {}
-        bool Directory() const { return scanHash == kDirectory; }
+        Entry(uint64_t pathHash, bool directory, bool scanned, DWORD size, WORD date, WORD time)
+            : key((pathHash & ~uint64_t{3}) | (directory ? kDirectoryBit : 0) | (scanned ? kScannedBit : 0)),
+              dwSize(size),
+              wWriteDate(date),
+              wWriteTime(time) {}
+        bool Directory() const { return (key & kDirectoryBit) != 0; }
+        bool Scanned() const { return (key & kScannedBit) != 0; }
+        uint64_t Path() const { return key >> 1; }  // the same for a path scanned or not
     };
-    // Scan hashes are odd, so an even one marks a directory.
-    static constexpr uint64_t kDirectory = 2;
+    static constexpr uint64_t kScannedBit = 1, kDirectoryBit = 2;
+    // The scan flags and reference names of a scanned executable, by its entry's key.
+    struct Scan {
+        uint64_t key;
+        uint64_t hash;
+    };
 
-    // Calls add(entry) for every record of the map, in map order.
+    // Calls add(entry, scanHash) for every record of the map, in map order (scanHash is 0 for a
+    // record never scanned).
     template <typename Add>
     static void ForEachRecord(GetEntryFunction getEntry, Add add);
-    // The entries of the snapshot in the bucket of this path hash, whose first is being fetched.
+    // The entries of the snapshot in the bucket of this key, whose first is being fetched.
     struct Bucket {
         const Entry *first, *last;
     };
-    Bucket BucketOf(uint64_t pathHash) const;
-    // The first entry of the bucket with this path hash, or nullptr.
-    static const Entry *Find(Bucket bucket, uint64_t pathHash);
+    Bucket BucketOf(uint64_t key) const;
+    // The first entry of the bucket with this entry's path, or nullptr.
+    static const Entry *Find(Bucket bucket, const Entry &entry);
+    // The scan hash of a scanned entry of the snapshot.
+    uint64_t ScanHashOf(const Entry &entry) const;
     // Waits for the snapshot's sort.
     void Sorted() const;
 
-    std::vector<Entry> records_;  // by path hash; a path the map held twice keeps its first record
+    std::vector<Entry> records_;  // by key; a path the map held twice keeps its first record
     std::vector<uint32_t> ends_;  // where each of the sort's buckets ends in records_
+    std::vector<Scan> scans_;     // by key
     mutable std::thread sorting_;
     uint64_t cDirectories_ = 0, cFiles_ = 0;
 };
