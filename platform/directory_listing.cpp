@@ -108,21 +108,22 @@ void NameEntries(std::vector<ListedEntry> *entries) {
     shownHashes.reserve(entries->size());
     const auto isTwinOfEarlier = [entries](size_t i) {
         for (size_t j = 0; j < i; ++j)
-            if (EqualNoCase((*entries)[j].shownName, (*entries)[i].shownName)) return true;
+            if (EqualNoCase((*entries)[j].ShownName(), (*entries)[i].ShownName())) return true;
         return false;
     };
     size_t nextValid = 0, nextInvalid = 0;
     for (size_t i = 0; i < entries->size(); ++i) {
         ListedEntry &entry = (*entries)[i];
         if (isInvalid[i]) {
-            entry.shownName = std::move(generated[nextInvalid++]);
+            entry.generatedName = std::move(generated[nextInvalid++]);
+            entry.bUnnamed = entry.generatedName.empty();
             entry.shortName.clear();
         } else {
-            entry.shownName = entry.name;
+            entry.generatedName.clear();
             entry.shortName = std::move(shortNames[nextValid++]);
         }
         uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (const char c : entry.shownName)
+        for (const char c : entry.ShownName())
             hash = (hash ^ ToUpperAnsi(static_cast<unsigned char>(c))) * 1099511628211ull;
         entry.bCaseTwin = !shownHashes.insert(hash).second && isTwinOfEarlier(i);
     }
@@ -273,7 +274,7 @@ bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<
     SortByName(out);
     NameEntries(out);
     // No generated name free (every one of 65,536 taken): the entry cannot be shown.
-    auto unnamed = [](const ListedEntry &entry) { return entry.shownName.empty(); };
+    auto unnamed = [](const ListedEntry &entry) { return entry.bUnnamed; };
     if (std::any_of(out->begin(), out->end(), unnamed)) {
         for (const ListedEntry &entry : *out)
             if (unnamed(entry) && leftOut != nullptr)
@@ -290,7 +291,9 @@ bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool want
     struct stat st;
     if (!IsInvalidWindowsName(name) && fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         LeftOutReason(name, st, driveDev) == 0) {
-        found->name = found->shownName = name;
+        found->name = name;
+        found->generatedName.clear();
+        found->bUnnamed = false;
         found->shortName.clear();
         found->st = st;
         found->bCaseTwin = false;
@@ -300,9 +303,9 @@ bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool want
     }
     const std::vector<ListedEntry> &entries = CachedListing(dirFd, driveDev);
     for (const ListedEntry &entry : entries)
-        if (entry.shownName == name) return TakeEntry(dirFd, entry, found);
+        if (entry.ShownName() == name) return TakeEntry(dirFd, entry, found);
     for (const ListedEntry &entry : entries)
-        if (EqualNoCase(entry.shownName, name)) return TakeEntry(dirFd, entry, found);
+        if (EqualNoCase(entry.ShownName(), name)) return TakeEntry(dirFd, entry, found);
     for (const ListedEntry &entry : entries)
         if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name)) return TakeEntry(dirFd, entry, found);
     return false;

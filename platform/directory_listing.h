@@ -16,11 +16,15 @@ namespace host {
 constexpr size_t kMaxNameBytes = 259;  // longest name a directory listing reports
 
 struct ListedEntry {
-    std::string name;        // on the host
-    std::string shownName;   // what Windows programs see: the name, or the one generated in its place
-    std::string shortName;   // "" when shownName is a valid short name or generated
-    struct stat st;          // lstat: links are never followed
-    bool bCaseTwin = false;  // an entry before it differs from it only in case: left out of listings
+    std::string name;           // on the host
+    std::string generatedName;  // shown in place of a name Windows cannot hold; "" for any other
+    std::string shortName;      // "" when the shown name is a valid short name or generated
+    struct stat st;             // lstat: links are never followed
+    bool bCaseTwin = false;     // an entry before it differs from it only in case: left out of listings
+    bool bUnnamed = false;      // a name Windows cannot hold, with no generated name free for it
+
+    // What Windows programs see: the name, or the one generated in its place.
+    const std::string &ShownName() const { return generatedName.empty() ? name : generatedName; }
 };
 
 // An entry a listing leaves out, and why (HOST_LISTING_NAME_TOO_LONG, HOST_LISTING_OTHER_FS, or

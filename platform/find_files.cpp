@@ -76,7 +76,7 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
 // The entry's host path is needed only to read its DOS attributes.
 WIN32_FIND_DATAA FindDataOf(const std::string &dirHostPath, bool dosAttributes, const ListedEntry &entry) {
     static const std::string kUnused;
-    return FindDataOf(dosAttributes ? JoinHostPath(dirHostPath, entry.name) : kUnused, entry.name, entry.shownName,
+    return FindDataOf(dosAttributes ? JoinHostPath(dirHostPath, entry.name) : kUnused, entry.name, entry.ShownName(),
                       entry.shortName, entry.st, dosAttributes);
 }
 
@@ -135,7 +135,7 @@ bool Search::Next(WIN32_FIND_DATAA *data) {
     }
     while (nextEntry < entries.size()) {
         const ListedEntry &entry = entries[nextEntry++];
-        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.shownName) ||
+        if (!entry.bCaseTwin && (MatchesPattern(pattern, entry.ShownName()) ||
                                  (!entry.shortName.empty() && MatchesPattern(pattern, entry.shortName)))) {
             *data = FindDataOf(dirHostPath, bDosAttributes, entry);
             return true;
@@ -169,20 +169,20 @@ void ReportDirectory(const std::string &dirText, bool readable, const std::vecto
     for (const ListedEntry &entry : entries) {
         const bool isDir = S_ISDIR(entry.st.st_mode);
         if (entry.bCaseTwin) {
-            reports.push_back({&entry.name, HOST_LISTING_CASE_TWIN, &entry.shownName});
+            reports.push_back({&entry.name, HOST_LISTING_CASE_TWIN, &entry.ShownName()});
             continue;
         }
-        if (entry.shownName != entry.name)
-            reports.push_back({&entry.name, HOST_LISTING_GENERATED_NAME, &entry.shownName});
+        const std::string &shownName = entry.ShownName();
+        if (!entry.generatedName.empty()) reports.push_back({&entry.name, HOST_LISTING_GENERATED_NAME, &shownName});
         // The library's count: the directory's path, a backslash, the name, and the "\\*.*" that
         // lists a directory.
-        const size_t pathChars = directory.size() + 1 + entry.shownName.size() + (isDir ? 4 : 0);
-        if (isDir && entry.shownName[0] == '.')
-            reports.push_back({&entry.name, HOST_LISTING_DOT_DIRECTORY, &entry.shownName});
+        const size_t pathChars = directory.size() + 1 + shownName.size() + (isDir ? 4 : 0);
+        if (isDir && shownName[0] == '.')
+            reports.push_back({&entry.name, HOST_LISTING_DOT_DIRECTORY, &shownName});
         else if (pathChars > kMaxPathChars)
-            reports.push_back({&entry.name, HOST_LISTING_PATH_TOO_LONG, &entry.shownName});
+            reports.push_back({&entry.name, HOST_LISTING_PATH_TOO_LONG, &shownName});
         else if (S_ISREG(entry.st.st_mode) && static_cast<uint64_t>(entry.st.st_size) >= (uint64_t{1} << 32))
-            reports.push_back({&entry.name, HOST_LISTING_FILE_4GIB, &entry.shownName});
+            reports.push_back({&entry.name, HOST_LISTING_FILE_4GIB, &shownName});
     }
     std::stable_sort(reports.begin(), reports.end(),
                      [](const Report &a, const Report &b) { return *a.name < *b.name; });

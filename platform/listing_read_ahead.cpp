@@ -100,7 +100,7 @@ std::shared_ptr<Job> NextToRead(const ReadAhead &state) {
 // Whether a walk is expected to enter the subdirectory `entry` (a case twin is never listed).
 bool WalkEnters(const ListedEntry &entry) {
     if (!S_ISDIR(entry.st.st_mode) || entry.bCaseTwin) return false;
-    return g_mode.load(std::memory_order_relaxed) != HOST_READ_AHEAD_NOT_DOT_DIRECTORIES || entry.shownName[0] != '.';
+    return g_mode.load(std::memory_order_relaxed) != HOST_READ_AHEAD_NOT_DOT_DIRECTORIES || entry.ShownName()[0] != '.';
 }
 
 // The jobs of the subdirectories among `entries`, in the order a walk enters them.
