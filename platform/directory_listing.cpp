@@ -254,6 +254,13 @@ bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<
             continue;
         }
         if (got <= 0) break;  // the end, or an error: what was read is the listing
+        // Room for every record read, once: most directories come in one read, and an entry moved
+        // as the list grows is a few hundred bytes.
+        size_t cRecords = 0;
+        for (ssize_t at = 0; at < got; at += reinterpret_cast<const struct dirent64 *>(buffer + at)->d_reclen)
+            ++cRecords;
+        if (out->size() + cRecords > out->capacity())
+            out->reserve(std::max(out->size() + cRecords, 2 * out->capacity()));
         for (ssize_t at = 0; at < got;) {
             const auto *ent = reinterpret_cast<const struct dirent64 *>(buffer + at);
             at += ent->d_reclen;
