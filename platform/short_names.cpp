@@ -17,11 +17,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <memory_resource>
 #include <set>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace host {
 namespace {
@@ -73,6 +70,64 @@ unsigned NameHash(const std::string &name) {
     for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
     return (hash >> 16) ^ (hash & 0xFFFF);
 }
+
+// A set of names of at most 15 bytes (short names and their bases), each with a number: two words
+// a name in a table of twice as many slots as it will hold, rather than a string and a node each.
+class ShortNameTable {
+public:
+    explicit ShortNameTable(size_t cNames) {
+        size_t cSlots = 16;
+        while (cSlots < 2 * cNames) cSlots *= 2;
+        slots_.resize(cSlots);
+    }
+
+    // The number of `name`, 0 when it is new.
+    unsigned &Value(std::string_view name) { return SlotOf(Key(name, false), nullptr).value; }
+
+    // Adds `name` (upper-cased when `upper`): false when it was there.
+    bool Add(std::string_view name, bool upper) {
+        bool added;
+        SlotOf(Key(name, upper), &added);
+        return added;
+    }
+
+private:
+    struct Slot {
+        uint64_t words[2] = {0, 0};  // the name's bytes, zero after it; 0 and 0 for a free slot
+        unsigned value = 0;
+    };
+
+    static Slot Key(std::string_view name, bool upper) {
+        Slot key;
+        char bytes[sizeof key.words] = {};
+        const size_t cch = std::min(name.size(), sizeof bytes - 1);
+        for (size_t i = 0; i < cch; ++i)
+            bytes[i] = upper ? static_cast<char>(ToUpperAnsi(static_cast<unsigned char>(name[i]))) : name[i];
+        bytes[sizeof bytes - 1] = static_cast<char>(cch + 1);  // never all zero
+        memcpy(key.words, bytes, sizeof bytes);
+        return key;
+    }
+
+    Slot &SlotOf(const Slot &key, bool *added) {
+        uint64_t hash = key.words[0] * 0x9E3779B97F4A7C15ull ^ key.words[1] * 0xC2B2AE3D27D4EB4Full;
+        hash ^= hash >> 29;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+            Slot &slot = slots_[i];
+            if (slot.words[0] == key.words[0] && slot.words[1] == key.words[1]) {
+                if (added != nullptr) *added = false;
+                return slot;
+            }
+            if (slot.words[0] == 0 && slot.words[1] == 0) {
+                slot = key;
+                if (added != nullptr) *added = true;
+                return slot;
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+};
 
 }  // namespace
 
@@ -147,20 +202,13 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
     bool anyLong = false;
     for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
     if (!anyLong) return result;  // nothing to generate, nothing to look up
-    // The sets below take a node per name: from one block, released at once, rather than one
-    // allocation each. Their keys, at most twelve characters, fit in a string's own space.
-    alignas(std::max_align_t) char initial[16384];
-    std::pmr::monotonic_buffer_resource arena(initial, sizeof initial);
     // Upper-case names already standing for an entry. A generated name always holds a '~', so
     // only the valid names with one can be taken from it.
-    std::pmr::unordered_set<std::string> taken(&arena);
-    taken.reserve(names.size());
+    ShortNameTable taken(names.size());
     for (size_t i = 0; i < names.size(); ++i)
-        if (valid[i] && names[i].find('~') != std::string::npos) taken.insert(UpperAnsi(std::string(names[i])));
+        if (valid[i] && names[i].find('~') != std::string::npos) taken.Add(names[i], /*upper=*/true);
 
-    std::pmr::unordered_map<std::string, unsigned> nextNumber(&arena);  // per basis: "BASE.EXT"
-    nextNumber.reserve(names.size());
-    std::string basis, candidate;
+    ShortNameTable nextNumber(names.size());  // per basis: "BASE.EXT"
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string_view name = names[i];
         if (valid[i]) continue;
@@ -173,8 +221,13 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
         const size_t cchExt = dot == std::string::npos ? 0 : ShortNamePart(stripped.substr(dot + 1), ext, sizeof ext);
         if (cchBase == 0) base[cchBase++] = '_';
 
-        basis.assign(base, cchBase).append(1, '.').append(ext, cchExt);
-        unsigned &number = nextNumber[basis];
+        char basis[sizeof base + 1 + sizeof ext];
+        memcpy(basis, base, cchBase);
+        basis[cchBase] = '.';
+        memcpy(basis + cchBase + 1, ext, cchExt);
+        unsigned &number = nextNumber.Value(std::string_view(basis, cchBase + 1 + cchExt));
+        char candidate[16];  // at most "~4294967295.EXT"
+        size_t cchCandidate;
         do {
             // "~N" after as much of the base as leaves the name eight characters at the most.
             char tail[12];
@@ -183,11 +236,17 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
                 tail[--cchTail] = static_cast<char>('0' + rest % 10);
             tail[--cchTail] = '~';
             const size_t cchNumber = sizeof tail - cchTail;
-            candidate.assign(base, std::min(cchBase, cchNumber < 8 ? 8 - cchNumber : 0));
-            candidate.append(tail + cchTail, cchNumber);
-            if (cchExt != 0) candidate.append(1, '.').append(ext, cchExt);
-        } while (!taken.insert(candidate).second);
-        result[i] = candidate;
+            cchCandidate = std::min(cchBase, cchNumber < 8 ? 8 - cchNumber : 0);
+            memcpy(candidate, base, cchCandidate);
+            memcpy(candidate + cchCandidate, tail + cchTail, cchNumber);
+            cchCandidate += cchNumber;
+            if (cchExt != 0) {
+                candidate[cchCandidate++] = '.';
+                memcpy(candidate + cchCandidate, ext, cchExt);
+                cchCandidate += cchExt;
+            }
+        } while (!taken.Add(std::string_view(candidate, cchCandidate), /*upper=*/false));
+        result[i].assign(candidate, cchCandidate);
     }
     return result;
 }
