@@ -18,9 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <memory_resource>
 #include <set>
-#include <unordered_set>
 
 namespace host {
 namespace {
@@ -90,22 +88,32 @@ void NameEntries(std::vector<ListedEntry> *entries) {
         else
             names.push_back(name);
     }
-    std::vector<std::string> shortNames = GenerateShortNames(names);
+    const std::vector<ShortName> shortNames = GenerateShortNames(names);
     std::vector<std::string> generated;
     if (!invalid.empty()) {
         // A generated name never equals another entry's name or short name.
         std::set<std::string> taken;
         for (const std::string_view name : names) taken.insert(UpperAnsi(std::string(name)));
-        for (const std::string &shortName : shortNames)
-            if (!shortName.empty()) taken.insert(shortName);
+        for (const ShortName &shortName : shortNames)
+            if (shortName.size != 0) taken.insert(std::string(shortName.View()));
         generated = GenerateNamesInPlaceOf(invalid, &taken);
     }
     // Case twins are found by a hash of the upper-case name; only a hash seen before has the
-    // earlier names compared. The set's nodes come from one block, released at once.
-    alignas(std::max_align_t) char initial[16384];
-    std::pmr::monotonic_buffer_resource arena(initial, sizeof initial);
-    std::pmr::unordered_set<uint64_t> shownHashes(&arena);
-    shownHashes.reserve(entries->size());
+    // earlier names compared. The hashes (odd, so that 0 marks a free slot) go in a table of at
+    // least twice as many slots as entries.
+    size_t cSlots = 16;
+    while (cSlots < 2 * entries->size()) cSlots *= 2;
+    std::vector<uint64_t> shownHashes(cSlots);
+    const auto seenBefore = [&](uint64_t hash) {
+        hash |= 1;
+        for (size_t slot = (hash ^ hash >> 29) & (cSlots - 1);; slot = (slot + 1) & (cSlots - 1)) {
+            if (shownHashes[slot] == hash) return true;
+            if (shownHashes[slot] == 0) {
+                shownHashes[slot] = hash;
+                return false;
+            }
+        }
+    };
     const auto isTwinOfEarlier = [entries](size_t i) {
         for (size_t j = 0; j < i; ++j)
             if (EqualNoCase((*entries)[j].ShownName(), (*entries)[i].ShownName())) return true;
@@ -120,12 +128,13 @@ void NameEntries(std::vector<ListedEntry> *entries) {
             entry.shortName.clear();
         } else {
             entry.generatedName.clear();
-            entry.shortName = std::move(shortNames[nextValid++]);
+            const ShortName &shortName = shortNames[nextValid++];
+            entry.shortName.assign(shortName.chars, shortName.size);
         }
         uint64_t hash = 14695981039346656037ull;  // FNV-1a
         for (const char c : entry.ShownName())
             hash = (hash ^ ToUpperAnsi(static_cast<unsigned char>(c))) * 1099511628211ull;
-        entry.bCaseTwin = !shownHashes.insert(hash).second && isTwinOfEarlier(i);
+        entry.bCaseTwin = seenBefore(hash) && isTwinOfEarlier(i);
     }
 }
 

@@ -196,8 +196,8 @@ bool IsValidShortName(std::string_view name) {
     return true;
 }
 
-std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> &names) {
-    std::vector<std::string> result(names.size());
+std::vector<ShortName> GenerateShortNames(const std::vector<std::string_view> &names) {
+    std::vector<ShortName> result(names.size());
     std::vector<bool> valid(names.size());
     bool anyLong = false;
     for (size_t i = 0; i < names.size(); ++i) anyLong |= !(valid[i] = IsValidShortName(names[i]));
@@ -226,7 +226,7 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
         basis[cchBase] = '.';
         memcpy(basis + cchBase + 1, ext, cchExt);
         unsigned &number = nextNumber.Value(std::string_view(basis, cchBase + 1 + cchExt));
-        char candidate[16];  // at most "~4294967295.EXT"
+        char *const candidate = result[i].chars;
         size_t cchCandidate;
         do {
             // "~N" after as much of the base as leaves the name eight characters at the most.
@@ -246,7 +246,7 @@ std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> 
                 cchCandidate += cchExt;
             }
         } while (!taken.Add(std::string_view(candidate, cchCandidate), /*upper=*/false));
-        result[i].assign(candidate, cchCandidate);
+        result[i].size = static_cast<unsigned char>(cchCandidate);
     }
     return result;
 }

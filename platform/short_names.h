@@ -12,9 +12,15 @@ namespace host {
 bool IsValidShortName(std::string_view name);
 bool EqualNoCase(const std::string &a, const std::string &b);
 std::string UpperAnsi(const std::string &text);
+// A generated short name, held without a string of its own: at most "~4294967295.EXT".
+struct ShortName {
+    char chars[15];
+    unsigned char size = 0;  // 0: none
+    std::string_view View() const { return std::string_view(chars, size); }
+};
 // Short names of a directory's entries, given their long names in the listing's (sorted) order:
-// "" for a name that is itself a valid short name.
-std::vector<std::string> GenerateShortNames(const std::vector<std::string_view> &names);
+// none for a name that is itself a valid short name.
+std::vector<ShortName> GenerateShortNames(const std::vector<std::string_view> &names);
 
 // A name Windows cannot hold: one with \ / : * ? " < > | or a control character, or ending with a
 // dot or a space ("." and ".." aside).
