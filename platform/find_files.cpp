@@ -68,8 +68,10 @@ WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
     if (S_ISLNK(st.st_mode)) data.dwReserved0 = 0xA000000Cu;  // the reparse tag of a symbolic link
-    strncpy(data.cFileName, shownName.c_str(), sizeof data.cFileName - 1);
-    strncpy(data.cAlternateFileName, shortName.c_str(), sizeof data.cAlternateFileName - 1);
+    // Zero-filled above: the names are copied without strncpy's padding, to their NUL or the end.
+    memcpy(data.cFileName, shownName.data(), std::min(strlen(shownName.c_str()), sizeof data.cFileName - 1));
+    memcpy(data.cAlternateFileName, shortName.data(),
+           std::min(strlen(shortName.c_str()), sizeof data.cAlternateFileName - 1));
     return data;
 }
 
