@@ -297,11 +297,18 @@ BOOL WINAPI LocalFileTimeToFileTime(const FILETIME *lpLocalFileTime, LPFILETIME 
 // conversion; FALSE outside 1980-2107, the years the date word can hold.
 BOOL WINAPI FileTimeToDosDateTime(const FILETIME *lpFileTime, LPWORD lpFatDate, LPWORD lpFatTime) {
     if (!lpFileTime || !lpFatDate || !lpFatTime || TicksOf(lpFileTime) < 0) return SetFailed();
-    SYSTEMTIME st;
-    SystemTimeOfTicks(TicksOf(lpFileTime), &st);
-    if (st.wYear < 1980 || st.wYear > 2107) return SetFailed();
-    *lpFatDate = static_cast<WORD>(((st.wYear - 1980) << 9) | (st.wMonth << 5) | st.wDay);
-    *lpFatTime = static_cast<WORD>((st.wHour << 11) | (st.wMinute << 5) | (st.wSecond / 2));
+    // Whole seconds first, then the day and the second of the day: a scan converts two times a
+    // file, and the calendar fields of SystemTimeOfTicks (milliseconds, weekday) are not needed.
+    const uint64_t seconds = static_cast<uint64_t>(TicksOf(lpFileTime)) / kTicksPerSecond;
+    const int64_t days = static_cast<int64_t>(seconds / kSecondsPerDay);
+    const unsigned secondOfDay = static_cast<unsigned>(seconds % kSecondsPerDay);
+    int64_t year;
+    unsigned month, day;
+    CivilFromDays(days - kDaysFrom1601To1970, &year, &month, &day);
+    if (year < 1980 || year > 2107) return SetFailed();
+    *lpFatDate = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
+    *lpFatTime =
+        static_cast<WORD>(((secondOfDay / 3600) << 11) | ((secondOfDay / 60 % 60) << 5) | (secondOfDay % 60 / 2));
     return TRUE;
 }
 

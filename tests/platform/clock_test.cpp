@@ -55,6 +55,31 @@ TEST_F(Clock, DosDateAndTimeWords) {
     }
 }
 
+// The words agree with FileTimeToSystemTime's fields at every second of a day, on every day of the
+// words' range and on random moments down to the tick.
+TEST_F(Clock, DosWordsAgreeWithTheSystemTime) {
+    const auto expectAgree = [](uint64_t ticks) {
+        const FILETIME ft = FromTicks(ticks);
+        SYSTEMTIME st;
+        ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
+        WORD date = 0, time = 0;
+        const BOOL inRange = st.wYear >= 1980 && st.wYear <= 2107;
+        ASSERT_EQ(FileTimeToDosDateTime(&ft, &date, &time), inRange) << ticks;
+        if (!inRange) return;
+        ASSERT_EQ(date, ((st.wYear - 1980) << 9) | (st.wMonth << 5) | st.wDay) << ticks;
+        ASSERT_EQ(time, (st.wHour << 11) | (st.wMinute << 5) | (st.wSecond / 2)) << ticks;
+    };
+    const uint64_t kDay = 86400ull * 10000000;
+    const uint64_t first = Ticks(FileTime(1979, 12, 31, 0, 0, 0)), last = Ticks(FileTime(2108, 1, 2, 0, 0, 0));
+    for (uint64_t s = 0; s < 86400; ++s) expectAgree(first + kDay + s * 10000000 + 9999999);
+    for (uint64_t day = first; day < last; day += kDay) expectAgree(day), expectAgree(day + kDay - 1);
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 200000; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;  // xorshift64
+        expectAgree(x % (last + kDay));
+    }
+}
+
 TEST_F(Clock, LocalTimeUsesTheOffsetOfThatMoment) {
     // Noon UTC in winter, in summer and in a summer past 2038; sub-second ticks are kept.
     const struct {
