@@ -14,15 +14,15 @@
 
 #include "host_machine.h"
 
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
-#include <string>
 
 namespace {
 
@@ -107,27 +107,33 @@ void SystemTimeOfTicks(int64_t ticks, SYSTEMTIME *pst) {
 
 // The C library's time-zone rules are loaded again (tzset, which also stats /etc/localtime) only
 // when TZ differs from the value last seen, and offsets already asked for are remembered by the
-// exact second, so that a walk converting the times of many files costs neither.
+// exact second, so that a walk converting the times of many files costs neither. Each thread has
+// its own, without a constructor, so that a conversion takes neither a lock nor a guard.
 struct OffsetCache {
-    bool bLoaded = false;  // tzset ran for the TZ below
-    bool bHadTz = false;
-    std::string tz;
+    unsigned generation;  // g_zoneGeneration when the zone was loaded
+    bool bLoaded;         // tzset ran for the TZ below
+    bool bHadTz;
+    char tz[256];  // TZ's value; one as long as this is never taken as unchanged
     // Where TZ was found in the environment: the array, the entry's index and pointer (without TZ:
     // the number of entries and the last one), so that an unchanged environment is known without
     // searching it.
-    char **environment = nullptr;
-    size_t index = 0;
-    const char *entry = nullptr;
+    char **environment;
+    size_t index;
+    const char *entry;
     struct Slot {
         bool bValid;
         int64_t t;
         long offset;
     };
-    std::array<Slot, 256> slots{};
+    Slot slots[256];
 };
 
-std::mutex g_offsetMutex;  // guards g_offsets
-OffsetCache g_offsets;
+std::atomic<unsigned> g_zoneGeneration{0};  // counted up to have every thread load the zone again
+thread_local OffsetCache t_offsets;
+
+bool SameTz(const OffsetCache &cache, const char *tz) {
+    return strnlen(tz, sizeof cache.tz) < sizeof cache.tz && strcmp(cache.tz, tz) == 0;
+}
 
 // Whether TZ, as last seen, is still where it was with the same value. setenv, unsetenv and
 // putenv replace, move or add entry pointers, or the array; a value changed in place is compared.
@@ -135,7 +141,7 @@ bool TzUnchanged(const OffsetCache &cache) {
     if (!cache.bLoaded || environ != cache.environment || environ == nullptr) return false;
     if (!cache.bHadTz)
         return environ[cache.index] == nullptr && (cache.index == 0 || environ[cache.index - 1] == cache.entry);
-    return environ[cache.index] == cache.entry && cache.tz == cache.entry + 3;
+    return environ[cache.index] == cache.entry && SameTz(cache, cache.entry + 3);
 }
 
 void NoteWhereTzIs(OffsetCache &cache) {
@@ -152,13 +158,13 @@ void NoteWhereTzIs(OffsetCache &cache) {
 void LoadZoneIfChanged(OffsetCache &cache) {
     if (TzUnchanged(cache)) return;
     const char *tz = getenv("TZ");
-    const bool same = cache.bLoaded && cache.bHadTz == (tz != nullptr) && (tz == nullptr || cache.tz == tz);
+    const bool same = cache.bLoaded && cache.bHadTz == (tz != nullptr) && (tz == nullptr || SameTz(cache, tz));
     NoteWhereTzIs(cache);
     if (same) return;
     tzset();
     cache.bLoaded = true;
     cache.bHadTz = tz != nullptr;
-    cache.tz = tz != nullptr ? tz : "";
+    snprintf(cache.tz, sizeof cache.tz, "%s", tz != nullptr ? tz : "");
     for (OffsetCache::Slot &slot : cache.slots) slot.bValid = false;
 }
 
@@ -166,9 +172,14 @@ void LoadZoneIfChanged(OffsetCache &cache) {
 bool LocalOffsetAt(int64_t t, long *pOffset) {
     time_t tt = static_cast<time_t>(t);
     if (static_cast<int64_t>(tt) != t) return false;
-    std::lock_guard<std::mutex> guard(g_offsetMutex);
-    LoadZoneIfChanged(g_offsets);
-    OffsetCache::Slot &slot = g_offsets.slots[static_cast<uint64_t>(t) % g_offsets.slots.size()];
+    OffsetCache &cache = t_offsets;
+    const unsigned generation = g_zoneGeneration.load(std::memory_order_acquire);
+    if (cache.generation != generation) {
+        cache.generation = generation;
+        cache.bLoaded = false;
+    }
+    LoadZoneIfChanged(cache);
+    OffsetCache::Slot &slot = cache.slots[static_cast<uint64_t>(t) % (sizeof cache.slots / sizeof *cache.slots)];
     if (slot.bValid && slot.t == t) {
         *pOffset = slot.offset;
         return true;
@@ -221,8 +232,7 @@ void ResetTime() {
         std::lock_guard<std::mutex> guard(g_mutex);
         g_fFrozen = false;
     }
-    std::lock_guard<std::mutex> guard(g_offsetMutex);
-    g_offsets.bLoaded = false;  // the zone files are read afresh
+    g_zoneGeneration.fetch_add(1, std::memory_order_release);  // the zone files are read afresh
 }
 
 }  // namespace host
