@@ -13,6 +13,7 @@
 #include "win32.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -250,6 +251,7 @@ int FirstLevelAtSimplePrefix(const char *a, const char *b) {
 int CompareAnsi(const char *a, const char *b, bool fIgnoreCase) {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
     if (const int settled = FirstLevelAtSimplePrefix(a, b)) return settled;
+    if (strcmp(a, b) == 0) return 0;  // a name found again: equal at every level
     int result = CompareLevel(a, b, 0);
     if (result == 0) result = CompareLevel(a, b, 1);
     if (result == 0 && !fIgnoreCase) result = CompareLevel(a, b, 2);
