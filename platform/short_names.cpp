@@ -71,8 +71,8 @@ unsigned NameHash(const std::string &name) {
     return (hash >> 16) ^ (hash & 0xFFFF);
 }
 
-// A set of names of at most 15 bytes (short names and their bases), each with a number: two words
-// a name in a table of twice as many slots as it will hold, rather than a string and a node each.
+// A set of names of at most 15 bytes (short names and their bases), each with a number. Each name
+// is two words in a table of twice as many slots as it will hold: no string or node of its own.
 class ShortNameTable {
 public:
     explicit ShortNameTable(size_t cNames) {

@@ -79,7 +79,7 @@ private:
     // Waits for the snapshot's sort.
     void Sorted() const;
 
-    std::vector<Entry> records_;  // by key; a path the map held twice keeps its first record
+    std::vector<Entry> records_;  // by key; a path held twice is found at its first record
     std::vector<uint32_t> ends_;  // where each of the sort's buckets ends in records_
     std::vector<Scan> scans_;     // by key
     mutable std::thread sorting_;
