@@ -4,6 +4,7 @@
 
 #include "common/settings_machine.h"
 #include "module_usage.h"
+#include "settings_text.h"
 #include "references/settings_file.h"
 #include "support/path_utils.h"
 
@@ -35,6 +36,18 @@ TEST(SystemFilesReader, AgreesWithTheLibrary) {
         }
         EXPECT_EQ(drivemap::SystemFilesOfSettings(text), library) << text.substr(0, 60);
     }
+}
+
+// The settings file is read whole up to 1 MiB, and cut there, whatever its size.
+TEST(SettingsTextReader, ReadsUpToTheLimit) {
+    const std::string path = testing::TempDir() + "settings_text_reader.dat";
+    for (const size_t size : {size_t{0}, size_t{5000}, size_t{1} << 20, (size_t{1} << 20) + 4097}) {
+        std::string text(size, 'x');
+        for (size_t i = 0; i < size; i += 4093) text[i] = static_cast<char>('a' + i % 26);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        EXPECT_EQ(drivemap::ReadSettingsText(path), text.substr(0, size_t{1} << 20)) << size;
+    }
+    EXPECT_EQ(drivemap::ReadSettingsText(path + ".missing"), "");
 }
 
 }  // namespace

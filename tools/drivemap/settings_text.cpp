@@ -42,9 +42,14 @@ void ForEachLine(std::string_view text, Each each) {
 std::string ReadSettingsText(const std::string &hostPath) {
     std::ifstream file(hostPath, std::ios::binary);
     if (!file) return {};
-    std::string text(kSettingsReadLimit, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(file.gcount()));
+    // Read a piece at a time: a buffer of the whole limit would cost a page fault for every 4 KB.
+    std::string text;
+    char piece[4096];
+    while (text.size() < kSettingsReadLimit) {
+        file.read(piece, static_cast<std::streamsize>(std::min(sizeof piece, kSettingsReadLimit - text.size())));
+        if (file.gcount() <= 0) break;
+        text.append(piece, static_cast<size_t>(file.gcount()));
+    }
     return text;
 }
 
