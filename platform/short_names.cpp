@@ -71,13 +71,17 @@ unsigned NameHash(const std::string &name) {
     return (hash >> 16) ^ (hash & 0xFFFF);
 }
 
-// A set of names of at most 15 bytes (short names and their bases), each with a number. Each name
-// is two words in a table of twice as many slots as it will hold: no string or node of its own.
+// A set of names of at most 12 bytes (short names and their bases), each with a number: 16 bytes a
+// name, no string or node of its own, in a table at most two-thirds full. A directory of 20,000
+// long names needs 512 KB a table, which the heap reuses; a megabyte would be fresh pages mapped
+// for it alone, each costing a fault.
 class ShortNameTable {
 public:
+    static constexpr size_t kMaxName = 12;  // "BASE~N.EXT"
+
     explicit ShortNameTable(size_t cNames) {
         size_t cSlots = 16;
-        while (cSlots < 2 * cNames) cSlots *= 2;
+        while (cSlots < cNames + cNames / 2) cSlots *= 2;
         slots_.resize(cSlots);
     }
 
@@ -93,32 +97,34 @@ public:
 
 private:
     struct Slot {
-        uint64_t words[2] = {0, 0};  // the name's bytes, zero after it; 0 and 0 for a free slot
+        uint64_t low = 0;   // the name's first eight bytes, zero after it
+        uint32_t high = 0;  // its next four; the name is never empty, so 0 and 0 mark a free slot
         unsigned value = 0;
     };
+    static_assert(sizeof(Slot) == 16, "a name and its number in 16 bytes");
 
     static Slot Key(std::string_view name, bool upper) {
-        Slot key;
-        char bytes[sizeof key.words] = {};
-        const size_t cch = std::min(name.size(), sizeof bytes - 1);
+        char bytes[kMaxName] = {};
+        const size_t cch = std::min(name.size(), kMaxName);
         for (size_t i = 0; i < cch; ++i)
             bytes[i] = upper ? static_cast<char>(ToUpperAnsi(static_cast<unsigned char>(name[i]))) : name[i];
-        bytes[sizeof bytes - 1] = static_cast<char>(cch + 1);  // never all zero
-        memcpy(key.words, bytes, sizeof bytes);
+        Slot key;
+        memcpy(&key.low, bytes, sizeof key.low);
+        memcpy(&key.high, bytes + sizeof key.low, sizeof key.high);
         return key;
     }
 
     Slot &SlotOf(const Slot &key, bool *added) {
-        uint64_t hash = key.words[0] * 0x9E3779B97F4A7C15ull ^ key.words[1] * 0xC2B2AE3D27D4EB4Full;
+        uint64_t hash = key.low * 0x9E3779B97F4A7C15ull ^ key.high * 0xC2B2AE3D27D4EB4Full;
         hash ^= hash >> 29;
         const size_t mask = slots_.size() - 1;
         for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
             Slot &slot = slots_[i];
-            if (slot.words[0] == key.words[0] && slot.words[1] == key.words[1]) {
+            if (slot.low == key.low && slot.high == key.high) {
                 if (added != nullptr) *added = false;
                 return slot;
             }
-            if (slot.words[0] == 0 && slot.words[1] == 0) {
+            if (slot.low == 0 && slot.high == 0) {
                 slot = key;
                 if (added != nullptr) *added = true;
                 return slot;
