@@ -29,7 +29,7 @@ constexpr size_t kSizedListMaxEntries = 65536;
 
 // Too long a name for a listing, or a directory on another file system than the drive's root (a
 // drive is one file system, like find -xdev): left out, with the reason; 0 for an entry that stays.
-unsigned LeftOutReason(const std::string &name, const struct stat &st, dev_t driveDev) {
+unsigned LeftOutReason(const std::string &name, const EntryStat &st, dev_t driveDev) {
     if (name.size() > kMaxNameBytes) return HOST_LISTING_NAME_TOO_LONG;
     if (S_ISDIR(st.st_mode) && st.st_dev != driveDev) return HOST_LISTING_OTHER_FS;
     return 0;
@@ -191,12 +191,14 @@ const std::vector<ListedEntry> &CachedListing(int dirFd, dev_t driveDev) {
     return cache.entries;
 }
 
-// *found = the listed entry, its stat taken afresh; false when it is gone.
-bool TakeEntry(int dirFd, const ListedEntry &entry, ListedEntry *found) {
+// *found = the listed entry, its stat taken afresh (the whole of it in *fullSt when given); false
+// when it is gone.
+bool TakeEntry(int dirFd, const ListedEntry &entry, ListedEntry *found, struct stat *fullSt) {
     struct stat st;
     if (fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     *found = entry;
     found->st = st;
+    if (fullSt != nullptr) *fullSt = st;
     return true;
 }
 
@@ -276,8 +278,10 @@ bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<
             const char *name = ent->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
             ListedEntry entry;
+            struct stat st;
             // An entry removed since it was read is simply not listed.
-            if (fstatat(readFd, name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (fstatat(readFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            entry.st = st;
             entry.name = name;
             if (unsigned reason = LeftOutReason(entry.name, entry.st, driveDev)) {
                 if (leftOut != nullptr) leftOut->push_back(LeftOutEntry{entry.name, reason});
@@ -300,7 +304,8 @@ bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<
     return true;
 }
 
-bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found) {
+bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found,
+                   struct stat *fullSt) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
     // The exact name costs one lstat; the listing is needed only for a case-insensitive match, a
     // generated name or the short name of a long name.
@@ -312,6 +317,7 @@ bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool want
         found->bUnnamed = false;
         found->shortName.clear();
         found->st = st;
+        if (fullSt != nullptr) *fullSt = st;
         found->bCaseTwin = false;
         if (!wantShortName || IsValidShortName(name)) return true;
         for (const ListedEntry &entry : CachedListing(dirFd, driveDev))
@@ -319,11 +325,12 @@ bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool want
     }
     const std::vector<ListedEntry> &entries = CachedListing(dirFd, driveDev);
     for (const ListedEntry &entry : entries)
-        if (entry.ShownName() == name) return TakeEntry(dirFd, entry, found);
+        if (entry.ShownName() == name) return TakeEntry(dirFd, entry, found, fullSt);
     for (const ListedEntry &entry : entries)
-        if (EqualNoCase(entry.ShownName(), name)) return TakeEntry(dirFd, entry, found);
+        if (EqualNoCase(entry.ShownName(), name)) return TakeEntry(dirFd, entry, found, fullSt);
     for (const ListedEntry &entry : entries)
-        if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name)) return TakeEntry(dirFd, entry, found);
+        if (!entry.shortName.empty() && EqualNoCase(entry.shortName, name))
+            return TakeEntry(dirFd, entry, found, fullSt);
     return false;
 }
 

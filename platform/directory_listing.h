@@ -15,11 +15,32 @@ namespace host {
 
 constexpr size_t kMaxNameBytes = 259;  // longest name a directory listing reports
 
+// What a listing keeps of an entry's lstat: half of it, for a directory of thousands of entries.
+struct EntryStat {
+    dev_t st_dev = 0;
+    ino_t st_ino = 0;
+    mode_t st_mode = 0;
+    off_t st_size = 0;
+    struct timespec st_atim {};
+    struct timespec st_mtim {};
+    struct timespec st_ctim {};
+
+    EntryStat() = default;
+    EntryStat(const struct stat &st)  // NOLINT(google-explicit-constructor): a full stat serves anywhere
+        : st_dev(st.st_dev),
+          st_ino(st.st_ino),
+          st_mode(st.st_mode),
+          st_size(st.st_size),
+          st_atim(st.st_atim),
+          st_mtim(st.st_mtim),
+          st_ctim(st.st_ctim) {}
+};
+
 struct ListedEntry {
     std::string name;           // on the host
     std::string generatedName;  // shown in place of a name Windows cannot hold; "" for any other
     std::string shortName;      // "" when the shown name is a valid short name or generated
-    struct stat st;             // lstat: links are never followed
+    EntryStat st;               // lstat: links are never followed
     bool bCaseTwin = false;     // an entry before it differs from it only in case: left out of listings
     bool bUnnamed = false;      // a name Windows cannot hold, with no generated name free for it
 
@@ -53,8 +74,10 @@ bool ListDirectory(int dirFd, dev_t driveDev, off_t directoryBytes, std::vector<
 // Looks `name` up in the directory open at dirFd: the exact host name first (never one Windows
 // cannot hold), then the shown names exactly and case-insensitively (the smallest by host bytes
 // when several differ only by case), then the short names. wantShortName fills found->shortName
-// (which needs a full listing for a name that is not a valid short name).
-bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found);
+// (which needs a full listing for a name that is not a valid short name). *fullSt, when given,
+// receives the whole lstat of the entry found.
+bool FindComponent(int dirFd, dev_t driveDev, const std::string &name, bool wantShortName, ListedEntry *found,
+                   struct stat *fullSt = nullptr);
 
 std::string JoinHostPath(const std::string &dir, const std::string &name);
 void AppendHostName(std::string *path, const std::string &name);  // JoinHostPath in place

@@ -42,17 +42,17 @@ void StoreHiddenAttribute(const std::string &hostPath, bool hidden) {
     }
 }
 
-DWORD AttributesOf(const std::string &hostPath, const std::string &name, const struct stat &st, bool dosAttributes) {
+DWORD AttributesOf(const std::string &hostPath, const std::string &name, mode_t mode, bool dosAttributes) {
     DWORD attributes = 0;
-    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (S_ISLNK(st.st_mode))
+    if (S_ISDIR(mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (S_ISLNK(mode))
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    else if ((st.st_mode & S_IWUSR) == 0)
+    else if ((mode & S_IWUSR) == 0)
         attributes |= FILE_ATTRIBUTE_READONLY;
     const bool dotEntry = name == "." || name == "..";
     if (!name.empty() && name[0] == '.' && !dotEntry)
         attributes |= FILE_ATTRIBUTE_HIDDEN;
-    else if (dosAttributes && !dotEntry && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && HasHiddenAttribute(hostPath))
+    else if (dosAttributes && !dotEntry && (S_ISREG(mode) || S_ISDIR(mode)) && HasHiddenAttribute(hostPath))
         attributes |= FILE_ATTRIBUTE_HIDDEN;
     return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
@@ -68,7 +68,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
             host::Fail(error);
             return INVALID_FILE_ATTRIBUTES;
         }
-        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st, resolved.bDosAttributes);
+        return host::AttributesOf(resolved.hostPath, resolved.name, resolved.st.st_mode, resolved.bDosAttributes);
     });
 }
 

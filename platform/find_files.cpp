@@ -55,10 +55,10 @@ FILETIME FileTimeOf(const struct timespec &ts) {
 
 // The record of an entry named `name` (shown as `shownName`) at hostPath.
 WIN32_FIND_DATAA FindDataOf(const std::string &hostPath, const std::string &name, const std::string &shownName,
-                            const std::string &shortName, const struct stat &st, bool dosAttributes) {
+                            const std::string &shortName, const EntryStat &st, bool dosAttributes) {
     WIN32_FIND_DATAA data;
     memset(&data, 0, sizeof data);
-    data.dwFileAttributes = AttributesOf(hostPath, name, st, dosAttributes);
+    data.dwFileAttributes = AttributesOf(hostPath, name, st.st_mode, dosAttributes);
     data.ftCreationTime = FileTimeOf(st.st_ctim);
     data.ftLastAccessTime = FileTimeOf(st.st_atim);
     data.ftLastWriteTime = FileTimeOf(st.st_mtim);

@@ -357,10 +357,11 @@ DWORD ResolveWindowsPath(const char *path, ResolvedPath *out) {
         return ERROR_SUCCESS;
     }
     ListedEntry last;
-    if (FindComponent(out->ParentFd(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last)) {
+    struct stat lastSt;
+    if (FindComponent(out->ParentFd(), drive.rootDev, parts.back(), /*wantShortName=*/false, &last, &lastSt)) {
         out->bExists = true;
         out->name = last.name;
-        out->st = last.st;
+        out->st = lastSt;
     } else {
         out->name = parts.back();
     }
