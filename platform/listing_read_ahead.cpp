@@ -171,6 +171,18 @@ void Work() {
     }
 }
 
+// Until `job`, which the worker is reading, is read. The caller meanwhile reads the next listing
+// still queued rather than wait: the two threads share the reading when the walk is faster than
+// one of them.
+void AwaitJob(ReadAhead &state, std::unique_lock<std::mutex> &lock, const Job &job) {
+    while (job.state == Job::kReading) {
+        if (std::shared_ptr<Job> next = NextToRead(state))
+            ReadJob(state, lock, next);
+        else
+            state.changed.wait(lock);
+    }
+}
+
 bool SameDirectoryState(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode && a.st_nlink == b.st_nlink &&
            a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -196,14 +208,7 @@ bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, Di
     state.changed.notify_all();
     if (job->state == Job::kQueued) return false;
     job->bTaken = true;
-    // While the worker reads it, the caller reads the next listing still queued rather than wait:
-    // the two threads share the reading when the walk is faster than one of them.
-    while (job->state == Job::kReading) {
-        if (std::shared_ptr<Job> next = NextToRead(state))
-            ReadJob(state, lock, next);
-        else
-            state.changed.wait(lock);
-    }
+    AwaitJob(state, lock, *job);
     if (job->state != Job::kRead || !SameDirectoryState(job->st, st)) {
         // The caller lists it and says what lies below: what the worker put there goes.
         state.order.clear();
@@ -220,16 +225,22 @@ std::shared_ptr<const UniqueFd> TakeDescriptorReadAhead(const std::string &hostP
     struct stat opened;
     {
         ReadAhead &state = State();
-        std::lock_guard<std::mutex> lock(state.mutex);
+        std::unique_lock<std::mutex> lock(state.mutex);
         const size_t end = std::min(state.order.size(), kListingsAhead);
-        for (size_t i = 0; i < end; ++i) {
-            Job &job = *state.order[i];
-            if (job.hostPath != hostPath) continue;
-            if (job.state == Job::kRead) {
-                fd = job.TakeFd();
-                opened = job.st;
+        size_t at = 0;
+        while (at < end && state.order[at]->hostPath != hostPath) ++at;
+        if (at < end) {
+            // A directory the walk is about to list is opened once, with its listing: read here
+            // when nobody has begun to, else taken from the worker once it has read it.
+            const std::shared_ptr<Job> job = state.order[at];
+            if (job->state == Job::kQueued)
+                ReadJob(state, lock, job);
+            else
+                AwaitJob(state, lock, *job);
+            if (job->state == Job::kRead) {
+                fd = job->TakeFd();
+                opened = job->st;
             }
-            break;
         }
     }
     if (!fd || fstatat(parentFd, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st->st_mode) ||

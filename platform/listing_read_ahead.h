@@ -37,9 +37,10 @@ struct DirectoryListing {
 bool TakeListingReadAhead(const std::string &hostPath, const struct stat &st, DirectoryListing *out);
 
 // A descriptor of the directory at hostPath, which is `name` in the directory open at parentFd,
-// when the worker has read its listing and kept the descriptor it read it with: taken when that
-// name still leads to the same directory (one lstat, whose result is *st), instead of opening it
-// again. Null when the caller must open it itself.
+// when its listing was read ahead with a descriptor kept: taken when that name still leads to the
+// same directory (one lstat, whose result is *st), instead of opening it again. A directory the
+// walk asks for next is listed here when still queued, and waited for when the worker is listing
+// it. Null when the caller must open it itself.
 std::shared_ptr<const UniqueFd> TakeDescriptorReadAhead(const std::string &hostPath, int parentFd,
                                                         const std::string &name, dev_t driveDev, struct stat *st);
 
