@@ -8,6 +8,7 @@
 #include "references/settings_file.h"
 #include "support/path_utils.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -48,6 +49,7 @@ TEST(SettingsTextReader, ReadsUpToTheLimit) {
         EXPECT_EQ(drivemap::ReadSettingsText(path), text.substr(0, size_t{1} << 20)) << size;
     }
     EXPECT_EQ(drivemap::ReadSettingsText(path + ".missing"), "");
+    std::remove(path.c_str());
 }
 
 }  // namespace
