@@ -26,7 +26,8 @@ struct EntryStat {
     struct timespec st_ctim {};
 
     EntryStat() = default;
-    EntryStat(const struct stat &st)  // NOLINT(google-explicit-constructor): a full stat serves anywhere
+    // Not explicit: a full stat serves wherever an entry's is asked for.
+    EntryStat(const struct stat &st)
         : st_dev(st.st_dev),
           st_ino(st.st_ino),
           st_mode(st.st_mode),
