@@ -36,7 +36,7 @@ unsigned LeftOutReason(const std::string &name, const EntryStat &st, dev_t drive
 }
 
 // Sorts by host name (unique within a directory): the order is found on indices and each entry,
-// a few hundred bytes with its stat, moved once instead of at every step of the sort, in place so
+// nearly two hundred bytes with its stat, moved once instead of at every step of the sort, in place so
 // that a large directory's listing is never held twice. The names' first eight bytes, as a
 // big-endian number (zeros after a shorter name), order them as the bytes do; only names that
 // share those are compared whole.

@@ -71,10 +71,12 @@ unsigned NameHash(const std::string &name) {
     return (hash >> 16) ^ (hash & 0xFFFF);
 }
 
-// A set of names of at most 12 bytes (short names and their bases), each with a number: 16 bytes a
-// name, no string or node of its own, in a table at most two-thirds full. A directory of 20,000
-// long names needs 512 KB a table, which the heap reuses; a megabyte would be fresh pages mapped
-// for it alone, each costing a fault.
+// A set of short names and their bases, each with a number: 16 bytes a name, no string or node of
+// its own, in a table at most two-thirds full. A directory of 20,000 long names needs 512 KB a
+// table, which the heap reuses; a megabyte would be fresh pages mapped for it alone, each costing a
+// fault. A name is keyed by its first 12 bytes, which hold all of "BASE~N.EXT" below ten million
+// names of one basis; past that, two candidates that begin alike share a key, which only makes the
+// generator pass over a number: equal names still always share one.
 class ShortNameTable {
 public:
     static constexpr size_t kMaxName = 12;  // "BASE~N.EXT"
